@@ -1,0 +1,7 @@
+#include "app/OrvaneApp.h"
+
+int main(int argc, char** argv)
+{
+    COrvaneApp theApp;
+    return theApp.InitInstance(argc, argv);
+}

@@ -1,0 +1,52 @@
+#pragma once
+// Asynchronous HDLC framing of DM packets (RFC 1662 style, as DM ports use it):
+// the packet with 0x7E and 0x7D escaped, the complemented CRC-16/X-25 of the
+// unescaped bytes low byte first, then one closing 0x7E and no leading flag.
+#include <array>
+#include <cstdint>
+
+enum : std::uint32_t {
+    HDLC_START = 0,
+    HDLC_DATA = 1,
+    HDLC_FCS_LO = 2,
+    HDLC_FCS_HI = 3,
+    HDLC_FLAG = 4,
+    HDLC_DONE = 5,
+};
+
+struct HdlcOutput {
+    unsigned char* pCur;
+    unsigned char* pLast;   // last byte that may be written (inclusive)
+    std::uint16_t wFcs;
+};
+
+struct HdlcInput {
+    unsigned char* pCur;
+    unsigned char* pLast;   // last packet byte (inclusive)
+    std::uint32_t nState;
+    std::int32_t bFinal;
+};
+
+// The room every frame is encoded into: a frame is at most this long.
+inline constexpr int kHdlcScratchSize = 1024;
+extern std::array<unsigned char, kHdlcScratchSize> g_HdlcScratch;
+
+// Advances both descriptors as far as the output room allows; always 0.
+int HdlcEncode(HdlcInput* in, HdlcOutput* out);
+
+// One step of the FCS: (fcs >> 8) ^ table[(fcs ^ byte) & 0xFF].
+std::uint16_t HdlcFcsUpdate(std::uint16_t fcs, std::uint8_t byte);
+
+class CHdlcFramer {
+public:
+    CHdlcFramer();
+    virtual ~CHdlcFramer() = default;
+
+    // Frames the first length bytes of buffer in place; returns the frame's length.
+    // The buffer must have room for kHdlcScratchSize bytes.
+    int Frame(unsigned char* buffer, int length);
+
+private:
+    HdlcOutput m_out;
+    HdlcInput m_in;
+};

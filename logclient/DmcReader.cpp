@@ -1,0 +1,2 @@
+#include "logclient/DmcReader.h"
+int CDmcReader::LoadDocument(const std::string&, DmcDocument&) { return 0; }

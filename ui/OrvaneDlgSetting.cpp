@@ -1,0 +1,3 @@
+#include "ui/OrvaneDlg.h"
+// The "Setting..." button: the port settings dialog.
+void COrvaneDlg::OnSetting() {}

@@ -1,0 +1,26 @@
+#pragma once
+// Every message box and file dialog of the tool goes through IPrompts, so the
+// window can run headless under test with a fake that records the texts.
+#include <QString>
+#include <optional>
+
+class IPrompts {
+public:
+    enum class Icon { None, Exclamation };
+    virtual ~IPrompts() = default;
+    // OK only, caption "Orvane"; detail, when not empty, is shown below the text
+    virtual void MessageBox(const QString& text, Icon icon, const QString& detail = {}) = 0;
+    virtual std::optional<QString> GetOpenFileName(const QString& filter) = 0;   // nullopt: cancelled
+};
+
+// The real thing: QMessageBox and QFileDialog.
+class CQtPrompts final : public IPrompts {
+public:
+    explicit CQtPrompts(QWidget* parent = nullptr) : m_parent(parent) {}
+    void SetParent(QWidget* parent) { m_parent = parent; }
+    void MessageBox(const QString& text, Icon icon, const QString& detail = {}) override;
+    std::optional<QString> GetOpenFileName(const QString& filter) override;
+
+private:
+    QWidget* m_parent;
+};
