@@ -1,0 +1,7 @@
+#pragma once
+// The application icon IDR_MAINFRAME, drawn in code at 16, 24, 32 and 48 pixels.
+#include <QIcon>
+#include <QImage>
+
+QImage RenderOrvaneIcon(int size);
+QIcon OrvaneIcon();
