@@ -1,8 +1,166 @@
 #include "dm/HdlcFramer.h"
 
+#include <algorithm>
+#include <cstring>
+
 std::array<unsigned char, kHdlcScratchSize> g_HdlcScratch{};
 
-int HdlcEncode(HdlcInput*, HdlcOutput*) { return 0; }
-std::uint16_t HdlcFcsUpdate(std::uint16_t fcs, std::uint8_t) { return fcs; }
+namespace {
+
+// RFC 1662 FCS-16 table for the reflected polynomial 0x8408, built at compile time.
+constexpr std::array<std::uint16_t, 256> MakeFcsTable()
+{
+    std::array<std::uint16_t, 256> table{};
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned v = i;
+        for (int bit = 0; bit < 8; ++bit)
+            v = (v & 1u) ? (v >> 1) ^ 0x8408u : v >> 1;
+        table[i] = static_cast<std::uint16_t>(v);
+    }
+    return table;
+}
+
+constexpr std::array<std::uint16_t, 256> kFcsTable = MakeFcsTable();
+static_assert(kFcsTable[1] == 0x1189 && kFcsTable[255] == 0x0F78);
+
+constexpr std::uint16_t kFcsInit = 0xFFFF;
+
+inline std::uint16_t FcsStep(std::uint16_t fcs, std::uint8_t byte)
+{
+    return static_cast<std::uint16_t>((fcs >> 8) ^ kFcsTable[(fcs ^ byte) & 0xFFu]);
+}
+
+inline bool NeedsEscape(std::uint8_t b) { return b == kHdlcFlag || b == kHdlcEscape; }
+
+} // namespace
+
+std::uint16_t HdlcFcsUpdate(std::uint16_t fcs, std::uint8_t byte) { return FcsStep(fcs, byte); }
+
+std::uint16_t HdlcFcs(std::span<const std::uint8_t> data)
+{
+    std::uint16_t fcs = kFcsInit;
+    for (std::uint8_t b : data)
+        fcs = FcsStep(fcs, b);
+    return static_cast<std::uint16_t>(~fcs);
+}
+
+int HdlcEncode(HdlcInput* in, HdlcOutput* out)
+{
+    if (in == nullptr || out == nullptr)
+        return 0;
+
+    std::uint16_t fcs;
+    std::uint32_t state;
+    if (in->nState == HDLC_START) {
+        fcs = kFcsInit;
+        state = HDLC_DATA;
+    } else {
+        fcs = out->wFcs;
+        state = in->nState;
+    }
+
+    unsigned char* src = in->pCur;
+    unsigned char* const srcLast = in->pLast;
+    unsigned char* dst = out->pCur;
+    unsigned char* const dstLast = out->pLast;
+
+    if (dst != nullptr && dstLast != nullptr) {
+        // Packet bytes, as far as input and room go.
+        while (src <= srcLast && dst <= dstLast) {
+            const std::uint8_t b = *src;
+            if (NeedsEscape(b)) {
+                if (dst == dstLast)
+                    break;      // the pair would be split: wait for more room
+                fcs = FcsStep(fcs, b);
+                dst[0] = kHdlcEscape;
+                dst[1] = static_cast<unsigned char>(b ^ kHdlcEscapeXor);
+                dst += 2;
+            } else {
+                fcs = FcsStep(fcs, b);
+                *dst++ = b;
+            }
+            ++src;
+        }
+
+        if (src > srcLast) {
+            if (state == HDLC_DATA) {
+                if (in->bFinal != 0) {
+                    fcs = static_cast<std::uint16_t>(~fcs);
+                    state = HDLC_FCS_LO;
+                } else {
+                    state = HDLC_DONE;
+                }
+            }
+            while ((state == HDLC_FCS_LO || state == HDLC_FCS_HI) && dst <= dstLast) {
+                const std::uint8_t c = static_cast<std::uint8_t>(fcs & 0xFFu);
+                if (NeedsEscape(c)) {
+                    if (dst == dstLast)
+                        break;
+                    dst[0] = kHdlcEscape;
+                    dst[1] = static_cast<unsigned char>(c ^ kHdlcEscapeXor);
+                    dst += 2;
+                } else {
+                    *dst++ = c;
+                }
+                fcs = static_cast<std::uint16_t>(fcs >> 8);
+                ++state;
+            }
+            if (state == HDLC_FLAG && dst <= dstLast) {
+                *dst++ = kHdlcFlag;
+                state = HDLC_DONE;
+            }
+        }
+    }
+
+    out->pCur = dst;
+    out->pLast = dstLast;
+    out->wFcs = fcs;
+    in->nState = state;
+    in->pCur = src;
+    in->pLast = srcLast;
+    return 0;
+}
+
 CHdlcFramer::CHdlcFramer() : m_out{nullptr, nullptr, 0}, m_in{} {}
-int CHdlcFramer::Frame(unsigned char*, int) { return 0; }
+
+int CHdlcFramer::Frame(unsigned char* buffer, int length)
+{
+    return FrameInto(buffer, length, g_HdlcScratch.size());
+}
+
+int CHdlcFramer::Frame(std::span<unsigned char> buffer, int length)
+{
+    if (length > 0 && static_cast<std::size_t>(length) > buffer.size())
+        length = static_cast<int>(std::min<std::size_t>(buffer.size(), INT32_MAX));
+    return FrameInto(buffer.data(), length, std::min(buffer.size(), g_HdlcScratch.size()));
+}
+
+int CHdlcFramer::FrameInto(unsigned char* buffer, int length, std::size_t room)
+{
+    if (buffer == nullptr || room == 0)
+        return 0;
+
+    // An empty packet is described as "already used up" (pCur one past pLast)
+    // without forming a pointer before the start of the buffer.
+    if (length > 0) {
+        m_in.pCur = buffer;
+        m_in.pLast = buffer + (length - 1);
+    } else {
+        m_in.pCur = buffer + 1;
+        m_in.pLast = buffer;
+    }
+    m_in.nState = HDLC_START;
+    m_in.bFinal = 1;
+
+    unsigned char* const scratch = g_HdlcScratch.data();
+    m_out.pCur = scratch;
+    m_out.pLast = scratch + (room - 1);
+
+    HdlcEncode(&m_in, &m_out);
+
+    const auto n = static_cast<std::size_t>(m_out.pCur - scratch);
+    if (n == 0)
+        return 0;
+    std::memmove(buffer, scratch, n);
+    return static_cast<int>(n);
+}
