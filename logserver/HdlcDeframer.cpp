@@ -1,0 +1,96 @@
+#include "logserver/HdlcDeframer.h"
+
+#include "dm/HdlcFramer.h"
+
+#include <algorithm>
+
+namespace {
+constexpr std::uint8_t kFlag = 0x7E;
+constexpr std::uint8_t kEscape = 0x7D;
+constexpr std::uint8_t kEscapeXor = 0x20;
+constexpr std::uint8_t kDmAtCommand = 0x5E;
+constexpr std::uint16_t kFcsInit = 0xFFFF;
+// What the FCS register holds after a good frame's own FCS bytes went through it.
+constexpr std::uint16_t kFcsGood = 0xF0B8;
+
+bool IsLineEnd(std::uint8_t b) { return b == '\r' || b == '\n'; }
+bool IsTextByte(std::uint8_t b) { return b == '\t' || (b >= 0x20 && b < kEscape); }
+}  // namespace
+
+CHdlcDeframer::CHdlcDeframer(bool textLines, std::size_t maxFrame)
+    : m_bTextLines(textLines), m_nMaxFrame(std::max<std::size_t>(maxFrame, 3))
+{
+}
+
+void CHdlcDeframer::Reset()
+{
+    m_raw.clear();
+    m_data.clear();
+    m_wFcs = kFcsInit;
+    m_bEscape = false;
+    m_bOverflow = false;
+}
+
+bool CHdlcDeframer::LooksLikeText() const
+{
+    return !m_bOverflow && !m_raw.empty() && m_raw.front() != kDmAtCommand &&
+           std::all_of(m_raw.begin(), m_raw.end(), IsTextByte);
+}
+
+void CHdlcDeframer::EndFrame(std::vector<HdlcItem>& out)
+{
+    if (m_raw.empty()) {
+        // Back-to-back flags (or a leading flag) delimit nothing.
+        Reset();
+        return;
+    }
+    // Too short to hold an FCS, cut by an escape, too long, or a wrong FCS.
+    if (m_bOverflow || m_bEscape || m_data.size() < 2 || m_wFcs != kFcsGood) {
+        ++m_nBad;
+        out.push_back({HdlcItem::Kind::BadFrame, std::move(m_raw)});
+    } else {
+        ++m_nGood;
+        m_data.resize(m_data.size() - 2);
+        out.push_back({HdlcItem::Kind::Frame, std::move(m_data)});
+    }
+    Reset();
+}
+
+void CHdlcDeframer::Push(std::span<const std::uint8_t> bytes, std::vector<HdlcItem>& out)
+{
+    for (const std::uint8_t b : bytes) {
+        if (b == kFlag) {
+            EndFrame(out);
+            continue;
+        }
+        if (m_bTextLines && IsLineEnd(b)) {
+            if (m_raw.empty())
+                continue;   // the LF of a CR LF pair, or an empty line
+            if (LooksLikeText()) {
+                ++m_nText;
+                out.push_back({HdlcItem::Kind::TextLine, std::move(m_raw)});
+                Reset();
+                continue;
+            }
+        }
+        if (m_bOverflow)
+            continue;
+        if (m_data.size() >= m_nMaxFrame) {
+            m_bOverflow = true;
+            m_data.clear();
+            continue;
+        }
+        m_raw.push_back(b);
+        if (m_bEscape) {
+            m_bEscape = false;
+            const std::uint8_t plain = b ^ kEscapeXor;
+            m_data.push_back(plain);
+            m_wFcs = HdlcFcsUpdate(m_wFcs, plain);
+        } else if (b == kEscape) {
+            m_bEscape = true;
+        } else {
+            m_data.push_back(b);
+            m_wFcs = HdlcFcsUpdate(m_wFcs, b);
+        }
+    }
+}

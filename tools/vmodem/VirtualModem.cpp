@@ -1,0 +1,486 @@
+#include "tools/vmodem/VirtualModem.h"
+
+#include "dm/HdlcFramer.h"
+#include "logserver/CannedReplies.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+#ifndef ORVANE_VERSION
+#define ORVANE_VERSION "0"
+#endif
+
+namespace {
+// DM command codes this modem handles itself.
+constexpr std::uint8_t kCmdLog = 0x10;
+constexpr std::uint8_t kCmdBadCommand = 0x13;
+constexpr std::uint8_t kCmdBadLength = 0x15;
+constexpr std::uint8_t kCmdDmAt = 0x5E;
+constexpr std::uint8_t kCmdEventReport = 0x60;
+constexpr std::uint8_t kCmdLogConfig = 0x73;
+constexpr std::uint8_t kCmdExtMessageConfig = 0x7D;
+constexpr std::uint8_t kCmdEventSetMask = 0x82;
+
+// 0x73 operations and their status word.
+constexpr std::uint32_t kLogOpDisable = 0;
+constexpr std::uint32_t kLogOpGetRanges = 1;
+constexpr std::uint32_t kLogOpSetMask = 3;
+constexpr std::uint32_t kLogOpGetMask = 4;
+constexpr std::uint32_t kLogStatusSuccess = 0;
+constexpr std::uint32_t kLogStatusInvalid = 1;
+
+// 0x7D sub-commands and their status byte (1 is success there).
+constexpr std::uint8_t kMsgGetRanges = 1;
+constexpr std::uint8_t kMsgGetMasks = 3;
+constexpr std::uint8_t kMsgSetMasks = 4;
+constexpr std::uint8_t kMsgSetAll = 5;
+constexpr std::uint8_t kMsgStatusFail = 0;
+constexpr std::uint8_t kMsgStatusSuccess = 1;
+// Most ssids one 7D 03 request may read back.
+constexpr std::uint32_t kMaxSsidsPerRequest = 1024;
+
+// Last log item number per equipment id, as a modem reports it to 73 op 1;
+// wide enough for every mask the tool's own default configuration sets.
+constexpr std::array<std::uint32_t, CVirtualModem::kEquipmentIds> kLastLogItems = {
+    0x000, 0x7FF, 0x0FF, 0x0FF, 0xA1F, 0x5FF, 0x0FF, 0x7FF,
+    0x0FF, 0x0FF, 0x0FF, 0xFFF, 0x0FF, 0x0FF, 0x0FF, 0x0FF,
+};
+
+// Message ssid ranges, as a modem reports them to 7D 01.
+constexpr std::array<CVirtualModem::SsidRange, 12> kSsidRanges = {{
+    {0, 129}, {500, 526}, {1000, 1010}, {2000, 2008}, {3000, 3012}, {4000, 4010},
+    {4500, 4526}, {5000, 5018}, {5500, 5521}, {6000, 6080}, {7000, 7002}, {8000, 8003},
+}};
+
+std::uint32_t Le16(std::span<const std::uint8_t> b, std::size_t at)
+{
+    return static_cast<std::uint32_t>(b[at] | (b[at + 1] << 8));
+}
+
+std::uint32_t Le32(std::span<const std::uint8_t> b, std::size_t at)
+{
+    return static_cast<std::uint32_t>(b[at]) | (static_cast<std::uint32_t>(b[at + 1]) << 8) |
+           (static_cast<std::uint32_t>(b[at + 2]) << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+}
+
+void Put16(std::vector<std::uint8_t>& out, std::uint32_t v)
+{
+    out.push_back(static_cast<std::uint8_t>(v));
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t v)
+{
+    Put16(out, v & 0xFFFF);
+    Put16(out, v >> 16);
+}
+
+// An error reply: the code and the request's first 16 bytes, like the Log server's.
+std::vector<std::uint8_t> ErrorReply(std::uint8_t code, std::span<const std::uint8_t> req)
+{
+    std::vector<std::uint8_t> out{code};
+    const std::size_t echo = std::min<std::size_t>(req.size(), kMaxBadCommandReply - 1);
+    out.insert(out.end(), req.begin(), req.begin() + static_cast<std::ptrdiff_t>(echo));
+    return out;
+}
+
+std::vector<std::uint8_t> LogConfigHeader(std::uint32_t op, std::uint32_t status)
+{
+    std::vector<std::uint8_t> out{kCmdLogConfig, 0, 0, 0};
+    Put32(out, op);
+    Put32(out, status);
+    return out;
+}
+
+std::vector<std::uint8_t> MessageRangeHeader(std::uint8_t sub, std::uint32_t first, std::uint32_t last, std::uint8_t status)
+{
+    std::vector<std::uint8_t> out{kCmdExtMessageConfig, sub};
+    Put16(out, first);
+    Put16(out, last);
+    out.push_back(status);
+    out.push_back(0);
+    return out;
+}
+
+std::string Trim(std::string_view s)
+{
+    const auto notSpace = [](unsigned char c) { return !std::isspace(c); };
+    auto b = std::find_if(s.begin(), s.end(), notSpace);
+    auto e = std::find_if(s.rbegin(), s.rend(), notSpace).base();
+    return b < e ? std::string(b, e) : std::string();
+}
+}  // namespace
+
+std::vector<std::uint8_t> FrameDmPacket(std::span<const std::uint8_t> packet)
+{
+    std::vector<std::uint8_t> frame;
+    if (packet.empty())
+        return frame;
+    // HdlcEncode resumes where it stopped, so any length goes through a small window.
+    std::vector<unsigned char> in(packet.begin(), packet.end());
+    HdlcInput hin{in.data(), in.data() + in.size() - 1, HDLC_START, 1};
+    HdlcOutput hout{nullptr, nullptr, 0};
+    std::array<unsigned char, 256> window{};
+    frame.reserve(packet.size() + packet.size() / 8 + 4);
+    for (;;) {
+        hout.pCur = window.data();
+        hout.pLast = window.data() + window.size() - 1;
+        HdlcEncode(&hin, &hout);
+        frame.insert(frame.end(), window.data(), hout.pCur);
+        if (hin.nState == HDLC_DONE || hout.pCur == window.data())
+            break;
+    }
+    return frame;
+}
+
+CVirtualModem::CVirtualModem(std::uint32_t rate) : m_nRate(rate) {}
+
+const std::array<std::uint32_t, CVirtualModem::kEquipmentIds>& CVirtualModem::LastLogItems() { return kLastLogItems; }
+
+std::span<const CVirtualModem::SsidRange> CVirtualModem::MessageRanges() { return kSsidRanges; }
+
+std::uint32_t CVirtualModem::LogItems(std::uint32_t equipId) const
+{
+    return equipId < kEquipmentIds ? m_logItems[equipId] : 0;
+}
+
+const std::vector<std::uint8_t>& CVirtualModem::LogMask(std::uint32_t equipId) const
+{
+    static const std::vector<std::uint8_t> kNone;
+    return equipId < kEquipmentIds ? m_logMasks[equipId] : kNone;
+}
+
+std::uint32_t CVirtualModem::MessageMask(std::uint16_t ssid) const
+{
+    const auto it = m_msgMasks.find(ssid);
+    return it != m_msgMasks.end() ? it->second : m_msgAll;
+}
+
+std::string CVirtualModem::AnswerText(std::string_view line)
+{
+    std::string cmd = Trim(line);
+    if (cmd.empty())
+        return {};
+    std::transform(cmd.begin(), cmd.end(), cmd.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    if (cmd == "AT")
+        return "\r\nOK\r\n";
+    if (cmd == "ATI")
+        return "\r\nOrvane virtual modem\r\nModel: orvane-vmodem\r\nRevision: " ORVANE_VERSION "\r\n\r\nOK\r\n";
+    return "\r\nERROR\r\n";
+}
+
+std::vector<std::uint8_t> CVirtualModem::Receive(std::span<const std::uint8_t> bytes)
+{
+    std::vector<HdlcItem> items;
+    m_deframer.Push(bytes, items);
+    std::vector<std::uint8_t> out;
+    for (const HdlcItem& item : items) {
+        if (item.kind == HdlcItem::Kind::Frame && !item.data.empty()) {
+            const std::vector<std::uint8_t> reply = Answer(item.data);
+            const std::vector<std::uint8_t> frame = FrameDmPacket(reply);
+            out.insert(out.end(), frame.begin(), frame.end());
+        } else if (item.kind == HdlcItem::Kind::TextLine) {
+            const std::string text = AnswerText(std::string(item.data.begin(), item.data.end()));
+            out.insert(out.end(), text.begin(), text.end());
+        }
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> CVirtualModem::Answer(std::span<const std::uint8_t> req)
+{
+    if (req.empty())
+        return {};
+    switch (req[0]) {
+    case kCmdEventReport: {
+        if (req.size() < 2)
+            return ErrorReply(kCmdBadLength, req);
+        m_bEventReport = req[1] != 0;
+        return {kCmdEventReport, 0, 0};
+    }
+    case kCmdEventSetMask:
+        return AnswerEventMask(req);
+    case kCmdLogConfig:
+        return AnswerLogConfig(req);
+    case kCmdExtMessageConfig:
+        return AnswerMessageConfig(req);
+    case kCmdDmAt: {
+        std::string_view text(reinterpret_cast<const char*>(req.data()) + 1, req.size() - 1);
+        while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == '\0'))
+            text.remove_suffix(1);
+        const std::string answer = AnswerText(text);
+        std::vector<std::uint8_t> out{kCmdDmAt};
+        out.insert(out.end(), answer.begin(), answer.end());
+        return out;
+    }
+    default:
+        break;
+    }
+
+    // The Log server's table, handed the request as the Log server receives it:
+    // one frame of payload, FCS and flag (here without escapes, so that its
+    // length rule holds), with zeros behind it for replies that echo the request.
+    std::vector<unsigned char> chunk(req.begin(), req.end());
+    const std::uint16_t fcs = static_cast<std::uint16_t>(~[&] {
+        std::uint16_t f = 0xFFFF;
+        for (const std::uint8_t b : req)
+            f = HdlcFcsUpdate(f, b);
+        return f;
+    }());
+    chunk.push_back(static_cast<unsigned char>(fcs & 0xFF));
+    chunk.push_back(static_cast<unsigned char>(fcs >> 8));
+    chunk.push_back(0x7E);
+    const unsigned length = static_cast<unsigned>(chunk.size());
+    chunk.resize(std::max<std::size_t>(chunk.size(), kMaxCannedReply + 3) + 1, 0);
+    std::array<unsigned char, kMaxCannedReply + kMaxBadCommandReply> reply{};
+    const unsigned n = GetCannedReply(chunk.data(), length, reply.data());
+    if (n > 0)
+        return std::vector<std::uint8_t>(reply.begin(), reply.begin() + std::min<std::size_t>(n, reply.size()));
+    return ErrorReply(kCmdBadCommand, req);
+}
+
+std::vector<std::uint8_t> CVirtualModem::AnswerEventMask(std::span<const std::uint8_t> req)
+{
+    if (req.size() < 6)
+        return ErrorReply(kCmdBadLength, req);
+    const std::uint32_t bits = Le16(req, 4);
+    const std::size_t bytes = (bits + 7) / 8;
+    if (req.size() < 6 + bytes)
+        return ErrorReply(kCmdBadLength, req);
+    m_nEventBits = static_cast<std::uint16_t>(bits);
+    m_eventMask.assign(req.begin() + 6, req.begin() + 6 + static_cast<std::ptrdiff_t>(bytes));
+    std::vector<std::uint8_t> out{kCmdEventSetMask, 0, 0, 0};
+    Put16(out, bits);
+    out.insert(out.end(), m_eventMask.begin(), m_eventMask.end());
+    return out;
+}
+
+std::vector<std::uint8_t> CVirtualModem::AnswerLogConfig(std::span<const std::uint8_t> req)
+{
+    if (req.size() < 8)
+        return ErrorReply(kCmdBadLength, req);
+    const std::uint32_t op = Le32(req, 4);
+    switch (op) {
+    case kLogOpDisable: {
+        for (std::size_t e = 0; e < kEquipmentIds; ++e) {
+            m_logItems[e] = 0;
+            m_logMasks[e].clear();
+        }
+        MasksChanged();
+        return LogConfigHeader(op, kLogStatusSuccess);
+    }
+    case kLogOpGetRanges: {
+        std::vector<std::uint8_t> out = LogConfigHeader(op, kLogStatusSuccess);
+        for (const std::uint32_t last : kLastLogItems)
+            Put32(out, last);
+        return out;
+    }
+    case kLogOpSetMask: {
+        if (req.size() < 16)
+            return ErrorReply(kCmdBadLength, req);
+        const std::uint32_t equip = Le32(req, 8);
+        const std::uint32_t items = Le32(req, 12);
+        if (equip >= kEquipmentIds || items > kMaxLogItems) {
+            std::vector<std::uint8_t> out = LogConfigHeader(op, kLogStatusInvalid);
+            Put32(out, equip);
+            Put32(out, items);
+            return out;
+        }
+        const std::size_t bytes = (items + 7) / 8;
+        if (req.size() < 16 + bytes)
+            return ErrorReply(kCmdBadLength, req);
+        std::vector<std::uint8_t> mask(req.begin() + 16, req.begin() + 16 + static_cast<std::ptrdiff_t>(bytes));
+        std::vector<std::uint8_t> out = LogConfigHeader(op, kLogStatusSuccess);
+        Put32(out, equip);
+        Put32(out, items);
+        out.insert(out.end(), mask.begin(), mask.end());
+        // Bits past the item count name no item.
+        if (items % 8 != 0)
+            mask.back() &= static_cast<std::uint8_t>((1u << (items % 8)) - 1);
+        m_logItems[equip] = items;
+        m_logMasks[equip] = std::move(mask);
+        MasksChanged();
+        return out;
+    }
+    case kLogOpGetMask: {
+        if (req.size() < 12)
+            return ErrorReply(kCmdBadLength, req);
+        const std::uint32_t equip = Le32(req, 8);
+        if (equip >= kEquipmentIds)
+            return LogConfigHeader(op, kLogStatusInvalid);
+        std::vector<std::uint8_t> out = LogConfigHeader(op, kLogStatusSuccess);
+        Put32(out, equip);
+        Put32(out, m_logItems[equip]);
+        out.insert(out.end(), m_logMasks[equip].begin(), m_logMasks[equip].end());
+        return out;
+    }
+    default:
+        return ErrorReply(kCmdBadCommand, req);
+    }
+}
+
+std::vector<std::uint8_t> CVirtualModem::AnswerMessageConfig(std::span<const std::uint8_t> req)
+{
+    if (req.size() < 2)
+        return ErrorReply(kCmdBadLength, req);
+    const std::uint8_t sub = req[1];
+    switch (sub) {
+    case kMsgGetRanges: {
+        std::vector<std::uint8_t> out{kCmdExtMessageConfig, sub, kMsgStatusSuccess, 0};
+        Put32(out, static_cast<std::uint32_t>(kSsidRanges.size()));
+        for (const SsidRange& r : kSsidRanges) {
+            Put16(out, r.first);
+            Put16(out, r.last);
+        }
+        return out;
+    }
+    case kMsgGetMasks: {
+        if (req.size() < 6)
+            return ErrorReply(kCmdBadLength, req);
+        const std::uint32_t first = Le16(req, 2);
+        const std::uint32_t last = Le16(req, 4);
+        if (last < first || last - first >= kMaxSsidsPerRequest)
+            return MessageRangeHeader(sub, first, last, kMsgStatusFail);
+        std::vector<std::uint8_t> out = MessageRangeHeader(sub, first, last, kMsgStatusSuccess);
+        for (std::uint32_t ssid = first; ssid <= last; ++ssid)
+            Put32(out, MessageMask(static_cast<std::uint16_t>(ssid)));
+        return out;
+    }
+    case kMsgSetMasks: {
+        if (req.size() < 8)
+            return ErrorReply(kCmdBadLength, req);
+        const std::uint32_t first = Le16(req, 2);
+        const std::uint32_t last = Le16(req, 4);
+        if (last < first)
+            return MessageRangeHeader(sub, first, last, kMsgStatusFail);
+        const std::size_t count = last - first + 1;
+        if (req.size() < 8 + 4 * count)
+            return ErrorReply(kCmdBadLength, req);
+        std::vector<std::uint8_t> out = MessageRangeHeader(sub, first, last, kMsgStatusSuccess);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint32_t mask = Le32(req, 8 + 4 * i);
+            m_msgMasks[static_cast<std::uint16_t>(first + i)] = mask;
+            Put32(out, mask);
+        }
+        return out;
+    }
+    case kMsgSetAll: {
+        if (req.size() < 8)
+            return ErrorReply(kCmdBadLength, req);
+        m_msgAll = Le32(req, 4);
+        m_msgMasks.clear();
+        std::vector<std::uint8_t> out{kCmdExtMessageConfig, sub, kMsgStatusSuccess, 0};
+        Put32(out, m_msgAll);
+        return out;
+    }
+    default:
+        return ErrorReply(kCmdBadCommand, req);
+    }
+}
+
+void CVirtualModem::MasksChanged()
+{
+    m_enabledCodes.clear();
+    for (std::uint32_t e = 0; e < kEquipmentIds; ++e) {
+        const std::vector<std::uint8_t>& mask = m_logMasks[e];
+        for (std::uint32_t i = 0; i < m_logItems[e] && i / 8 < mask.size(); ++i)
+            if (mask[i / 8] & (1u << (i % 8)))
+                m_enabledCodes.push_back(static_cast<std::uint16_t>((e << 12) | i));
+    }
+    // A packet built for the old masks may carry a code no longer enabled.
+    m_pending.clear();
+    m_nNextCode = 0;
+    if (m_enabledCodes.empty()) {
+        m_streamStart.reset();
+        m_lastPace.reset();
+        m_credit = 0;
+    }
+}
+
+std::vector<std::uint8_t> CVirtualModem::BuildLogPacket(std::uint16_t code, std::uint32_t counter, std::uint64_t timestamp)
+{
+    // 10, more = 0, length, length again, log code, timestamp, then the
+    // payload: its own length, the running counter and filler bytes.
+    constexpr std::uint32_t kBody = 4 + kLogFiller;
+    constexpr std::uint32_t kLength = 2 + 2 + 8 + 2 + kBody;
+    std::vector<std::uint8_t> p{kCmdLog, 0};
+    p.reserve(4 + kLength);
+    Put16(p, kLength);
+    Put16(p, kLength);
+    Put16(p, code);
+    Put32(p, static_cast<std::uint32_t>(timestamp));
+    Put32(p, static_cast<std::uint32_t>(timestamp >> 32));
+    Put16(p, kBody);
+    Put32(p, counter);
+    for (std::size_t i = 0; i < kLogFiller; ++i)
+        p.push_back(static_cast<std::uint8_t>(i));
+    return p;
+}
+
+void CVirtualModem::PreparePending(TimePoint now)
+{
+    if (!m_pending.empty() || m_enabledCodes.empty())
+        return;
+    const std::uint16_t code = m_enabledCodes[m_nNextCode % m_enabledCodes.size()];
+    // DM timestamps count 1.25 ms units above a 16-bit sub-count.
+    const auto since = now - m_streamStart.value_or(now);
+    const auto ms = std::chrono::duration_cast<std::chrono::microseconds>(since).count() / 1000;
+    const std::uint64_t stamp = static_cast<std::uint64_t>(ms * 4 / 5) << 16;
+    const std::vector<std::uint8_t> packet = BuildLogPacket(code, m_nCounter, stamp);
+    m_pending = FrameDmPacket(packet);
+}
+
+std::vector<std::uint8_t> CVirtualModem::TakeLogStream(TimePoint now, std::size_t room)
+{
+    std::vector<std::uint8_t> out;
+    if (!StreamActive())
+        return out;
+    if (!m_streamStart) {
+        m_streamStart = now;
+        m_lastPace = now;
+        PreparePending(now);
+        m_credit = static_cast<double>(m_pending.size());   // the first packet goes at once
+    }
+    if (m_nRate > 0 && now > *m_lastPace) {
+        const double elapsed = std::chrono::duration<double>(now - *m_lastPace).count();
+        m_credit += elapsed * m_nRate;
+        m_lastPace = now;
+    }
+    // A line that stalls, or a caller that comes late, does not earn a burst:
+    // keep at most a tenth of a second's worth (or one packet) in hand.
+    PreparePending(now);
+    if (m_nRate > 0)
+        m_credit = std::min(m_credit, std::max(m_nRate / 10.0, static_cast<double>(m_pending.size())));
+    for (;;) {
+        PreparePending(now);
+        if (m_pending.empty() || m_pending.size() > room - out.size())
+            break;
+        if (m_nRate > 0 && m_credit < static_cast<double>(m_pending.size()))
+            break;
+        out.insert(out.end(), m_pending.begin(), m_pending.end());
+        if (m_nRate > 0)
+            m_credit -= static_cast<double>(m_pending.size());
+        m_pending.clear();
+        ++m_nCounter;
+        ++m_nNextCode;
+        ++m_nLogPackets;
+    }
+    return out;
+}
+
+std::optional<std::chrono::nanoseconds> CVirtualModem::NextLogDue(TimePoint now)
+{
+    if (!StreamActive() || m_nRate == 0)
+        return std::nullopt;
+    if (!m_streamStart)
+        return std::chrono::nanoseconds(0);
+    PreparePending(now);
+    double credit = m_credit;
+    if (now > *m_lastPace)
+        credit += std::chrono::duration<double>(now - *m_lastPace).count() * m_nRate;
+    const double missing = static_cast<double>(m_pending.size()) - credit;
+    if (missing <= 0)
+        return std::chrono::nanoseconds(0);
+    return std::chrono::nanoseconds(static_cast<std::int64_t>(std::ceil(missing * 1e9 / m_nRate)));
+}

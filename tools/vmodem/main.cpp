@@ -1,0 +1,344 @@
+// orvane-vmodem: a modem's DM port on a pseudo-terminal, for trying Orvane
+// and for tests without hardware. One poll loop serves the pty and the
+// signals; the DM behaviour lives in CVirtualModem.
+#include "tools/vmodem/VirtualModem.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <optional>
+#include <poll.h>
+#include <pty.h>
+#include <regex>
+#include <signal.h>
+#include <string>
+#include <sys/signalfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: orvane-vmodem [--link COMn] [--rate BYTES_PER_SECOND] [--help]\n"
+    "\n"
+    "Plays the diagnostic (DM) port of a modem on a pseudo-terminal, so that\n"
+    "Orvane (or any DIAG client) can be tried without hardware. Prints the\n"
+    "device path of the terminal to open on standard output, then serves it\n"
+    "until SIGINT or SIGTERM; it exits with status 0 after a clean stop.\n"
+    "\n"
+    "Options:\n"
+    "  --link COMn     also make the entry COMn (COM1 to COM60) in the port\n"
+    "                  directory point at the device, and remove it again on\n"
+    "                  exit if it still points there. The port directory is\n"
+    "                  $ORVANE_PORT_DIR, default ~/.config/orvane/ports; it is\n"
+    "                  created when missing.\n"
+    "  --rate N        pace the log stream at N bytes per second on the line\n"
+    "                  (default 20000); 0 sends as fast as the line takes it.\n"
+    "  --help          show this text.\n"
+    "\n"
+    "What it reads: HDLC frames (0x7D escapes undone, the CRC-16/X-25 FCS\n"
+    "checked; frames with a wrong FCS are ignored and counted), and text lines\n"
+    "(printable bytes ending in CR or LF that are not part of a frame).\n"
+    "\n"
+    "What it answers, framed (multi-byte fields little-endian):\n"
+    "  requests the Log server answers   the Log server's reply (same table)\n"
+    "  60 on/off (event report)          60 00 00\n"
+    "  82 (set event mask)               82 00 00 00, bit count, the mask\n"
+    "  73 op 0 (disable logging)         73 00 00 00, op, status 0\n"
+    "  73 op 1 (get ranges)              header, 16 x last item per equipment id\n"
+    "  73 op 3 (set log mask)            header, equipment id, item count, mask\n"
+    "  73 op 4 (get log mask)            header, equipment id, item count, mask\n"
+    "  7D 01 (get ssid ranges)           7D 01 01 00, count, first/last pairs\n"
+    "  7D 03 (get message masks)         7D 03 first last 01 00, masks\n"
+    "  7D 04 (set message masks)         7D 04 first last 01 00, masks\n"
+    "  7D 05 (set all message masks)     7D 05 01 00, mask\n"
+    "  5E text 0D (DM AT command)        5E and the text answer below\n"
+    "  anything else                     13 and the first 16 request bytes\n"
+    "  a known request cut short         15 and the first 16 request bytes\n"
+    "It remembers every mask set. Once a log mask enables any log code, it\n"
+    "sends log packets (command 0x10), each with one enabled log code and a\n"
+    "length-prefixed dummy payload with a running counter, at the set rate;\n"
+    "73 op 0 stops them.\n"
+    "\n"
+    "Text lines (ASCII mode): \"AT\" answers OK, \"ATI\" a short identification\n"
+    "ending in OK, anything else ERROR.\n";
+
+// Owner of one descriptor.
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+};
+
+// The port directory entry made by --link; removed on exit while it still
+// points at this modem's device (someone may have re-pointed it meanwhile).
+class PortLink {
+public:
+    PortLink() = default;
+    ~PortLink() { Remove(); }
+    PortLink(const PortLink&) = delete;
+    PortLink& operator=(const PortLink&) = delete;
+
+    bool Make(const std::filesystem::path& dir, const std::string& name, const std::string& target)
+    {
+        std::error_code ec;
+        std::filesystem::create_directories(dir, ec);
+        if (ec) {
+            std::fprintf(stderr, "orvane-vmodem: cannot create %s: %s\n", dir.c_str(), ec.message().c_str());
+            return false;
+        }
+        const std::filesystem::path link = dir / name;
+        const auto status = std::filesystem::symlink_status(link, ec);
+        if (!ec && std::filesystem::exists(status) && !std::filesystem::is_symlink(status)) {
+            std::fprintf(stderr, "orvane-vmodem: %s exists and is not a link; not replacing it\n", link.c_str());
+            return false;
+        }
+        // Made beside it and renamed over it, so the entry never goes missing.
+        const std::filesystem::path temp = dir / ("." + name + ".vmodem-" + std::to_string(getpid()));
+        std::filesystem::remove(temp, ec);
+        std::filesystem::create_symlink(target, temp, ec);
+        if (!ec)
+            std::filesystem::rename(temp, link, ec);
+        if (ec) {
+            std::filesystem::remove(temp, ec);
+            std::fprintf(stderr, "orvane-vmodem: cannot link %s: %s\n", link.c_str(), ec.message().c_str());
+            return false;
+        }
+        m_link = link;
+        m_target = target;
+        return true;
+    }
+
+    void Remove()
+    {
+        if (m_link.empty())
+            return;
+        std::error_code ec;
+        if (std::filesystem::is_symlink(m_link, ec) && std::filesystem::read_symlink(m_link, ec) == m_target)
+            std::filesystem::remove(m_link, ec);
+        m_link.clear();
+    }
+
+private:
+    std::filesystem::path m_link;
+    std::string m_target;
+};
+
+struct Options {
+    std::string link;
+    std::uint32_t rate = CVirtualModem::kDefaultRate;
+};
+
+// Returns the options, or an exit status when the program should stop now.
+std::optional<int> ParseArgs(int argc, char** argv, Options& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if ((arg == "--link" || arg == "--rate") && i + 1 < argc) {
+            const std::string value = argv[++i];
+            if (arg == "--link") {
+                static const std::regex kComName("COM([1-9]|[1-5][0-9]|60)");
+                if (!std::regex_match(value, kComName)) {
+                    std::fprintf(stderr, "orvane-vmodem: --link takes a port name COM1 to COM60, not \"%s\"\n", value.c_str());
+                    return 2;
+                }
+                options.link = value;
+            } else {
+                char* end = nullptr;
+                errno = 0;
+                const unsigned long rate = std::strtoul(value.c_str(), &end, 10);
+                if (value.empty() || *end != '\0' || errno != 0 || rate > 100000000ul || value[0] == '-') {
+                    std::fprintf(stderr, "orvane-vmodem: --rate takes a number of bytes per second, not \"%s\"\n", value.c_str());
+                    return 2;
+                }
+                options.rate = static_cast<std::uint32_t>(rate);
+            }
+            continue;
+        }
+        std::fprintf(stderr, "orvane-vmodem: unknown or incomplete option \"%s\"\n%s", arg.c_str(), kUsage);
+        return 2;
+    }
+    return std::nullopt;
+}
+
+std::filesystem::path PortDirectory()
+{
+    if (const char* dir = std::getenv("ORVANE_PORT_DIR"); dir && *dir)
+        return dir;
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home && *home ? home : ".") / ".config" / "orvane" / "ports";
+}
+
+// Bytes waiting for the line, sent from the front.
+class OutQueue {
+public:
+    std::size_t Size() const { return m_bytes.size() - m_sent; }
+    void Append(const std::vector<std::uint8_t>& bytes) { m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end()); }
+    // Writes what the descriptor takes now; false when the line is gone.
+    bool Flush(int fd)
+    {
+        while (Size() > 0) {
+            const ssize_t n = write(fd, m_bytes.data() + m_sent, Size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                break;
+            if (n <= 0)
+                return false;
+            m_sent += static_cast<std::size_t>(n);
+        }
+        if (m_sent == m_bytes.size()) {
+            m_bytes.clear();
+            m_sent = 0;
+        } else if (m_sent > 65536) {
+            m_bytes.erase(m_bytes.begin(), m_bytes.begin() + static_cast<std::ptrdiff_t>(m_sent));
+            m_sent = 0;
+        }
+        return true;
+    }
+
+private:
+    std::vector<std::uint8_t> m_bytes;
+    std::size_t m_sent = 0;
+};
+
+// Log packets are queued only up to this much, so that replies never wait
+// behind a long backlog and a stalled line does not grow memory.
+constexpr std::size_t kStreamQueue = 4096;
+
+int Run(const Options& options)
+{
+    // The signals arrive as reads on a descriptor in the same poll.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    if (sigprocmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
+        std::fprintf(stderr, "orvane-vmodem: sigprocmask: %s\n", std::strerror(errno));
+        return 1;
+    }
+    signal(SIGPIPE, SIG_IGN);
+    Fd signals(signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK));
+    if (signals.Get() < 0) {
+        std::fprintf(stderr, "orvane-vmodem: signalfd: %s\n", std::strerror(errno));
+        return 1;
+    }
+
+    termios raw{};
+    cfmakeraw(&raw);
+    cfsetispeed(&raw, B115200);
+    cfsetospeed(&raw, B115200);
+    int masterFd = -1;
+    int slaveFd = -1;
+    std::array<char, 256> name{};
+    if (openpty(&masterFd, &slaveFd, name.data(), &raw, nullptr) != 0) {
+        std::fprintf(stderr, "orvane-vmodem: openpty: %s\n", std::strerror(errno));
+        return 1;
+    }
+    Fd master(masterFd);
+    // Holding the far end open keeps the terminal alive while clients come
+    // and go, as a modem stays put when a program closes its port.
+    Fd slave(slaveFd);
+    fcntl(master.Get(), F_SETFD, FD_CLOEXEC);
+    fcntl(slave.Get(), F_SETFD, FD_CLOEXEC);
+    fcntl(master.Get(), F_SETFL, fcntl(master.Get(), F_GETFL) | O_NONBLOCK);
+    name.back() = '\0';
+    const std::string devicePath = name.data();
+
+    PortLink link;
+    if (!options.link.empty() && !link.Make(PortDirectory(), options.link, devicePath))
+        return 1;
+
+    std::printf("%s\n", devicePath.c_str());
+    std::fflush(stdout);
+    if (!options.link.empty())
+        std::fprintf(stderr, "orvane-vmodem: %s -> %s in %s\n", options.link.c_str(), devicePath.c_str(), PortDirectory().c_str());
+
+    CVirtualModem modem(options.rate);
+    OutQueue out;
+    std::array<std::uint8_t, 4096> buffer{};
+    int status = 0;
+    for (bool running = true; running;) {
+        const auto now = std::chrono::steady_clock::now();
+        if (modem.StreamActive() && out.Size() < kStreamQueue)
+            out.Append(modem.TakeLogStream(now, kStreamQueue - out.Size()));
+
+        int timeout = -1;
+        if (const auto due = modem.NextLogDue(now)) {
+            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*due).count();
+            timeout = static_cast<int>(std::clamp<long long>(ms, 0, 1000));
+        }
+        const bool unpaced = modem.StreamActive() && options.rate == 0;
+        std::array<pollfd, 2> fds{{{signals.Get(), POLLIN, 0}, {master.Get(), POLLIN, 0}}};
+        if (out.Size() > 0 || unpaced)
+            fds[1].events |= POLLOUT;
+        const int ready = poll(fds.data(), fds.size(), timeout);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            std::fprintf(stderr, "orvane-vmodem: poll: %s\n", std::strerror(errno));
+            status = 1;
+            break;
+        }
+        if (fds[0].revents & POLLIN) {
+            signalfd_siginfo info{};
+            while (read(signals.Get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+                running = false;
+        }
+        if (fds[1].revents & POLLIN) {
+            for (;;) {
+                const ssize_t n = read(master.Get(), buffer.data(), buffer.size());
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0)
+                    break;   // EAGAIN: drained; EIO: no client has the far end open
+                out.Append(modem.Receive(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n))));
+            }
+        }
+        if (fds[1].revents & POLLOUT) {
+            if (unpaced && out.Size() < kStreamQueue)
+                out.Append(modem.TakeLogStream(std::chrono::steady_clock::now(), kStreamQueue - out.Size()));
+        }
+        if (out.Size() > 0 && !out.Flush(master.Get())) {
+            std::fprintf(stderr, "orvane-vmodem: write: %s\n", std::strerror(errno));
+            status = 1;
+            break;
+        }
+    }
+
+    std::fprintf(stderr, "orvane-vmodem: stopped; %llu frames read, %llu bad frames ignored, %llu log packets sent\n",
+                 static_cast<unsigned long long>(modem.GoodFrames()), static_cast<unsigned long long>(modem.BadFrames()),
+                 static_cast<unsigned long long>(modem.LogPackets()));
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    if (const auto exitStatus = ParseArgs(argc, argv, options))
+        return *exitStatus;
+    return Run(options);
+}
