@@ -2,19 +2,32 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <stdexcept>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
+// Owns a file descriptor for the length of a load.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
 };
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 LogLoadResult Refuse(LogLoadStatus status, const std::string& call, int error)
 {
@@ -28,27 +41,31 @@ LogLoadResult Refuse(LogLoadStatus status, const std::string& call, int error)
 
 LogLoadResult LoadLogData(const std::string& path, std::uint64_t limit)
 {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file)
-        return Refuse(LogLoadStatus::CannotOpen, "fopen", errno);
+    // Non-blocking, so that a named pipe without a writer is refused at once
+    // instead of hanging the window; regular files do not care.
+    int fd = -1;
+    do
+        fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return Refuse(LogLoadStatus::CannotOpen, "open", errno);
+    const FileDescriptor file(fd);
 
-    // A directory opens for reading on Linux but has no bytes to replay.
+    // A directory opens for reading but has no bytes to replay.
     struct stat st {};
-    if (fstat(fileno(file.get()), &st) != 0)
+    if (fstat(file.Get(), &st) != 0)
         return Refuse(LogLoadStatus::CannotSize, "fstat", errno);
     if (S_ISDIR(st.st_mode))
-        return Refuse(LogLoadStatus::CannotOpen, "fopen", EISDIR);
+        return Refuse(LogLoadStatus::CannotOpen, "open", EISDIR);
 
-    if (fseeko(file.get(), 0, SEEK_END) != 0)
-        return Refuse(LogLoadStatus::CannotSize, "fseeko", errno);
-    const off_t end = ftello(file.get());
+    const off_t end = lseek(file.Get(), 0, SEEK_END);
     if (end < 0)
-        return Refuse(LogLoadStatus::CannotSize, "ftello", errno);
+        return Refuse(LogLoadStatus::CannotSize, "lseek", errno);
     const auto size = static_cast<std::uint64_t>(end);
     if (size > limit)
         return Refuse(LogLoadStatus::TooLarge, "size", EFBIG);
-    if (fseeko(file.get(), 0, SEEK_SET) != 0)
-        return Refuse(LogLoadStatus::CannotSize, "fseeko", errno);
+    if (lseek(file.Get(), 0, SEEK_SET) != 0)
+        return Refuse(LogLoadStatus::CannotSize, "lseek", errno);
 
     LogLoadResult r;
     try {
@@ -59,14 +76,16 @@ LogLoadResult LoadLogData(const std::string& path, std::uint64_t limit)
         return Refuse(LogLoadStatus::NoMemory, "allocate", ENOMEM);
     }
 
-    // fread already retries partial reads and EINTR; what it cannot deliver
-    // (a file that shrank since it was sized, a read error) stays zero.
+    // Read to the end; what cannot be delivered (a file that shrank since it
+    // was sized, a read error) stays zero.
     std::size_t done = 0;
     while (done < r.data.size()) {
-        const std::size_t n = std::fread(r.data.data() + done, 1, r.data.size() - done, file.get());
-        if (n == 0)
+        const ssize_t n = read(file.Get(), r.data.data() + done, r.data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
             break;
-        done += n;
+        done += static_cast<std::size_t>(n);
     }
     r.status = LogLoadStatus::Loaded;
     return r;
