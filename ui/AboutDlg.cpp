@@ -21,7 +21,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     m_version.setGeometry(du.Rect(40, 10, 119, 8));
     m_tagline.setObjectName(QStringLiteral("IDC_STATIC_TAGLINE"));
     m_tagline.setTextFormat(Qt::PlainText);
-    m_tagline.setGeometry(du.Rect(40, 25, 135, 8));
+    m_tagline.setGeometry(du.Rect(40, 25, 119, 8));
 
     m_ok.setObjectName(QStringLiteral("IDOK"));
     m_ok.setGeometry(du.Rect(178, 7, 50, 14));

@@ -11,6 +11,6 @@ public:
 
     QLabel m_icon{this};
     QLabel m_version{QStringLiteral("Orvane Version 0.3.1"), this};
-    QLabel m_tagline{QStringLiteral("DM port test tool for mobile modems"), this};
+    QLabel m_tagline{QStringLiteral("Modem DM port test tool"), this};
     QPushButton m_ok{QStringLiteral("OK"), this};
 };

@@ -198,13 +198,13 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
+    void done(int result) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void CreateControls();
     void ApplyMode(int mode);
-    void AppendResults(const char* text);
+    void AppendResults(const QString& text);
     void QueueCannedReply(const std::uint8_t* data, std::uint32_t count);
     void CaptureChunk(const std::uint8_t* data, std::uint32_t count);
     void DispatchCommMessage(unsigned message, std::uint64_t ticket);

@@ -4,6 +4,8 @@
 #include <QString>
 #include <optional>
 
+class QWidget;
+
 class IPrompts {
 public:
     enum class Icon { None, Exclamation };
