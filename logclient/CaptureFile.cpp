@@ -1,5 +1,98 @@
 #include "logclient/CaptureFile.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Enough for everyone's captures of one second of one day; past it something
+// else is wrong with the directory.
+constexpr unsigned kMaxSameName = 1000;
+
+std::string SysError(const char* call, int err)
+{
+    return std::string(call) + ": " + std::strerror(err);
+}
+
+}   // namespace
+
 CCaptureFile::~CCaptureFile() { Close(); }
-bool CCaptureFile::Create(const std::string&, const std::tm&, std::string* error) { if (error) *error = "not implemented"; return false; }
-void CCaptureFile::Write(const std::uint8_t*, std::size_t) {}
-void CCaptureFile::Close() {}
+
+std::string CCaptureFile::FileName(const std::tm& t, unsigned n)
+{
+    std::array<char, 64> name{};
+    if (n <= 1)
+        std::snprintf(name.data(), name.size(), "%02d-%02d-%02d-%02d-%02d.bin", t.tm_mon + 1, t.tm_mday,
+                      t.tm_hour, t.tm_min, t.tm_sec);
+    else
+        std::snprintf(name.data(), name.size(), "%02d-%02d-%02d-%02d-%02d-%u.bin", t.tm_mon + 1, t.tm_mday,
+                      t.tm_hour, t.tm_min, t.tm_sec, n);
+    return name.data();
+}
+
+bool CCaptureFile::Create(const std::string& dir, const std::tm& localTime, std::string* error)
+{
+    if (IsOpen())
+        return true;
+    const std::string prefix = dir.empty() ? std::string() : (dir.back() == '/' ? dir : dir + '/');
+    for (unsigned n = 1; n <= kMaxSameName; ++n) {
+        const std::string path = prefix + FileName(localTime, n);
+        int fd;
+        do
+            fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        while (fd < 0 && errno == EINTR);
+        if (fd >= 0) {
+            m_fd = fd;
+            m_path = path;
+            m_lastError.clear();
+            m_written = 0;
+            return true;
+        }
+        if (errno != EEXIST) {
+            m_lastError = SysError("open", errno) + " (" + path + ")";
+            if (error)
+                *error = m_lastError;
+            return false;
+        }
+    }
+    m_lastError = "open: too many captures named " + prefix + FileName(localTime);
+    if (error)
+        *error = m_lastError;
+    return false;
+}
+
+bool CCaptureFile::Write(const std::uint8_t* data, std::size_t count)
+{
+    if (!IsOpen())
+        return false;
+    while (count > 0) {
+        const ssize_t n = ::write(m_fd, data, count);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            m_lastError = SysError("write", errno);
+            return false;
+        }
+        if (n == 0) {
+            m_lastError = "write: no progress";
+            return false;
+        }
+        data += n;
+        count -= static_cast<std::size_t>(n);
+        m_written += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+void CCaptureFile::Close()
+{
+    if (m_fd < 0)
+        return;
+    // close() is not retried on EINTR: the descriptor is gone either way on Linux.
+    ::close(m_fd);
+    m_fd = -1;
+}

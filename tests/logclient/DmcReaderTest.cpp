@@ -1,0 +1,157 @@
+#include "logclient/DmcReader.h"
+#include "support/Pty.h"
+
+#include <gtest/gtest.h>
+#include <pugixml.hpp>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string WriteFile(const TempDir& dir, const std::string& name, const std::string& content)
+{
+    const std::string path = dir.Path() + "/" + name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+
+std::string Wrap(const std::string& lists)
+{
+    return "<QXDMProfessional>\n <Persistence>\n  <MessagesView>\n   <ISVConfig>\n" + lists +
+           "\n   </ISVConfig>\n  </MessagesView>\n </Persistence>\n</QXDMProfessional>\n";
+}
+
+struct Lookup {
+    const char* name;
+    std::string xml;
+    const DmcPath* path;
+    int found;
+    std::string text;   // expected text; "<unchanged>" when not found
+};
+
+TEST(DmcReader, ListLookupWalksThePathByPrefix)
+{
+    const std::string full = Wrap("    <EventIDs>1,2,3,</EventIDs>\n    <LogCodes>0x1005,</LogCodes>\n"
+                                  "    <OTATypes>0x4001,</OTATypes>\n    <MessageLevels>0/1,</MessageLevels>");
+    const std::vector<Lookup> cases = {
+        {"event ids", full, &g_pathEventIDs, 1, "1,2,3,"},
+        {"log codes", full, &g_pathLogCodes, 1, "0x1005,"},
+        {"ota types", full, &g_pathOTATypes, 1, "0x4001,"},
+        {"message levels", full, &g_pathMessageLevels, 1, "0/1,"},
+        {"list missing", Wrap("<LogCodes>0x1005,</LogCodes>"), &g_pathEventIDs, 0, "<unchanged>"},
+        {"empty list element", Wrap("<EventIDs/><LogCodes>0x1005,</LogCodes>"), &g_pathEventIDs, 0, "<unchanged>"},
+        {"comment between path elements",
+         "<QXDM><Persistence><!-- saved --><MessagesView><ISVConfig><EventIDs>7,</EventIDs>"
+         "</ISVConfig></MessagesView></Persistence></QXDM>",
+         &g_pathEventIDs, 1, "7,"},
+        {"comment inside the list element",
+         Wrap("<EventIDs><!-- c -->7,</EventIDs>"), &g_pathEventIDs, 1, "7,"},
+        {"element inside the list element is passed over",
+         Wrap("<EventIDs><Old>1,</Old>7,</EventIDs>"), &g_pathEventIDs, 1, "7,"},
+        {"text directly under the root wins for every list",
+         "<QXDM>root text<Persistence><MessagesView><ISVConfig><EventIDs>7,</EventIDs>"
+         "</ISVConfig></MessagesView></Persistence></QXDM>",
+         &g_pathLogCodes, 1, "root text"},
+        {"prefix match takes the first sibling",
+         "<QXDM><Persistence><MessagesView><ISVConfigOld><EventIDs>9,</EventIDs></ISVConfigOld>"
+         "<ISVConfig><EventIDs>7,</EventIDs></ISVConfig></MessagesView></Persistence></QXDM>",
+         &g_pathEventIDs, 1, "9,"},
+        {"shorter name never matches", "<QXD><Persistence/></QXD>", &g_pathEventIDs, 0, "<unchanged>"},
+        {"case matters", Wrap("<eventIDs>7,</eventIDs>"), &g_pathEventIDs, 0, "<unchanged>"},
+        {"CDATA is not text", Wrap("<EventIDs><![CDATA[1,2,]]></EventIDs>"), &g_pathEventIDs, 0, "<unchanged>"},
+        {"declaration and document type", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE QXDM>\n" + full,
+         &g_pathEventIDs, 1, "1,2,3,"},
+        {"entity references are expanded", Wrap("<EventIDs>1&#44;2&amp;</EventIDs>"), &g_pathEventIDs, 1, "1,2&"},
+    };
+    CDmcReader reader;
+    TempDir dir;
+    for (const Lookup& c : cases) {
+        SCOPED_TRACE(c.name);
+        DmcDocument doc;
+        ASSERT_EQ(reader.LoadDocument(WriteFile(dir, "c.dmc", c.xml), doc), 1);
+        std::string text = "<unchanged>";
+        std::vector<std::string> messages;
+        EXPECT_EQ(reader.GetListText(doc, *c.path, text, [&](const char* m) { messages.push_back(m); }), c.found);
+        EXPECT_EQ(text, c.text);
+        EXPECT_TRUE(messages.empty());
+    }
+}
+
+TEST(DmcReader, LoadFailuresKeepThePreviousDocument)
+{
+    struct Case {
+        const char* name;
+        std::string content;   // "<missing>": no file at all
+    };
+    const std::vector<Case> cases = {
+        {"missing file", "<missing>"},
+        {"empty file", ""},
+        {"not XML", "EventIDs=1,2,3\n"},
+        {"unclosed element", "<QXDM><Persistence></QXDM>"},
+        {"two roots", "<QXDM/><QXDM/>"},
+        {"text beside the root", "<QXDM/>trailing"},
+        {"undeclared entity", "<QXDM>&bogus;</QXDM>"},
+        {"entity declared by the document", "<!DOCTYPE QXDM [<!ENTITY e \"1,2,\">]><QXDM>&e;</QXDM>"},
+        {"bare ampersand", "<QXDM>1&2</QXDM>"},
+    };
+    CDmcReader reader;
+    TempDir dir;
+    DmcDocument doc;
+    ASSERT_EQ(reader.LoadDocument(WriteFile(dir, "good.dmc", Wrap("<EventIDs>1,</EventIDs>")), doc), 1);
+    const DmcDocument previous = doc;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = c.content == "<missing>" ? dir.Path() + "/none.dmc" : WriteFile(dir, "bad.dmc", c.content);
+        std::string error;
+        EXPECT_EQ(reader.LoadDocument(path, doc, &error), 0);
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(doc, previous);
+    }
+    std::string text;
+    EXPECT_EQ(reader.GetListText(doc, g_pathEventIDs, text), 1);
+    EXPECT_EQ(text, "1,");
+}
+
+TEST(DmcReader, SecondLoadReplacesTheDocument)
+{
+    CDmcReader reader;
+    TempDir dir;
+    DmcDocument doc;
+    ASSERT_EQ(reader.LoadDocument(WriteFile(dir, "a.dmc", Wrap("<EventIDs>1,</EventIDs>")), doc), 1);
+    ASSERT_EQ(reader.LoadDocument(WriteFile(dir, "b.dmc", Wrap("<EventIDs>2,</EventIDs>")), doc), 1);
+    std::string text;
+    EXPECT_EQ(reader.GetListText(doc, g_pathEventIDs, text), 1);
+    EXPECT_EQ(text, "2,");
+}
+
+TEST(DmcReader, DocumentWithoutRootIsReportedToTheCaller)
+{
+    CDmcReader reader;
+    std::vector<std::string> messages;
+    auto sink = [&](const char* m) { messages.push_back(m); };
+    std::string text = "kept";
+    EXPECT_EQ(reader.GetListText(DmcDocument{}, g_pathEventIDs, text, sink), 0);
+    EXPECT_EQ(reader.GetListText(std::make_shared<const pugi::xml_document>(), g_pathEventIDs, text, sink), 0);
+    EXPECT_EQ(text, "kept");
+    EXPECT_EQ(messages, (std::vector<std::string>{kDmcEmptyDocumentMessage, kDmcEmptyDocumentMessage}));
+    EXPECT_STREQ(kDmcEmptyDocumentMessage, "Empty document!Error Loading XML");
+}
+
+TEST(DmcReader, SampleConfigurationFile)
+{
+    CDmcReader reader;
+    DmcDocument doc;
+    ASSERT_EQ(reader.LoadDocument(ORVANE_SAMPLE_DATA "/dmc/default.dmc", doc), 1);
+    std::string text;
+    EXPECT_EQ(reader.GetListText(doc, g_pathLogCodes, text), 1);
+    EXPECT_EQ(text, "0x157F,0x157E,0x157B,0x157A");
+    for (const DmcPath* empty : {&g_pathEventIDs, &g_pathOTATypes, &g_pathMessageLevels}) {
+        std::string other = "unchanged";
+        EXPECT_EQ(reader.GetListText(doc, *empty, other), 0);
+        EXPECT_EQ(other, "unchanged");
+    }
+}
+
+}   // namespace
