@@ -8,13 +8,16 @@
 // through ISerialNotify and waits until the window has run the handler through
 // HandleMessage, or until Close cancels the hand-over.
 #include "serial/Dcb.h"
+#include "serial/SerialPlatform.h"
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 
 inline constexpr unsigned WM_USER = 0x0400;
 inline constexpr unsigned WM_COMM_RXCHAR = WM_USER + 1;  // a chunk is in m_rxBuffer (synchronous)
@@ -81,11 +84,35 @@ public:
     std::uint32_t m_dwEventMask = 0;
 
 private:
+    int OpenFailed(const std::string& path, const serialio::SysError& error);
+    void HandOver(unsigned message);
+    void PostGone();
+
     std::string m_strLastError;
+    serialio::SerialDevice m_device;   // owns the descriptor that m_hComm names
     // Hand-over between the reader and the window (see HandleMessage).
     std::mutex m_handOverLock;
     std::condition_variable m_handOverDone;
     std::uint64_t m_nPendingTicket = 0;   // 0: nothing pending
-    std::uint64_t m_nNextTicket = 1;
+    unsigned m_nPendingMessage = 0;
+    std::uint64_t m_nNextTicket = 1;      // tickets of hand-overs and connections alike
+    std::uint64_t m_nConnection = 0;      // ticket of the open connection (WM_COMM_GONE); 0 while closed
     bool m_bHandOverCancelled = false;
 };
+
+// POSIX stand-in for a transfer record: the descriptor that ends a wait
+// (for reads, the reader's wake-up event that Close signals) and the figures
+// of the last transfer.
+struct SerialTransfer {
+    serialio::WakeEvent hEvent;
+    std::uint32_t nRequested = 0;
+    std::uint32_t nTransferred = 0;
+};
+
+// Process-wide port state: one active port per process.
+extern std::atomic<int> g_bThreadRun;              // 1 while the reader is to keep looping
+extern std::atomic<std::uint32_t> g_dwThreadId;    // the reader's thread id, 0 when none runs
+extern SerialTransfer g_osWrite;                   // window thread only
+extern std::thread g_hThread;                      // the reader; joined by Close
+extern SerialTransfer g_osRead;                    // reader thread; its event is created by Open, closed by Close
+extern std::atomic<int> g_hCommShared;             // the device for the reader and Write; -1 while closed

@@ -1,0 +1,30 @@
+#pragma once
+// The reader's drain: everything the driver has queued is read in chunks of at
+// most kMaxChunk bytes, and each chunk is handed over before the next read, so
+// the reader never reads ahead of the window. The device is reached through
+// IQueuedSource, which the reader backs with FIONREAD and a non-blocking read,
+// and tests back with a scripted queue (a pty's line discipline never reports
+// more than 4096 bytes queued).
+#include "serial/SerialPlatform.h"
+#include "serial/SerialPort.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+class IQueuedSource {
+public:
+    virtual ~IQueuedSource() = default;
+    virtual std::uint32_t Queued() = 0;
+    virtual serialio::ReadOutcome Read(std::uint8_t* buffer, std::uint32_t count) = 0;
+};
+
+// Reads min(maximum, queued) bytes; makes no read at all when nothing is queued.
+serialio::ReadOutcome ReadQueuedFrom(IQueuedSource& source, std::uint8_t* buffer, std::uint32_t maximum);
+
+// Drains the source through `chunk`, calling deliver(chunk, n) for each chunk
+// before reading the next. Stops when nothing is queued, when `run` is cleared
+// or when the device went away. Returns true when the device went away.
+bool DrainQueued(IQueuedSource& source, std::span<std::uint8_t, kMaxChunk> chunk,
+                 const std::function<void(const std::uint8_t*, std::uint32_t)>& deliver, const std::atomic<int>& run);
