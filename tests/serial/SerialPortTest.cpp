@@ -574,3 +574,28 @@ TEST(SerialPortHardware, OpensTheNamedRealPort)
     EXPECT_EQ(port.GetState(), 1);
     EXPECT_EQ(port.Close(), 1);
 }
+
+TEST(SerialErrors, EachReasonTheUserSees)
+{
+    const std::string busy = "held by another program (ModemManager, which probes new modem ports, is a usual suspect)";
+    struct Case {
+        serialio::SysError error;
+        std::string text;
+    } const cases[] = {
+        {{"open", EACCES, {}}, "Permission denied: is your user in the dialout group?"},
+        {{"open", EPERM, {}}, "Permission denied: is your user in the dialout group?"},
+        {{"open", ENOENT, {}}, "No such device"},
+        {{"open", ENODEV, {}}, "No such device"},
+        {{"open", ENXIO, {}}, "No such device"},
+        {{"flock", EWOULDBLOCK, {}}, busy},
+        {{"open", EBUSY, {}}, busy},
+        {{"tcgetattr", ENOTTY, {}}, "not a serial device (tcgetattr: Inappropriate ioctl for device)"},
+        {{"tcsetattr", EINVAL, "baud rate 14400"}, "tcsetattr: Invalid argument (baud rate 14400)"},
+        {{"ioctl TIOCMBIS", EIO, {}}, "ioctl TIOCMBIS: Input/output error"},
+        {{{}, 0, "byte size 4 cannot be set (5 to 8 data bits)"}, "byte size 4 cannot be set (5 to 8 data bits)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(serialio::DescribeError(c.error), c.text);
+    }
+}
