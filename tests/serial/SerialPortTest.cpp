@@ -57,6 +57,18 @@ bool WaitForThreadCount(int expected, std::chrono::milliseconds deadline = 10s)
     return true;
 }
 
+int OpenDescriptorCount()
+{
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.')
+                ++count;
+        closedir(dir);
+    }
+    return count;
+}
+
 double ProcessCpuSeconds()
 {
     timespec ts{};
@@ -542,6 +554,7 @@ TEST_F(SerialPortTest, GoneOfAnEarlierConnectionIsIgnored)
 
 TEST_F(SerialPortTest, DisconnectWhileTheDeviceStreams200Times)
 {
+    const int descriptors = OpenDescriptorCount();
     Streamer streamer(pty.Master());
     for (int round = 0; round < 200; ++round) {
         SCOPED_TRACE(round);
@@ -556,7 +569,8 @@ TEST_F(SerialPortTest, DisconnectWhileTheDeviceStreams200Times)
         ASSERT_FALSE(g_hThread.joinable());
     }
     streamer.Stop();
-    EXPECT_TRUE(WaitForThreadCount(baseThreads + 0));
+    EXPECT_TRUE(WaitForThreadCount(baseThreads));
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);   // device and wake-up event released every time
 }
 
 TEST(SerialPortHardware, OpensTheNamedRealPort)
