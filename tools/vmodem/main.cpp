@@ -175,7 +175,7 @@ std::optional<int> ParseArgs(int argc, char** argv, Options& options)
             }
             continue;
         }
-        std::fprintf(stderr, "orvane-vmodem: unknown or incomplete option \"%s\"\n%s", arg.c_str(), kUsage);
+        std::fprintf(stderr, "orvane-vmodem: unknown or incomplete option \"%s\" (see --help)\n", arg.c_str());
         return 2;
     }
     return std::nullopt;

@@ -1,0 +1,500 @@
+// The real orvane-vmodem program, driven over its pseudo-terminal.
+#include "tools/vmodem/VirtualModem.h"
+
+#include "support/Pty.h"
+#include "tools/VmodemTestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <set>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+using vmtest::Bytes;
+using vmtest::RefFrame;
+using vmtest::Text;
+using namespace std::chrono_literals;
+
+namespace {
+
+const char* const kBinary = ORVANE_BINARY_DIR "/tools/vmodem/orvane-vmodem";
+
+// One orvane-vmodem child: started with arguments (and optional extra
+// environment), its first output line read as the device path.
+class VmodemProcess {
+public:
+    explicit VmodemProcess(std::vector<std::string> args, std::vector<std::string> env = {})
+    {
+        int out[2];
+        if (pipe2(out, O_CLOEXEC) != 0) {
+            ADD_FAILURE() << "pipe2: " << std::strerror(errno);
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        std::vector<std::string> argStore{kBinary};
+        argStore.insert(argStore.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : argStore)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> envStore;
+        for (char** e = environ; *e; ++e)
+            envStore.emplace_back(*e);
+        envStore.insert(envStore.end(), env.begin(), env.end());
+        std::vector<char*> envp;
+        for (std::string& e : envStore)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        const int rc = posix_spawn(&m_pid, kBinary, &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        m_stdout = out[0];
+        if (rc != 0) {
+            m_pid = -1;
+            ADD_FAILURE() << "posix_spawn " << kBinary << ": " << std::strerror(rc);
+        }
+    }
+
+    ~VmodemProcess()
+    {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+        if (m_stdout >= 0)
+            close(m_stdout);
+    }
+    VmodemProcess(const VmodemProcess&) = delete;
+    VmodemProcess& operator=(const VmodemProcess&) = delete;
+
+    // Everything the program printed until it closed its output or the deadline passed.
+    std::string ReadOutput(std::chrono::milliseconds deadline = 10s, bool firstLineOnly = false)
+    {
+        std::string text;
+        const auto end = std::chrono::steady_clock::now() + deadline;
+        while (!(firstLineOnly && text.find('\n') != std::string::npos)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                break;
+            pollfd p{m_stdout, POLLIN, 0};
+            const int r = poll(&p, 1, static_cast<int>(left.count()));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0)
+                break;
+            char c;
+            const ssize_t n = read(m_stdout, &c, 1);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            text.push_back(c);
+        }
+        return text;
+    }
+
+    std::string DevicePath()
+    {
+        std::string line = ReadOutput(10s, true);
+        if (!line.empty() && line.back() == '\n')
+            line.pop_back();
+        return line;
+    }
+
+    // Sends `sig` and returns the exit status, or -1 if it did not exit normally in time.
+    int Stop(int sig = SIGTERM, std::chrono::milliseconds deadline = 10s)
+    {
+        if (m_pid <= 0)
+            return -1;
+        kill(m_pid, sig);
+        return Wait(deadline);
+    }
+
+    int Wait(std::chrono::milliseconds deadline = 10s)
+    {
+        const auto end = std::chrono::steady_clock::now() + deadline;
+        int status = 0;
+        for (;;) {
+            const pid_t r = waitpid(m_pid, &status, WNOHANG);
+            if (r == m_pid)
+                break;
+            if (r < 0 && errno != EINTR)
+                return -1;
+            if (std::chrono::steady_clock::now() > end)
+                return -1;
+            std::this_thread::sleep_for(10ms);   // polling for exit, not timing anything
+        }
+        m_pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_stdout = -1;
+};
+
+// The client's end of the modem's terminal, in raw mode.
+class Client {
+public:
+    explicit Client(const std::string& path)
+    {
+        m_fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (m_fd < 0) {
+            ADD_FAILURE() << "open " << path << ": " << std::strerror(errno);
+            return;
+        }
+        termios tio{};
+        tcgetattr(m_fd, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(m_fd, TCSANOW, &tio);
+    }
+    ~Client()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+    bool Ok() const { return m_fd >= 0; }
+
+    void Send(const Bytes& data)
+    {
+        std::size_t done = 0;
+        while (done < data.size()) {
+            const ssize_t n = write(m_fd, data.data() + done, data.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno == EAGAIN) {
+                pollfd p{m_fd, POLLOUT, 0};
+                poll(&p, 1, 100);
+                continue;
+            }
+            ASSERT_GT(n, 0) << std::strerror(errno);
+            done += static_cast<std::size_t>(n);
+        }
+    }
+
+    // Reads until `done(received)` holds or the deadline passes.
+    template <typename Done>
+    Bytes ReadUntil(Done done, std::chrono::milliseconds deadline = 5s)
+    {
+        Bytes got;
+        const auto end = std::chrono::steady_clock::now() + deadline;
+        std::array<std::uint8_t, 4096> buf{};
+        while (!done(got)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                break;
+            pollfd p{m_fd, POLLIN, 0};
+            const int r = poll(&p, 1, static_cast<int>(left.count()));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0)
+                break;
+            const ssize_t n = read(m_fd, buf.data(), buf.size());
+            if (n < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            if (n <= 0)
+                break;
+            got.insert(got.end(), buf.begin(), buf.begin() + n);
+        }
+        return got;
+    }
+
+    Bytes Read(std::size_t count, std::chrono::milliseconds deadline = 5s)
+    {
+        return ReadUntil([count](const Bytes& b) { return b.size() >= count; }, deadline);
+    }
+
+    // Everything until nothing more comes for `quiet`.
+    Bytes ReadUntilQuiet(std::chrono::milliseconds quiet = 300ms, std::chrono::milliseconds deadline = 10s)
+    {
+        Bytes got;
+        const auto end = std::chrono::steady_clock::now() + deadline;
+        std::array<std::uint8_t, 4096> buf{};
+        while (std::chrono::steady_clock::now() < end) {
+            pollfd p{m_fd, POLLIN, 0};
+            const int r = poll(&p, 1, static_cast<int>(quiet.count()));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0)
+                break;
+            const ssize_t n = read(m_fd, buf.data(), buf.size());
+            if (n < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            if (n <= 0)
+                break;
+            got.insert(got.end(), buf.begin(), buf.begin() + n);
+        }
+        return got;
+    }
+
+    int Fd() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+};
+
+void Put32(Bytes& b, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+Bytes LogRangesReply()
+{
+    Bytes b{0x73, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0};
+    for (const std::uint32_t last : CVirtualModem::LastLogItems())
+        Put32(b, last);
+    return b;
+}
+
+Bytes MessageRangesReply()
+{
+    Bytes b{0x7D, 0x01, 0x01, 0x00};
+    Put32(b, static_cast<std::uint32_t>(CVirtualModem::MessageRanges().size()));
+    for (const auto& r : CVirtualModem::MessageRanges()) {
+        b.push_back(static_cast<std::uint8_t>(r.first));
+        b.push_back(static_cast<std::uint8_t>(r.first >> 8));
+        b.push_back(static_cast<std::uint8_t>(r.last));
+        b.push_back(static_cast<std::uint8_t>(r.last >> 8));
+    }
+    return b;
+}
+
+// Packets of the frames in `wire` split by log (0x10) and other.
+struct Split {
+    std::vector<Bytes> logs, others;
+    int bad = 0;
+};
+Split SplitFrames(const Bytes& wire)
+{
+    Split s;
+    for (Bytes& p : vmtest::RefDeframe(wire, s.bad))
+        (p.at(0) == 0x10 ? s.logs : s.others).push_back(std::move(p));
+    return s;
+}
+
+bool EndsWithFlag(const Bytes& b) { return !b.empty() && b.back() == 0x7E; }
+
+}  // namespace
+
+TEST(VmodemProcess, AnswersEachRequestKindWithExactFrames)
+{
+    VmodemProcess vm({});
+    const std::string path = vm.DevicePath();
+    ASSERT_FALSE(path.empty());
+    Client client(path);
+    ASSERT_TRUE(client.Ok());
+
+    struct Case {
+        const char* name;
+        Bytes request;   // as sent on the wire
+        Bytes reply;     // exactly what must come back
+    };
+    const Case cases[] = {
+        {"Log server table: 1C", RefFrame({0x1C}), RefFrame({0x1C, 0x08, 0x00})},
+        {"Log server table: 7C", RefFrame({0x7C}),
+         RefFrame({0x7C, 0x02, 0x00, 0x00, 0xE1, 0x00, 0x0C, 0x20, 0xD1, 0x00, 0x00, 0x00, 0x30})},
+        {"Log server bad command: 63", RefFrame({0x63}), RefFrame({0x13, 0x63})},
+        {"event report on", RefFrame({0x60, 0x01}), RefFrame({0x60, 0x00, 0x00})},
+        {"event mask", RefFrame({0x82, 0, 0, 0, 0x10, 0x00, 0x7E, 0x7D}), RefFrame({0x82, 0, 0, 0, 0x10, 0x00, 0x7E, 0x7D})},
+        {"73 op 0", RefFrame({0x73, 0, 0, 0, 0, 0, 0, 0}), RefFrame({0x73, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})},
+        {"73 op 1", RefFrame({0x73, 0, 0, 0, 1, 0, 0, 0}), RefFrame(LogRangesReply())},
+        {"73 op 3 (nothing enabled)", RefFrame({0x73, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 8, 0, 0, 0, 0x00}),
+         RefFrame({0x73, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 8, 0, 0, 0, 0x00})},
+        {"73 op 4", RefFrame({0x73, 0, 0, 0, 4, 0, 0, 0, 2, 0, 0, 0}),
+         RefFrame({0x73, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 8, 0, 0, 0, 0x00})},
+        {"7D 01", RefFrame({0x7D, 0x01}), RefFrame(MessageRangesReply())},
+        {"7D 04", RefFrame({0x7D, 0x04, 0x70, 0x17, 0x71, 0x17, 0, 0, 0x1F, 0, 0, 0, 0x1C, 0, 0, 0}),
+         RefFrame({0x7D, 0x04, 0x70, 0x17, 0x71, 0x17, 1, 0, 0x1F, 0, 0, 0, 0x1C, 0, 0, 0})},
+        {"7D 05", RefFrame({0x7D, 0x05, 0, 0, 0x1E, 0, 0, 0}), RefFrame({0x7D, 0x05, 1, 0, 0x1E, 0, 0, 0})},
+        {"unknown command", RefFrame({0xEE, 0x01, 0x02}), RefFrame({0x13, 0xEE, 0x01, 0x02})},
+        {"DM AT", RefFrame(vmtest::Concat({{0x5E}, Text("AT"), {0x0D}})),
+         RefFrame(vmtest::Concat({{0x5E}, Text("\r\nOK\r\n")}))},
+        {"text AT", Text("AT\r"), Text("\r\nOK\r\n")},
+        {"text unknown", Text("AT&V\r\n"), Text("\r\nERROR\r\n")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        client.Send(c.request);
+        EXPECT_EQ(client.Read(c.reply.size()), c.reply);
+    }
+    // ATI: a few lines ending in OK.
+    client.Send(Text("ATI\r"));
+    const Bytes ati = client.ReadUntil([](const Bytes& b) {
+        const std::string s(b.begin(), b.end());
+        return s.size() >= 6 && s.compare(s.size() - 6, 6, "\r\nOK\r\n") == 0;
+    });
+    EXPECT_GT(ati.size(), 8u);
+    // Nothing else was sent.
+    EXPECT_TRUE(client.ReadUntilQuiet(200ms).empty());
+    EXPECT_EQ(vm.Stop(), 0);
+}
+
+TEST(VmodemProcess, FrameWithBrokenFcsIsIgnored)
+{
+    VmodemProcess vm({});
+    Client client(vm.DevicePath());
+    ASSERT_TRUE(client.Ok());
+    Bytes broken = RefFrame({0x1C});
+    broken[1] ^= 0x80;   // a wrong FCS
+    Bytes badData = RefFrame({0x60, 0x01});
+    badData[1] = 0x00;   // data changed, FCS kept
+    client.Send(vmtest::Concat({broken, badData, RefFrame({0x1D})}));
+    const Bytes expected = RefFrame({0x1D, 0x3B, 0x8D, 0x10, 0xEE, 0x8F, 0x7B, 0x75, 0x00});
+    EXPECT_EQ(client.Read(expected.size()), expected);
+    EXPECT_TRUE(client.ReadUntilQuiet(200ms).empty());
+    EXPECT_EQ(vm.Stop(), 0);
+}
+
+TEST(VmodemProcess, LogStreamStartsAfterAMaskAndCarriesOnlyEnabledCodes)
+{
+    VmodemProcess vm({"--rate", "20000"});
+    Client client(vm.DevicePath());
+    ASSERT_TRUE(client.Ok());
+
+    // A client's start-up before any log mask: replies only.
+    client.Send(vmtest::Concat({RefFrame({0x73, 0, 0, 0, 0, 0, 0, 0}), RefFrame({0x7D, 0x05, 0, 0, 0x1F, 0, 0, 0}),
+                                RefFrame({0x60, 0x01}), RefFrame({0x7D, 0x01})}));
+    const Split before = SplitFrames(client.ReadUntilQuiet(500ms));
+    EXPECT_EQ(before.bad, 0);
+    EXPECT_EQ(before.others.size(), 4u);
+    EXPECT_TRUE(before.logs.empty());
+
+    // Equipment 1: items 5 and 32; equipment 4: item 2.
+    client.Send(vmtest::Concat({RefFrame({0x73, 0, 0, 0, 3, 0, 0, 0, 1, 0, 0, 0, 33, 0, 0, 0, 0x20, 0, 0, 0, 0x01}),
+                                RefFrame({0x73, 0, 0, 0, 3, 0, 0, 0, 4, 0, 0, 0, 3, 0, 0, 0, 0x04})}));
+    const Bytes wire = client.ReadUntil([](const Bytes& b) { return b.size() >= 6000 && EndsWithFlag(b); }, 10s);
+    const Split during = SplitFrames(wire);
+    EXPECT_EQ(during.bad, 0);
+    ASSERT_EQ(during.others.size(), 2u);
+    EXPECT_EQ(during.others[0].at(0), 0x73);
+    ASSERT_GE(during.logs.size(), 20u);
+    const std::set<std::uint16_t> enabled{0x1005, 0x1020, 0x4002};
+    std::set<std::uint16_t> seen;
+    std::uint32_t prev = 0;
+    for (std::size_t i = 0; i < during.logs.size(); ++i) {
+        const Bytes& p = during.logs[i];
+        ASSERT_GE(p.size(), 22u);
+        const std::uint16_t code = static_cast<std::uint16_t>(p[6] | (p[7] << 8));
+        EXPECT_TRUE(enabled.count(code)) << std::hex << code;
+        seen.insert(code);
+        const std::uint32_t counter = p[18] | (p[19] << 8) | (p[20] << 16) | (static_cast<std::uint32_t>(p[21]) << 24);
+        if (i > 0) {
+            EXPECT_EQ(counter, prev + 1);
+        }
+        prev = counter;
+    }
+    EXPECT_EQ(seen, enabled);
+
+    // 73 op 0: after its reply, no further log packet.
+    client.Send(RefFrame({0x73, 0, 0, 0, 0, 0, 0, 0}));
+    const Bytes tail = client.ReadUntilQuiet(500ms);
+    const Split after = SplitFrames(tail);
+    EXPECT_EQ(after.bad, 0);
+    const Bytes disableReply = RefFrame({0x73, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    const auto at = std::search(tail.begin(), tail.end(), disableReply.begin(), disableReply.end());
+    ASSERT_NE(at, tail.end());
+    EXPECT_EQ(at + static_cast<std::ptrdiff_t>(disableReply.size()), tail.end());
+    EXPECT_EQ(vm.Stop(), 0);
+}
+
+// Inherently timed: bytes over a two-second window of the real line.
+TEST(VmodemProcess, LogStreamHoldsItsRate)
+{
+    constexpr double kRate = 20000;
+    VmodemProcess vm({"--rate", "20000"});
+    Client client(vm.DevicePath());
+    ASSERT_TRUE(client.Ok());
+    client.Send(RefFrame({0x73, 0, 0, 0, 3, 0, 0, 0, 1, 0, 0, 0, 33, 0, 0, 0, 0x20, 0, 0, 0, 0x01}));
+    // Let it settle, then count from one read to the first read 2 s later.
+    client.ReadUntil([](const Bytes& b) { return b.size() >= 2000; }, 5s);
+    client.ReadUntilQuiet(1ms, 1ms);
+    const auto start = std::chrono::steady_clock::now();
+    std::size_t bytes = 0;
+    auto last = start;
+    while (last - start < 2s) {
+        bytes += client.ReadUntil([](const Bytes& b) { return !b.empty(); }, 1s).size();
+        last = std::chrono::steady_clock::now();
+    }
+    const double seconds = std::chrono::duration<double>(last - start).count();
+    const double rate = static_cast<double>(bytes) / seconds;
+    EXPECT_NEAR(rate, kRate, kRate * 0.10) << bytes << " bytes in " << seconds << " s";
+    EXPECT_EQ(vm.Stop(), 0);
+}
+
+TEST(VmodemProcess, LinkIsMadeAndRemoved)
+{
+    const int signals[] = {SIGTERM, SIGINT};
+    for (const int sig : signals) {
+        SCOPED_TRACE(sig == SIGTERM ? "SIGTERM" : "SIGINT");
+        TempDir temp;
+        // The port directory does not exist yet: the program makes it.
+        const std::string dir = temp.Path() + "/config/ports";
+        VmodemProcess vm({"--link", "COM7"}, {"ORVANE_PORT_DIR=" + dir});
+        const std::string path = vm.DevicePath();
+        ASSERT_FALSE(path.empty());
+        const std::filesystem::path link = dir + "/COM7";
+        ASSERT_TRUE(std::filesystem::is_symlink(link));
+        EXPECT_EQ(std::filesystem::read_symlink(link), path);
+        // The link leads to a working modem.
+        Client client(link.string());
+        ASSERT_TRUE(client.Ok());
+        client.Send(RefFrame({0x1C}));
+        EXPECT_EQ(client.Read(6), RefFrame({0x1C, 0x08, 0x00}));
+        EXPECT_EQ(vm.Stop(sig), 0);
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+        EXPECT_TRUE(std::filesystem::is_directory(dir));
+    }
+}
+
+TEST(VmodemProcess, LinkRepointedBySomeoneElseIsLeftAlone)
+{
+    PortDir ports;   // sets ORVANE_PORT_DIR for the child too
+    VmodemProcess vm({"--link", "COM3"});
+    ASSERT_FALSE(vm.DevicePath().empty());
+    const std::filesystem::path link = ports.Path() + "/COM3";
+    ASSERT_TRUE(std::filesystem::is_symlink(link));
+    ports.Link("COM3", "/dev/null");
+    EXPECT_EQ(vm.Stop(), 0);
+    ASSERT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(std::filesystem::read_symlink(link), "/dev/null");
+}
+
+TEST(VmodemProcess, CommandLine)
+{
+    {
+        VmodemProcess help({"--help"});
+        const std::string text = help.ReadOutput();
+        EXPECT_EQ(help.Wait(), 0);
+        for (const char* word : {"--link", "--rate", "ORVANE_PORT_DIR", "20000", "0x10", "7D 05", "73 op 4", "ERROR"}) {
+            EXPECT_NE(text.find(word), std::string::npos) << word;
+        }
+    }
+    const std::vector<std::vector<std::string>> refused = {
+        {"--link", "COM0"}, {"--link", "COM61"}, {"--link", "../COM1"}, {"--rate", "-5"}, {"--rate", "fast"},
+        {"--rate"}, {"--bogus"},
+    };
+    for (const auto& args : refused) {
+        SCOPED_TRACE(args.back());
+        VmodemProcess vm(args);
+        EXPECT_EQ(vm.ReadOutput(), "");
+        EXPECT_EQ(vm.Wait(), 2);
+    }
+}
