@@ -127,7 +127,6 @@ void COrvaneDlg::CreateControls()
 
     // The text plus its terminator, two appended bytes, must fit m_TxBuf.
     m_editCommand.setMaxLength(kTxBufSize - 2);
-    m_editChar.setMaxLength(1);
 
     // Enter never presses a button: nothing is a default button.
     for (QPushButton* b : {&m_btnConnect, &m_btnDisconnect, &m_btnSetting, &m_btnSend, &m_btnClear,
