@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (address and undefined-behaviour
+# sanitizers) into build-fuzz/ and runs each for a set time.
+#
+#   scripts/fuzz.sh [seconds] [target...]
+#
+# seconds defaults to $FUZZ_SECONDS or 60; targets default to all of them.
+# Seeds: fuzz/corpus/<target>/ (committed) plus the sample data beside the
+# project (../shared/data). New inputs go to build-fuzz/corpus/<target>/,
+# crashes to build-fuzz/artifacts/<target>/. Exit status 1 when any target
+# found something.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+"$root/scripts/install-deps.sh" fuzz
+
+seconds=${FUZZ_SECONDS:-60}
+if [[ $# -gt 0 && "$1" =~ ^[0-9]+$ ]]; then
+    seconds=$1
+    shift
+fi
+
+all_targets=(fuzz_hex_tokens fuzz_number_token fuzz_hdlc_encode fuzz_mask_builders
+             fuzz_dmc_reader fuzz_canned_reply fuzz_hdlc_deframer)
+targets=("$@")
+[[ ${#targets[@]} -gt 0 ]] || targets=("${all_targets[@]}")
+
+build="$root/build-fuzz"
+data="$root/../shared/data"
+jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
+
+# Configure once; later runs only rebuild.
+if [[ ! -f "$build/CMakeCache.txt" ]]; then
+    CC=clang CXX=clang++ cmake -S "$root/fuzz" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+fi
+cmake --build "$build" -j "$jobs" --target "${targets[@]}"
+
+# Sample data that makes a good start for each target.
+seeds_for() {
+    case "$1" in
+        fuzz_dmc_reader) echo "$data/dmc" ;;
+        fuzz_hdlc_deframer|fuzz_canned_reply|fuzz_hdlc_encode) echo "$data/qmdl" ;;
+    esac
+}
+
+status=0
+for t in "${targets[@]}"; do
+    corpus="$build/corpus/$t"
+    artifacts="$build/artifacts/$t"
+    mkdir -p "$corpus" "$artifacts"
+    dirs=("$corpus")
+    [[ -d "fuzz/corpus/$t" ]] && dirs+=("fuzz/corpus/$t")
+    extra=$(seeds_for "$t")
+    [[ -n "$extra" && -d "$extra" ]] && dirs+=("$extra")
+    echo "== $t for ${seconds}s"
+    if ! "$build/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+            -print_final_stats=1 -artifact_prefix="$artifacts/" "${dirs[@]}"; then
+        echo "!! $t found a problem; see $artifacts/" >&2
+        status=1
+    fi
+done
+exit $status
