@@ -3,6 +3,8 @@
 // signals; the DM behaviour lives in CVirtualModem.
 #include "tools/vmodem/VirtualModem.h"
 
+#include "serial/SerialPlatform.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -13,12 +15,10 @@
 #include <filesystem>
 #include <optional>
 #include <poll.h>
-#include <pty.h>
 #include <regex>
 #include <signal.h>
 #include <string>
 #include <sys/signalfd.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -29,7 +29,7 @@ constexpr const char* kUsage =
     "Plays the diagnostic (DM) port of a modem on a pseudo-terminal, so that\n"
     "Orvane (or any DIAG client) can be tried without hardware. Prints the\n"
     "device path of the terminal to open on standard output, then serves it\n"
-    "until SIGINT or SIGTERM; it exits with status 0 after a clean stop.\n"
+    "until SIGINT, SIGTERM or SIGHUP; it exits with status 0 after a clean stop.\n"
     "\n"
     "Options:\n"
     "  --link COMn     also make the entry COMn (COM1 to COM60) in the port\n"
@@ -67,24 +67,6 @@ constexpr const char* kUsage =
     "\n"
     "Text lines (ASCII mode): \"AT\" answers OK, \"ATI\" a short identification\n"
     "ending in OK, anything else ERROR.\n";
-
-// Owner of one descriptor.
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd = -1;
-};
 
 // The port directory entry made by --link; removed on exit while it still
 // points at this modem's device (someone may have re-pointed it meanwhile).
@@ -181,14 +163,6 @@ std::optional<int> ParseArgs(int argc, char** argv, Options& options)
     return std::nullopt;
 }
 
-std::filesystem::path PortDirectory()
-{
-    if (const char* dir = std::getenv("ORVANE_PORT_DIR"); dir && *dir)
-        return dir;
-    const char* home = std::getenv("HOME");
-    return std::filesystem::path(home && *home ? home : ".") / ".config" / "orvane" / "ports";
-}
-
 // Bytes waiting for the line, sent from the front.
 class OutQueue {
 public:
@@ -225,6 +199,8 @@ private:
 // Log packets are queued only up to this much, so that replies never wait
 // behind a long backlog and a stalled line does not grow memory.
 constexpr std::size_t kStreamQueue = 4096;
+// Replies beyond this backlog are dropped.
+constexpr std::size_t kMaxQueue = 1 << 20;
 
 int Run(const Options& options)
 {
@@ -239,41 +215,35 @@ int Run(const Options& options)
         return 1;
     }
     signal(SIGPIPE, SIG_IGN);
-    Fd signals(signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK));
+    const serialio::UniqueFd signals(signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK));
     if (signals.Get() < 0) {
         std::fprintf(stderr, "orvane-vmodem: signalfd: %s\n", std::strerror(errno));
         return 1;
     }
 
-    termios raw{};
-    cfmakeraw(&raw);
-    cfsetispeed(&raw, B115200);
-    cfsetospeed(&raw, B115200);
-    int masterFd = -1;
-    int slaveFd = -1;
-    std::array<char, 256> name{};
-    if (openpty(&masterFd, &slaveFd, name.data(), &raw, nullptr) != 0) {
-        std::fprintf(stderr, "orvane-vmodem: openpty: %s\n", std::strerror(errno));
+    serialio::PseudoTerminal pty;
+    if (const serialio::SysError error = serialio::OpenPseudoTerminal(pty); error.Failed()) {
+        std::fprintf(stderr, "orvane-vmodem: %s\n", serialio::DescribeError(error).c_str());
         return 1;
     }
-    Fd master(masterFd);
+    const serialio::UniqueFd& master = pty.master;
+    const std::string devicePath = pty.slavePath;
     // Holding the far end open keeps the terminal alive while clients come
     // and go, as a modem stays put when a program closes its port.
-    Fd slave(slaveFd);
-    fcntl(master.Get(), F_SETFD, FD_CLOEXEC);
-    fcntl(slave.Get(), F_SETFD, FD_CLOEXEC);
-    fcntl(master.Get(), F_SETFL, fcntl(master.Get(), F_GETFL) | O_NONBLOCK);
-    name.back() = '\0';
-    const std::string devicePath = name.data();
+    const serialio::UniqueFd slave(open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!slave.Valid()) {
+        std::fprintf(stderr, "orvane-vmodem: %s: %s\n", devicePath.c_str(), std::strerror(errno));
+        return 1;
+    }
 
     PortLink link;
-    if (!options.link.empty() && !link.Make(PortDirectory(), options.link, devicePath))
+    if (!options.link.empty() && !link.Make(serialio::PortDirectory(), options.link, devicePath))
         return 1;
 
     std::printf("%s\n", devicePath.c_str());
     std::fflush(stdout);
     if (!options.link.empty())
-        std::fprintf(stderr, "orvane-vmodem: %s -> %s in %s\n", options.link.c_str(), devicePath.c_str(), PortDirectory().c_str());
+        std::fprintf(stderr, "orvane-vmodem: %s -> %s in %s\n", options.link.c_str(), devicePath.c_str(), serialio::PortDirectory().c_str());
 
     CVirtualModem modem(options.rate);
     OutQueue out;
@@ -313,7 +283,11 @@ int Run(const Options& options)
                     continue;
                 if (n <= 0)
                     break;   // EAGAIN: drained; EIO: no client has the far end open
-                out.Append(modem.Receive(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n))));
+                const std::vector<std::uint8_t> replies =
+                    modem.Receive(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n)));
+                // A client that sends without ever reading must not grow memory without end.
+                if (out.Size() < kMaxQueue)
+                    out.Append(replies);
             }
         }
         if (fds[1].revents & POLLOUT) {
