@@ -369,7 +369,11 @@ SysError SerialDevice::Read(TermiosSettings& settings) const
 
 int SerialDevice::Purge()
 {
-    return ioctl(Fd(), TCFLSH, TCIOFLUSH) == 0 ? 1 : 0;
+    int r;
+    do {
+        r = ioctl(Fd(), TCFLSH, TCIOFLUSH);
+    } while (r < 0 && errno == EINTR);
+    return r == 0 ? 1 : 0;
 }
 
 void SerialDevice::Close()
