@@ -339,3 +339,33 @@ TEST(VirtualModem, FrameDmPacketMatchesTheReferenceAtAnyLength)
         EXPECT_EQ(FrameDmPacket(packet), RefFrame(packet));
     }
 }
+
+TEST(VirtualModem, FieldClientStartUpsGetOneReplyPerRequest)
+{
+    // Start-up sequences of DIAG clients in the field, and the polls some send.
+    const Bytes setEquip = {0x73, 0, 0, 0, 3, 0, 0, 0, 5, 0, 0, 0, 16, 0, 0, 0, 0xFF, 0xFF};
+    const std::vector<std::pair<const char*, std::vector<Bytes>>> sequences = {
+        {"disable, all messages, version, build id, diag version, ESN",
+         {kDisableLogs, {0x7D, 0x05, 0, 0, 0x1F, 0, 0, 0}, {0x00}, {0x7C}, {0x1C}, {0x01}}},
+        {"events off, log ranges, masks per equipment, message ranges and masks, events on",
+         {{0x60, 0x00}, {0x73, 0, 0, 0, 1, 0, 0, 0}, setEquip, kSetEquip1, {0x7D, 0x01},
+          {0x7D, 0x04, 0, 0, 2, 0, 0, 0, 0x1F, 0, 0, 0, 0x1F, 0, 0, 0, 0x1F, 0, 0, 0}, {0x60, 0x01}}},
+        {"polls", {{0x1D}, {0x0C}, {0x26, 0x47, 0x00}, {0x4B, 0x04, 0x0E, 0x00}, {0x4B, 0x0F, 0x00, 0x00}, {0x63}}},
+    };
+    for (const auto& [name, requests] : sequences) {
+        SCOPED_TRACE(name);
+        CVirtualModem modem;
+        for (const Bytes& request : requests) {
+            SCOPED_TRACE(testing::PrintToString(request));
+            const Bytes wire = modem.Receive(RefFrame(request));
+            int bad = 0;
+            Bytes rest;
+            const std::vector<Bytes> replies = vmtest::RefDeframe(wire, bad, &rest);
+            EXPECT_EQ(bad, 0);
+            EXPECT_TRUE(rest.empty());
+            ASSERT_EQ(replies.size(), 1u);
+            // A reply names the request's command, or says it was not understood.
+            EXPECT_TRUE(replies[0].at(0) == request[0] || replies[0].at(0) == 0x13) << int(replies[0].at(0));
+        }
+    }
+}
