@@ -125,8 +125,8 @@ void COrvaneDlg::CreateControls()
     m_editResults.setUndoRedoEnabled(false);
     m_editResults.setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
-    // The text plus its terminator, two appended bytes, must fit m_TxBuf.
-    m_editCommand.setMaxLength(kTxBufSize - 2);
+    // HEX lines may hold more tokens than m_TxBuf takes; Send refuses what does not fit.
+    m_editCommand.setMaxLength(32767);
 
     // Enter never presses a button: nothing is a default button.
     for (QPushButton* b : {&m_btnConnect, &m_btnDisconnect, &m_btnSetting, &m_btnSend, &m_btnClear,

@@ -105,6 +105,7 @@ public:
     void OnSend();
     bool CheckConnected();
     void CopyCommandText();
+    bool CommandTextFits();
     void BuildHexPacket();
     void OnCharToHex();
 

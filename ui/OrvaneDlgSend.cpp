@@ -17,6 +17,7 @@ namespace {
 // its terminator.
 constexpr std::uint32_t kHexPieceBytes = (kRxTextSize - 1) / 3;
 static_assert(kHexPieceBytes == 2734);
+constexpr int kMaxCommandText = kTxBufSize - 2;
 
 // A frame is complete when it ends in its closing flag: a 0x7E in the data or
 // the FCS is always escaped, so only the flag is a bare 0x7E.
@@ -51,6 +52,15 @@ QString HexText(const std::uint8_t* data, std::uint32_t count)
 }
 }  // namespace
 
+bool COrvaneDlg::CommandTextFits()
+{
+    // A longer line would go out cut short, so it is not sent at all.
+    if (m_editCommand.text().size() <= kMaxCommandText)
+        return true;
+    m_nTxLen = 0;
+    return false;
+}
+
 bool COrvaneDlg::CheckConnected()
 {
     if (m_SerialPort.IsOpen())
@@ -63,8 +73,8 @@ bool COrvaneDlg::CheckConnected()
 void COrvaneDlg::CopyCommandText()
 {
     const QByteArray text = m_editCommand.text().toLatin1();
-    // The text, its terminator and two appended bytes always fit.
-    const int length = std::min<int>(static_cast<int>(text.size()), kTxBufSize - 2);
+    // At most 2046 characters: the text, its terminator and two appended bytes fit.
+    const int length = std::min<int>(static_cast<int>(text.size()), kMaxCommandText);
     std::copy_n(text.constData(), length, m_TxBuf.begin());
     m_TxBuf[static_cast<std::size_t>(length)] = 0;
     m_nTxLen = length;
@@ -99,6 +109,8 @@ void COrvaneDlg::OnSend()
         framed = m_bAddCR && m_bAddLF;
         break;
     case MODE_ASCII:
+        if (!CommandTextFits())
+            break;
         CopyCommandText();
         if (m_bAddCR)
             m_TxBuf[static_cast<std::size_t>(m_nTxLen++)] = 0x0D;
@@ -106,6 +118,8 @@ void COrvaneDlg::OnSend()
             m_TxBuf[static_cast<std::size_t>(m_nTxLen++)] = 0x0A;
         break;
     case MODE_DM_AT:
+        if (!CommandTextFits())
+            break;
         CopyCommandText();
         std::copy_backward(m_TxBuf.begin(), m_TxBuf.begin() + m_nTxLen, m_TxBuf.begin() + m_nTxLen + 1);
         m_TxBuf[0] = 0x5E;
