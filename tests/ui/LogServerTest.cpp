@@ -1,0 +1,413 @@
+// The Log server end to end: the test plays the DM client at the master end of
+// a pseudo-terminal, the real dialog plays the modem at the slave end.
+#include "logserver/CannedReplies.h"
+#include "support/FakePrompts.h"
+#include "support/Pty.h"
+#include "ui/OrvaneDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The frame a DM client expects, built bit by bit here rather than with the
+// tool's framer: escapes, complemented CRC-16/X-25 low byte first, 0x7E.
+Bytes HdlcFrame(const Bytes& payload)
+{
+    std::uint16_t fcs = 0xFFFF;
+    for (std::uint8_t b : payload) {
+        fcs ^= b;
+        for (int i = 0; i < 8; ++i)
+            fcs = (fcs & 1) ? static_cast<std::uint16_t>((fcs >> 1) ^ 0x8408) : static_cast<std::uint16_t>(fcs >> 1);
+    }
+    fcs = static_cast<std::uint16_t>(~fcs);
+    Bytes out;
+    auto put = [&out](std::uint8_t b) {
+        if (b == 0x7E || b == 0x7D) {
+            out.push_back(0x7D);
+            out.push_back(static_cast<std::uint8_t>(b ^ 0x20));
+        } else {
+            out.push_back(b);
+        }
+    };
+    for (std::uint8_t b : payload)
+        put(b);
+    put(static_cast<std::uint8_t>(fcs & 0xFF));
+    put(static_cast<std::uint8_t>(fcs >> 8));
+    out.push_back(0x7E);
+    return out;
+}
+
+Bytes Fixed(std::uint8_t command)
+{
+    const auto bytes = CannedReplyBytes(command);
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+Bytes Concat(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// 0x13, then the request chunk as received (escapes and all) from its command
+// byte: min(length - 2, 17) bytes in all.
+Bytes BadCommand(const Bytes& chunk)
+{
+    const std::size_t n = std::min<std::size_t>(chunk.size() - 2, 17);
+    Bytes reply = {0x13};
+    reply.insert(reply.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n - 1));
+    return reply;
+}
+
+Bytes Pattern(std::size_t n)
+{
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = static_cast<std::uint8_t>(i * 13 + i / 251);
+    return b;
+}
+
+Bytes ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const Bytes& data)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    ASSERT_TRUE(out.good()) << path;
+}
+
+// Appends whatever the master end holds right now.
+void DrainAvailable(int fd, Bytes& out)
+{
+    std::array<std::uint8_t, 4096> buf{};
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN))
+            return;
+        const ssize_t n = read(fd, buf.data(), buf.size());
+        if (n <= 0)
+            return;
+        out.insert(out.end(), buf.begin(), buf.begin() + n);
+    }
+}
+
+// Reads at the master end while the window's events run, until count bytes
+// have come or the deadline has passed.
+Bytes ReadPumping(int fd, std::size_t count, int deadlineMs = 5000)
+{
+    Bytes got;
+    WaitUntil([&] {
+        DrainAvailable(fd, got);
+        return got.size() >= count;
+    }, deadlineMs);
+    return got;
+}
+
+// Runs the window's events and collects what arrives until nothing has come
+// for quietMs: for checking that nothing is sent.
+Bytes ReadPumpingUntilQuiet(int fd, int quietMs = 300)
+{
+    Bytes got;
+    std::size_t seen = 0;
+    QElapsedTimer quiet;
+    quiet.start();
+    while (quiet.elapsed() < quietMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        DrainAvailable(fd, got);
+        if (got.size() != seen) {
+            seen = got.size();
+            quiet.restart();
+        }
+    }
+    return got;
+}
+
+// Reads the master end on its own thread while the window's thread is busy in
+// a synchronous replay.
+class BackgroundReader {
+public:
+    BackgroundReader(int fd, std::size_t expected)
+        : m_thread([this, fd, expected](std::stop_token stop) { Run(stop, fd, expected); })
+    {
+    }
+    Bytes Take()
+    {
+        m_thread.join();
+        return m_data;
+    }
+
+private:
+    void Run(const std::stop_token& stop, int fd, std::size_t expected)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        std::array<std::uint8_t, 4096> buf{};
+        while (m_data.size() < expected && !stop.stop_requested() && std::chrono::steady_clock::now() < end) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0 || !(p.revents & POLLIN))
+                continue;
+            const ssize_t n = read(fd, buf.data(), buf.size());
+            if (n > 0)
+                m_data.insert(m_data.end(), buf.begin(), buf.begin() + n);
+        }
+    }
+    Bytes m_data;
+    std::jthread m_thread;
+};
+
+const QString kLogFileFilter = QStringLiteral("Log file(*.bin;*.txt)|*.bin;*.txt|");
+
+class LogServer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_ports.Link("COM1", m_pty.SlavePath());
+        m_dlg.m_radioLogServer.click();
+        ASSERT_EQ(m_dlg.m_nMode, MODE_LOG_SERVER);
+        m_dlg.OnConnect();
+        ASSERT_TRUE(m_dlg.m_SerialPort.IsOpen()) << m_dlg.m_SerialPort.GetLastErrorText();
+    }
+
+    // Hands a chunk to the receive handler as the reader thread would, without
+    // running the window's queue: its reply stays pending.
+    void Deliver(const Bytes& chunk)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_dlg.m_SerialPort.m_csRx);
+            std::copy(chunk.begin(), chunk.end(), m_dlg.m_SerialPort.m_rxBuffer.begin());
+            m_dlg.m_SerialPort.m_nRxCount = static_cast<std::uint32_t>(chunk.size());
+        }
+        m_dlg.OnCommRxChar();
+    }
+
+    // Sends a log file through the Send button as the user picks it.
+    Bytes Replay(const QString& path, std::size_t expected)
+    {
+        m_prompts.answers.push_back(path);
+        BackgroundReader reader(m_pty.Master(), expected);
+        m_dlg.OnSend();
+        return reader.Take();
+    }
+
+    FakePrompts m_prompts;
+    PtyPair m_pty;
+    PortDir m_ports;
+    TempDir m_dir;
+    COrvaneDlg m_dlg{m_prompts};
+};
+
+}  // namespace
+
+TEST(LogServerFrame, TestFramerSpellsTheWireFormat)
+{
+    EXPECT_EQ(HdlcFrame({0x60, 0x01}), (Bytes{0x60, 0x01, 0x9B, 0x7B, 0x7E}));
+    EXPECT_EQ(HdlcFrame({0x7E, 0x7D, 0x00}), (Bytes{0x7D, 0x5E, 0x7D, 0x5D, 0x00, 0xB3, 0x16, 0x7E}));
+}
+
+TEST_F(LogServer, AnswersEachRequestWithTheFrameOfItsReply)
+{
+    Bytes echo(133);
+    for (std::size_t i = 0; i < echo.size(); ++i)
+        echo[i] = static_cast<std::uint8_t>(0x26 + i % 0x50);   // no flag or escape byte in the payload
+    Bytes diag = Pattern(20);
+    diag[0] = 0x3F;
+    Bytes echoReply(echo.begin(), echo.begin() + 131);
+    echoReply.insert(echoReply.end(), {0x05, 0x00});
+    struct Case {
+        const char* name;
+        Bytes request;   // payload; the far end frames it
+        Bytes reply;     // payload; the tool frames it
+    };
+    const Case cases[] = {
+        {"version 00", {0x00}, Fixed(0x00)},
+        {"7C", {0x7C}, Fixed(0x7C)},
+        {"1C", {0x1C}, Fixed(0x1C)},
+        {"1D", {0x1D}, Fixed(0x1D)},
+        {"4B 04 0E", {0x4B, 0x04, 0x0E}, Fixed(0x4B)},
+        {"51", {0x51}, Fixed(0x51)},
+        {"bad command 0C", {0x0C}, BadCommand(HdlcFrame({0x0C}))},
+        {"4B 05 0E", {0x4B, 0x05, 0x0E}, BadCommand(HdlcFrame({0x4B, 0x05, 0x0E}))},
+        {"3F with 20 bytes", diag, BadCommand(HdlcFrame(diag))},
+        {"26 echo", echo, echoReply},
+    };
+    ASSERT_EQ(cases[0].reply.size(), 55u);
+    ASSERT_EQ(cases[8].reply.size(), 17u);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes expected = HdlcFrame(c.reply);
+        m_pty.Send(HdlcFrame(c.request));
+        EXPECT_EQ(ReadPumping(m_pty.Master(), expected.size()), expected);
+    }
+    EXPECT_TRUE(ReadPumpingUntilQuiet(m_pty.Master()).empty());
+}
+
+TEST_F(LogServer, UnansweredRequestsGetNothing)
+{
+    const Bytes at = {'A', 'T', '$', 'Q', 'C', 'D', 'M', 'G', 0x0D};
+    m_pty.Send(at);
+    m_pty.Send(HdlcFrame({0x10, 0x00}));
+    EXPECT_TRUE(ReadPumpingUntilQuiet(m_pty.Master()).empty());
+    EXPECT_GT(m_dlg.m_nRxTotal, 0);
+}
+
+TEST_F(LogServer, TwoRequestsInQuickSuccessionGetTwoRepliesInOrder)
+{
+    auto& port = m_dlg.m_SerialPort;
+    {
+        std::lock_guard<std::mutex> lock(port.m_csRx);
+        port.m_nRxCount = 0;
+    }
+    m_pty.Send(HdlcFrame({0x00}));
+    // Wait (without running the window) until the reader holds the first
+    // request, so the second cannot join it in one chunk.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(port.m_csRx);
+            if (port.m_nRxCount != 0)
+                break;
+        }
+        ASSERT_LT(std::chrono::steady_clock::now(), end) << "the reader never took the first request";
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    m_pty.Send(HdlcFrame({0x7C}));
+
+    const Bytes expected = Concat(HdlcFrame(Fixed(0x00)), HdlcFrame(Fixed(0x7C)));
+    EXPECT_EQ(ReadPumping(m_pty.Master(), expected.size()), expected);
+    EXPECT_TRUE(ReadPumpingUntilQuiet(m_pty.Master()).empty());
+}
+
+TEST_F(LogServer, PendingRepliesKeepTheirOwnBytes)
+{
+    // Two requests handled before either reply is sent, then m_TxBuf rebuilt
+    // as Send or a configuration step would.
+    Deliver(HdlcFrame({0x00}));
+    Deliver(HdlcFrame({0x1D}));
+    m_dlg.m_TxBuf.fill(0x55);
+
+    const Bytes expected = Concat(HdlcFrame(Fixed(0x00)), HdlcFrame(Fixed(0x1D)));
+    EXPECT_EQ(ReadPumping(m_pty.Master(), expected.size()), expected);
+    EXPECT_TRUE(ReadPumpingUntilQuiet(m_pty.Master()).empty());
+}
+
+TEST_F(LogServer, NoReplyAfterTheModeHasLeftLogServer)
+{
+    Deliver(HdlcFrame({0x00}));
+    m_dlg.m_radioLogClient.click();
+    ASSERT_EQ(m_dlg.m_nMode, MODE_LOG_CLIENT);
+    EXPECT_TRUE(ReadPumpingUntilQuiet(m_pty.Master()).empty());
+
+    // Back in Log server mode, the next request gets its own reply and only that.
+    m_dlg.m_radioLogServer.click();
+    ASSERT_EQ(m_dlg.m_nMode, MODE_LOG_SERVER);
+    const Bytes expected = HdlcFrame(Fixed(0x7C));
+    m_pty.Send(HdlcFrame({0x7C}));
+    EXPECT_EQ(ReadPumping(m_pty.Master(), expected.size()), expected);
+    EXPECT_TRUE(ReadPumpingUntilQuiet(m_pty.Master()).empty());
+}
+
+TEST_F(LogServer, NoReplyDuringAReplay)
+{
+    Deliver(HdlcFrame({0x00}));
+    m_dlg.m_bReplaying = 1;
+    EXPECT_TRUE(ReadPumpingUntilQuiet(m_pty.Master()).empty());
+    m_dlg.m_bReplaying = 0;
+    EXPECT_TRUE(ReadPumpingUntilQuiet(m_pty.Master()).empty()) << "a dropped reply must stay dropped";
+}
+
+TEST_F(LogServer, ReplaysLogFilesByteForByte)
+{
+    Bytes flags(2500);
+    for (std::size_t i = 0; i < flags.size(); ++i)
+        flags[i] = (i % 2 == 0) ? 0x7E : 0x7D;
+    const std::string hex = "7E 00 41 0D\r\n4B 04 0E\r\n";
+    const std::string data = ORVANE_SAMPLE_DATA;
+    struct Case {
+        const char* name;
+        Bytes content;
+    };
+    const Case cases[] = {
+        {"empty.bin", {}},
+        {"1023.bin", Pattern(1023)},
+        {"1024.bin", Pattern(1024)},
+        {"1500.bin", Pattern(1500)},
+        {"2047.bin", Pattern(2047)},
+        {"flags.bin", flags},
+        {"hex.txt", Bytes(hex.begin(), hex.end())},
+        {"goodsim-small.qmdl", ReadFile(data + "/qmdl/goodsim-small.qmdl")},
+        {"deadsim.qmdl", ReadFile(data + "/qmdl/deadsim.qmdl")},
+        {"big.bin", Pattern(200000)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = m_dir.Path() + "/" + c.name;
+        WriteFile(path, c.content);
+        EXPECT_EQ(Replay(QString::fromStdString(path), c.content.size()), c.content);
+        EXPECT_EQ(m_dlg.m_bReplaying, 0);
+        EXPECT_TRUE(m_dlg.m_pLogData.empty());
+        EXPECT_EQ(m_prompts.filters.back(), kLogFileFilter);
+        EXPECT_TRUE(ReadPumpingUntilQuiet(m_pty.Master(), 100).empty()) << "more than the file was sent";
+    }
+    EXPECT_TRUE(m_prompts.boxes.empty());
+}
+
+TEST_F(LogServer, RefusedLogFilesSendNothing)
+{
+    const std::string fifo = m_dir.Path() + "/pipe.bin";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string huge = m_dir.Path() + "/huge.bin";
+    {
+        std::ofstream touch(huge, std::ios::binary);
+    }
+    ASSERT_EQ(truncate(huge.c_str(), (std::int64_t{1} << 30) + 1), 0);
+
+    struct Case {
+        const char* name;
+        std::optional<QString> answer;
+        bool warned;   // "Please select log file"
+    };
+    const Case cases[] = {
+        {"cancelled", std::nullopt, false},
+        {"empty path", QString(), true},
+        {"missing file", QString::fromStdString(m_dir.Path() + "/none.bin"), false},
+        {"directory", QString::fromStdString(m_dir.Path()), false},
+        {"pipe without a writer", QString::fromStdString(fifo), false},
+        {"past 1 GiB", QString::fromStdString(huge), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_prompts.boxes.clear();
+        m_prompts.answers.push_back(c.answer);
+        m_dlg.OnSend();
+        EXPECT_EQ(m_prompts.filters.back(), kLogFileFilter);
+        if (c.warned) {
+            ASSERT_EQ(m_prompts.boxes.size(), 1u);
+            EXPECT_EQ(m_prompts.boxes[0].text, QStringLiteral("Please select log file"));
+            EXPECT_EQ(m_prompts.boxes[0].icon, IPrompts::Icon::Exclamation);
+        } else {
+            EXPECT_TRUE(m_prompts.boxes.empty());
+        }
+        EXPECT_EQ(m_dlg.m_bReplaying, 0);
+        EXPECT_TRUE(m_dlg.m_pLogData.empty());
+        EXPECT_TRUE(ReadPumpingUntilQuiet(m_pty.Master(), 100).empty());
+    }
+}
