@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench clean deb
 
 all: build
 
@@ -31,3 +31,8 @@ bench: build
 
 clean:
 	rm -rf $(BUILD)
+
+# Debian package of the programs, icons, desktop entry and man pages.
+deb: build
+	cd $(BUILD) && cpack -G DEB
+	@ls -1 $(BUILD)/orvane_*.deb
