@@ -162,6 +162,8 @@ void COrvaneDlg::CreateControls()
         timer->setSingleShot(true);
         timer->setInterval(100);
     }
+    m_timerReconnect.setInterval(250);
+    connect(&m_timerReconnect, &QTimer::timeout, this, [this] { TryReconnect(); });
     connect(&m_timerDefaults, &QTimer::timeout, this, [this] { OnTimer(TIMER_DEFAULTS); });
     connect(&m_timerConfig, &QTimer::timeout, this, [this] { OnTimer(TIMER_CONFIG); });
 }
@@ -223,14 +225,24 @@ void COrvaneDlg::OnSelChangePort()
 
 void COrvaneDlg::OnConnect()
 {
+    StopReconnecting();
+    Connect(false);
+}
+
+bool COrvaneDlg::Connect(bool quiet)
+{
     SetStatus(QStringLiteral("Connecting..."));
     if (m_nMode == MODE_LOG_CLIENT && m_nStep != 0)
         CreateCaptureFile();
     if (!m_SerialPort.Open()) {
+        if (quiet) {
+            SetStatus(QStringLiteral("Disconnected"));
+            return false;
+        }
         m_prompts.MessageBox(QStringLiteral("Connection failed, please close another connection first!"),
                              IPrompts::Icon::None, QString::fromStdString(m_SerialPort.GetLastErrorText()));
         SetStatus(QStringLiteral("Failed"));
-        return;
+        return false;
     }
     // Give the modem a moment after the lines come up before anything is sent.
     QThread::msleep(500);
@@ -249,10 +261,12 @@ void COrvaneDlg::OnConnect()
             m_prompts.MessageBox(QStringLiteral("malformated dmc file, reload it!"), IPrompts::Icon::Exclamation);
         }
     }
+    return true;
 }
 
 void COrvaneDlg::OnDisconnect()
 {
+    StopReconnecting();
     SetStatus(QStringLiteral("Closing connection..."));
     if (!m_SerialPort.Close())
         SetStatus(QStringLiteral("failed"));
@@ -265,8 +279,33 @@ void COrvaneDlg::OnDisconnect()
 
 void COrvaneDlg::OnCommGone()
 {
-    // The device went away under an open connection: end it as Disconnect would.
+    // The device went away under an open connection (a modem reset or an
+    // unplugged cable): end it as Disconnect would, then wait for the device
+    // to come back and connect again as the Connect button would, so a
+    // logging session goes on into a new capture file without a click.
     OnDisconnect();
+    m_timerReconnect.start();
+}
+
+void COrvaneDlg::StopReconnecting()
+{
+    m_timerReconnect.stop();
+}
+
+void COrvaneDlg::TryReconnect()
+{
+    if (m_SerialPort.IsOpen()) {
+        StopReconnecting();
+        return;
+    }
+    // Only a device node that is there again is worth an attempt; an attempt
+    // that fails (the node is not ready yet) is repeated on the next tick.
+    const std::string path = m_SerialPort.GetDevicePath();
+    std::error_code ec;
+    if (path.empty() || !std::filesystem::exists(path, ec))
+        return;
+    if (Connect(true))
+        StopReconnecting();
 }
 
 void COrvaneDlg::ApplyMode(int mode)
@@ -348,6 +387,7 @@ void COrvaneDlg::OnDestroy()
     if (m_bDestroyed)
         return;
     m_bDestroyed = true;
+    StopReconnecting();
     CloseCaptureFile();
 }
 

@@ -196,6 +196,8 @@ public:
 
     QTimer m_timerDefaults;
     QTimer m_timerConfig;
+    // After the device went away under an open connection: looks for it again.
+    QTimer m_timerReconnect;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -209,5 +211,8 @@ private:
     void QueueCannedReply(const std::uint8_t* data, std::uint32_t count);
     void CaptureChunk(const std::uint8_t* data, std::uint32_t count);
     void DispatchCommMessage(unsigned message, std::uint64_t ticket);
+    void TryReconnect();
+    void StopReconnecting();
+    bool Connect(bool quiet);
     bool m_bDestroyed = false;
 };
