@@ -1,12 +1,23 @@
 #!/usr/bin/env bash
-# Runs every benchmark binary of a build folder.
+# Runs every benchmark program of a build folder, then prints one table of the
+# figures, collected from each program's JSON output.
+#   scripts/run-benchmarks.sh [build folder]
 set -euo pipefail
 build=${1:-build}
+here=$(cd "$(dirname "$0")" && pwd)
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+results="$build/bench-results"
+mkdir -p "$results"
+rm -f "$results"/*.json
 status=0
 for b in "$build"/bench/bench_*; do
     [[ -x "$b" && -f "$b" ]] || continue
-    echo "== $(basename "$b")"
-    "$b" --benchmark_counters_tabular=true || status=1
+    name=$(basename "$b")
+    echo "== $name"
+    "$b" --benchmark_counters_tabular=true \
+         --benchmark_out="$results/$name.json" --benchmark_out_format=json || status=1
 done
+echo
+echo "== Summary ($(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores)"
+python3 "$here/bench-table.py" "$results"
 exit $status

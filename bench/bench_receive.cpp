@@ -1,0 +1,114 @@
+// Received data in HEX mode through the whole path: the port's reader thread,
+// the synchronous hand-over to the window's thread, the "%02X " conversion and
+// the results box of a shown window. A writer thread at the far end of a pty
+// writes random bytes as fast as the line takes them for a few seconds.
+//
+// Meanwhile a 10 ms precise timer on the window's thread measures how late the
+// event loop gets to it: the worst and the 99th-percentile lateness between
+// two ticks beyond the 10 ms asked for. A user feels that lateness as a
+// window that does not answer while data pours in.
+#include "BenchRig.h"
+#include "ui/OrvaneDlg.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+using namespace benchrig;
+
+constexpr auto kWriteFor = std::chrono::seconds(3);
+constexpr auto kTick = std::chrono::milliseconds(10);
+// The status line's count is 32-bit signed: the writer stops well below that.
+constexpr std::uint64_t kMaxBytes = std::uint64_t{1} << 30;
+void BM_ReceiveHex(benchmark::State& state)
+{
+    for (auto _ : state) {
+        Pty pty;
+        Scratch scratch(pty.SlavePath());
+        QuietPrompts prompts;
+        COrvaneDlg dlg(prompts);
+        dlg.m_szStartDir = scratch.StartDir().string();
+        dlg.show();
+        dlg.m_radioHex.click();
+        dlg.OnConnect();
+        if (!dlg.m_SerialPort.IsOpen()) {
+            state.SkipWithError(("connect failed: " + dlg.m_SerialPort.GetLastErrorText()).c_str());
+            break;
+        }
+        Pump(200);   // the window is painted and idle before the flood starts
+
+        std::vector<double> lateness;
+        lateness.reserve(4096);
+        Clock::time_point lastTick{};
+        Clock::time_point end{};
+        bool timedOut = false;
+        FarEndWriter writer(pty.Master());
+        QEventLoop loop;
+        QTimer probe;
+        probe.setTimerType(Qt::PreciseTimer);
+        probe.setInterval(kTick);
+        const auto deadline = Clock::now() + kWriteFor + std::chrono::seconds(60);
+        QObject::connect(&probe, &QTimer::timeout, &loop, [&] {
+            const auto now = Clock::now();
+            if (lastTick != Clock::time_point{})
+                lateness.push_back(std::max(0.0, Millis(now - lastTick - kTick)));
+            lastTick = now;
+            if (writer.Done() && static_cast<std::uint64_t>(dlg.m_nRxTotal) >= writer.Written()) {
+                end = now;
+                loop.quit();
+            } else if (now > deadline) {
+                timedOut = true;
+                loop.quit();
+            }
+        });
+
+        const auto start = Clock::now();
+        probe.start();
+        writer.Start(kWriteFor, kMaxBytes);
+        loop.exec();
+        probe.stop();
+        writer.Stop();
+        dlg.OnDisconnect();
+
+        if (writer.Failed() || timedOut || lateness.empty()) {
+            state.SkipWithError(timedOut ? "the window did not count every byte in time" : "the far end failed");
+            break;
+        }
+        const double seconds = Seconds(end - start);
+        const auto bytes = static_cast<double>(writer.Written());
+        state.SetIterationTime(seconds);
+        std::sort(lateness.begin(), lateness.end());
+        state.counters["rx_bytes_per_second"] = bytes / seconds;
+        state.counters["rx_MiBps"] = bytes / seconds / (1 << 20);
+        state.counters["worst_late_ms"] = lateness.back();
+        state.counters["p99_late_ms"] = lateness[lateness.size() * 99 / 100];
+        state.counters["median_late_ms"] = lateness[lateness.size() / 2];
+        state.counters["ticks"] = static_cast<double>(lateness.size());
+        state.counters["rx_MiB"] = bytes / (1 << 20);
+        state.SetBytesProcessed(static_cast<std::int64_t>(writer.Written()));
+        if (!prompts.boxes.empty())
+            state.SetLabel(("message box: " + prompts.boxes.front().toStdString()).c_str());
+    }
+}
+BENCHMARK(BM_ReceiveHex)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

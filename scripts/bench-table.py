@@ -1,0 +1,140 @@
+#!/usr/bin/env python3
+"""Prints the one benchmark table from the JSON files that the bench programs
+wrote (one <program>.json each, --benchmark_out_format=json).
+
+Each figure is looked up by program, benchmark and counter name; a program,
+benchmark or counter that is missing, or a benchmark that reported an error,
+shows as "n/a".
+"""
+import json
+import os
+import sys
+
+
+def load(folder):
+    runs = {}
+    for name in sorted(os.listdir(folder)):
+        if not name.endswith(".json"):
+            continue
+        try:
+            with open(os.path.join(folder, name)) as f:
+                data = json.load(f)
+        except (OSError, ValueError):
+            continue
+        runs[name[:-5]] = data.get("benchmarks", [])
+    return runs
+
+
+def find(runs, program, benchmark):
+    """The first plain run of `benchmark` (name up to the first '/')."""
+    for b in runs.get(program, []):
+        if b.get("run_type", "iteration") != "iteration":
+            continue
+        if b.get("name", "").split("/")[0] == benchmark:
+            return b
+    return None
+
+
+class Lookup:
+    def __init__(self, runs):
+        self.runs = runs
+
+    def get(self, program, benchmark, counter, scale=1.0):
+        b = find(self.runs, program, benchmark)
+        if b is None or b.get("error_occurred") or counter not in b:
+            return None
+        try:
+            return float(b[counter]) * scale
+        except (TypeError, ValueError):
+            return None
+
+    def error(self, program, benchmark):
+        b = find(self.runs, program, benchmark)
+        if b is not None and b.get("error_occurred"):
+            return b.get("error_message", "error")
+        return None
+
+
+def fmt(value, pattern):
+    return "n/a" if value is None else pattern.format(value)
+
+
+def main():
+    folder = sys.argv[1] if len(sys.argv) > 1 else "build/bench-results"
+    q = Lookup(load(folder))
+
+    rows = []
+
+    def row(what, value, note=""):
+        rows.append((what, value, note))
+
+    def note_of(program, benchmark, text):
+        err = q.error(program, benchmark)
+        return "error: " + err if err else text
+
+    row("Framing, random 1021-byte packets",
+        fmt(q.get("bench_framing", "BM_FrameRandom", "bytes_per_second", 1e-6), "{:.0f} MB/s"),
+        note_of("bench_framing", "BM_FrameRandom", "CHdlcFramer::Frame in place; MB = 10^6 bytes"))
+    row("Framing, 1021 bytes of 0x7E (cut at the room)",
+        fmt(q.get("bench_framing", "BM_FrameAllFlags", "bytes_per_second", 1e-6), "{:.0f} MB/s"),
+        note_of("bench_framing", "BM_FrameAllFlags", "every byte escaped"))
+
+    rx = q.get("bench_receive", "BM_ReceiveHex", "rx_MiBps")
+    worst = q.get("bench_receive", "BM_ReceiveHex", "worst_late_ms")
+    p99 = q.get("bench_receive", "BM_ReceiveHex", "p99_late_ms")
+    row("Receive path, HEX mode (pty, reader, hand-over, hex text, results box)",
+        fmt(rx, "{:.2f} MiB/s"),
+        note_of("bench_receive", "BM_ReceiveHex", "far end writes as fast as it can for 3 s; window shown"))
+    row("  event loop meanwhile: worst lateness of a 10 ms timer",
+        fmt(worst, "{:.1f} ms"),
+        "p99 " + fmt(p99, "{:.1f} ms"))
+
+    row("Capture throughput, ratio to cat",
+        fmt(q.get("bench_capture", "BM_CaptureVsCat", "ratio"), "{:.2f}"),
+        note_of("bench_capture", "BM_CaptureVsCat",
+                "capture " + fmt(q.get("bench_capture", "BM_CaptureVsCat", "capture_MiBps"), "{:.1f} MiB/s")
+                + ", cat " + fmt(q.get("bench_capture", "BM_CaptureVsCat", "cat_MiBps"), "{:.1f} MiB/s")))
+    row("Replay throughput, ratio to cat",
+        fmt(q.get("bench_replay", "BM_ReplayVsCat", "ratio"), "{:.2f}"),
+        note_of("bench_replay", "BM_ReplayVsCat",
+                "replay " + fmt(q.get("bench_replay", "BM_ReplayVsCat", "replay_MiBps"), "{:.1f} MiB/s")
+                + ", cat " + fmt(q.get("bench_replay", "BM_ReplayVsCat", "cat_MiBps"), "{:.1f} MiB/s")))
+    row("Reply latency, median / p99",
+        fmt(q.get("bench_replay", "BM_ReplyLatency", "median_us"), "{:.0f} us") + " / "
+        + fmt(q.get("bench_replay", "BM_ReplyLatency", "p99_us"), "{:.0f} us"),
+        note_of("bench_replay", "BM_ReplyLatency", "version request to last reply byte at the far end"))
+
+    row("Time from start to the window shown (the orvane program)",
+        fmt(q.get("bench_startup", "BM_StartupOfTheProgram", "shown_ms"), "{:.0f} ms"),
+        note_of("bench_startup", "BM_StartupOfTheProgram",
+                "median of 5 launches (min " + fmt(q.get("bench_startup", "BM_StartupOfTheProgram", "shown_min_ms"),
+                                                  "{:.0f}")
+                + ", max " + fmt(q.get("bench_startup", "BM_StartupOfTheProgram", "shown_max_ms"), "{:.0f}")
+                + " ms), offscreen, until its event loop first sleeps"))
+    row("  in process: QApplication + window built, shown, painted",
+        fmt(q.get("bench_startup", "BM_WindowShownInProcess", "shown_ms"), "{:.0f} ms"),
+        note_of("bench_startup", "BM_WindowShownInProcess",
+                "of which the window " + fmt(q.get("bench_startup", "BM_WindowShownInProcess", "window_ms"),
+                                             "{:.0f} ms")))
+    row("Resident memory after start (the orvane program)",
+        fmt(q.get("bench_startup", "BM_StartupOfTheProgram", "rss_start_MiB"), "{:.1f} MiB"),
+        "VmRSS when the window is shown")
+    captured = q.get("bench_startup", "BM_ResidentMemoryCapture", "captured_MiB")
+    has_file = q.get("bench_startup", "BM_ResidentMemoryCapture", "capture_file")
+    capture_note = ("window in the bench process: " + fmt(
+        q.get("bench_startup", "BM_ResidentMemoryCapture", "rss_start_MiB"), "{:.1f} MiB") + " before; "
+        + (fmt(captured, "{:.1f} MiB") + " in the capture file" if has_file else "no capture file"))
+    row("Resident memory after a 64 MiB capture",
+        fmt(q.get("bench_startup", "BM_ResidentMemoryCapture", "rss_capture_MiB"), "{:.1f} MiB"),
+        note_of("bench_startup", "BM_ResidentMemoryCapture", capture_note))
+
+    width = max(len(r[0]) for r in rows)
+    vwidth = max(len(r[1]) for r in rows)
+    print("| " + "Figure".ljust(width) + " | " + "Value".ljust(vwidth) + " | Notes |")
+    print("|-" + "-" * width + "-|-" + "-" * vwidth + "-|-------|")
+    for what, value, note in rows:
+        print("| " + what.ljust(width) + " | " + value.ljust(vwidth) + " | " + note + " |")
+
+
+if __name__ == "__main__":
+    main()
