@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run test bench clean deb
+.PHONY: all deps configure build run test bench clean demo test-asan test-tsan fuzz deb
 
 all: build
 
@@ -25,6 +25,22 @@ run: build
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# The tool on a virtual modem linked as COM1, for trying every mode without hardware.
+demo: build
+	scripts/demo.sh $(BUILD)
+
+# The whole suite under sanitizers, each in its own build folder.
+test-asan:
+	$(MAKE) test BUILD=$(BUILD)-asan BUILD_TYPE=Debug CMAKE_ARGS="-DORVANE_SANITIZE=address,undefined -DORVANE_BUILD_BENCH=OFF"
+
+test-tsan:
+	$(MAKE) test BUILD=$(BUILD)-tsan BUILD_TYPE=Debug CMAKE_ARGS="-DORVANE_SANITIZE=thread -DORVANE_BUILD_BENCH=OFF"
+
+# Every libFuzzer target for FUZZ_SECONDS each (default 60), seeded from the sample data.
+FUZZ_SECONDS ?= 60
+fuzz:
+	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh
 
 bench: build
 	@scripts/run-benchmarks.sh $(BUILD)
