@@ -1,7 +1,7 @@
 // The Log server end to end: the test plays the DM client at the master end of
 // a pseudo-terminal, the real dialog plays the modem at the slave end.
 #include "logserver/CannedReplies.h"
-#include "support/FakePrompts.h"
+#include "LogServerFarEnd.h"
 #include "support/Pty.h"
 #include "ui/OrvaneDlg.h"
 
@@ -23,35 +23,7 @@
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-// The frame a DM client expects, built bit by bit here rather than with the
-// tool's framer: escapes, complemented CRC-16/X-25 low byte first, 0x7E.
-Bytes HdlcFrame(const Bytes& payload)
-{
-    std::uint16_t fcs = 0xFFFF;
-    for (std::uint8_t b : payload) {
-        fcs ^= b;
-        for (int i = 0; i < 8; ++i)
-            fcs = (fcs & 1) ? static_cast<std::uint16_t>((fcs >> 1) ^ 0x8408) : static_cast<std::uint16_t>(fcs >> 1);
-    }
-    fcs = static_cast<std::uint16_t>(~fcs);
-    Bytes out;
-    auto put = [&out](std::uint8_t b) {
-        if (b == 0x7E || b == 0x7D) {
-            out.push_back(0x7D);
-            out.push_back(static_cast<std::uint8_t>(b ^ 0x20));
-        } else {
-            out.push_back(b);
-        }
-    };
-    for (std::uint8_t b : payload)
-        put(b);
-    put(static_cast<std::uint8_t>(fcs & 0xFF));
-    put(static_cast<std::uint8_t>(fcs >> 8));
-    out.push_back(0x7E);
-    return out;
-}
+using namespace logserver_test;
 
 Bytes Fixed(std::uint8_t command)
 {
@@ -82,97 +54,6 @@ Bytes Pattern(std::size_t n)
         b[i] = static_cast<std::uint8_t>(i * 13 + i / 251);
     return b;
 }
-
-Bytes ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const Bytes& data)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    ASSERT_TRUE(out.good()) << path;
-}
-
-// Appends whatever the master end holds right now.
-void DrainAvailable(int fd, Bytes& out)
-{
-    std::array<std::uint8_t, 4096> buf{};
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN))
-            return;
-        const ssize_t n = read(fd, buf.data(), buf.size());
-        if (n <= 0)
-            return;
-        out.insert(out.end(), buf.begin(), buf.begin() + n);
-    }
-}
-
-// Reads at the master end while the window's events run, until count bytes
-// have come or the deadline has passed.
-Bytes ReadPumping(int fd, std::size_t count, int deadlineMs = 5000)
-{
-    Bytes got;
-    WaitUntil([&] {
-        DrainAvailable(fd, got);
-        return got.size() >= count;
-    }, deadlineMs);
-    return got;
-}
-
-// Runs the window's events and collects what arrives until nothing has come
-// for quietMs: for checking that nothing is sent.
-Bytes ReadPumpingUntilQuiet(int fd, int quietMs = 300)
-{
-    Bytes got;
-    std::size_t seen = 0;
-    QElapsedTimer quiet;
-    quiet.start();
-    while (quiet.elapsed() < quietMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        DrainAvailable(fd, got);
-        if (got.size() != seen) {
-            seen = got.size();
-            quiet.restart();
-        }
-    }
-    return got;
-}
-
-// Reads the master end on its own thread while the window's thread is busy in
-// a synchronous replay.
-class BackgroundReader {
-public:
-    BackgroundReader(int fd, std::size_t expected)
-        : m_thread([this, fd, expected](std::stop_token stop) { Run(stop, fd, expected); })
-    {
-    }
-    Bytes Take()
-    {
-        m_thread.join();
-        return m_data;
-    }
-
-private:
-    void Run(const std::stop_token& stop, int fd, std::size_t expected)
-    {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        std::array<std::uint8_t, 4096> buf{};
-        while (m_data.size() < expected && !stop.stop_requested() && std::chrono::steady_clock::now() < end) {
-            pollfd p{fd, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0 || !(p.revents & POLLIN))
-                continue;
-            const ssize_t n = read(fd, buf.data(), buf.size());
-            if (n > 0)
-                m_data.insert(m_data.end(), buf.begin(), buf.begin() + n);
-        }
-    }
-    Bytes m_data;
-    std::jthread m_thread;
-};
 
 const QString kLogFileFilter = QStringLiteral("Log file(*.bin;*.txt)|*.bin;*.txt|");
 
