@@ -1,0 +1,337 @@
+// The Log client's capture on a pseudo-terminal, through the real dialog: the
+// far end writes 64 MiB into the port as fast as it can while a capture is
+// open, against `cat` reading a pty pair of the same kind into a file in the
+// same run (ratio = capture speed / cat speed). Every capture is compared with
+// what was sent, byte for byte.
+#include "ui/OrvaneDlg.h"
+#include "ui/Prompts.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QEventLoop>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::size_t kCaptureSize = std::size_t{64} << 20;
+
+class SilentPrompts final : public IPrompts {
+public:
+    void MessageBox(const QString& text, Icon, const QString& detail) override
+    {
+        boxes.push_back(text + QStringLiteral(" ") + detail);
+    }
+    std::optional<QString> GetOpenFileName(const QString&) override { return std::nullopt; }
+    std::vector<QString> boxes;
+};
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// A raw pty pair; the benchmark writes the master end.
+class Pty {
+public:
+    Pty()
+    {
+        int master = -1;
+        int slave = -1;
+        std::array<char, 256> name{};
+        if (openpty(&master, &slave, name.data(), nullptr, nullptr) != 0)
+            throw std::runtime_error("openpty failed");
+        m_master = std::make_unique<Fd>(master);
+        m_slave = std::make_unique<Fd>(slave);
+        m_path = name.data();
+        for (int fd : {master, slave}) {
+            termios tio{};
+            tcgetattr(fd, &tio);
+            cfmakeraw(&tio);
+            tcsetattr(fd, TCSANOW, &tio);
+        }
+    }
+    int Master() const { return m_master->Get(); }
+    const std::string& SlavePath() const { return m_path; }
+
+    // Throws away what the tool wrote (the default packets).
+    void DrainMaster() const
+    {
+        std::array<std::uint8_t, 4096> buf{};
+        pollfd p{Master(), POLLIN, 0};
+        while (poll(&p, 1, 0) > 0 && (p.revents & POLLIN) && read(Master(), buf.data(), buf.size()) > 0) {
+        }
+    }
+
+private:
+    std::unique_ptr<Fd> m_master;
+    std::unique_ptr<Fd> m_slave;   // keeps the pty alive while nobody else has it open
+    std::string m_path;
+};
+
+class Scratch {
+public:
+    Scratch()
+    {
+        std::string templ = (std::filesystem::temp_directory_path() / "orvane-bench-capture-XXXXXX").string();
+        if (mkdtemp(templ.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        m_path = templ;
+    }
+    ~Scratch()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    const std::filesystem::path& Path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// The far end: writes all of data into the master as fast as the tty takes it.
+void WriteAll(int fd, const Bytes& data, std::atomic<bool>& failed)
+{
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EAGAIN) {
+            pollfd p{fd, POLLOUT, 0};
+            poll(&p, 1, 100);
+        } else if (!(n < 0 && errno == EINTR)) {
+            failed = true;
+            return;
+        }
+    }
+}
+
+bool FileEquals(const std::string& path, const Bytes& data)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> buf(1 << 20);
+    std::size_t at = 0;
+    while (in) {
+        in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
+        const auto n = static_cast<std::size_t>(in.gcount());
+        if (at + n > data.size() || std::memcmp(buf.data(), data.data() + at, n) != 0)
+            return false;
+        at += n;
+    }
+    return at == data.size();
+}
+
+std::uintmax_t FileSize(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uintmax_t>(st.st_size) : 0;
+}
+
+struct Rig {
+    Rig()
+    {
+        std::filesystem::create_directory(scratch.Path() / "ports");
+        std::filesystem::create_directory(scratch.Path() / "captures");
+        std::filesystem::create_symlink(toolPty.SlavePath(), scratch.Path() / "ports" / "COM1");
+        setenv("ORVANE_PORT_DIR", (scratch.Path() / "ports").c_str(), 1);
+        data.resize(kCaptureSize);
+        std::mt19937 rng(11);
+        for (auto& b : data)
+            b = static_cast<std::uint8_t>(rng());
+        dlg = std::make_unique<COrvaneDlg>(prompts);
+        dlg->m_szStartDir = (scratch.Path() / "captures").string();
+        dlg->m_radioLogClient.click();
+    }
+
+    // Connects and applies the defaults, which opens a new capture.
+    void ConnectWithCapture()
+    {
+        if (dlg->m_SerialPort.IsOpen())
+            dlg->OnDisconnect();
+        dlg->OnConnect();
+        if (!dlg->m_SerialPort.IsOpen())
+            throw std::runtime_error("connect failed: " + dlg->m_SerialPort.GetLastErrorText());
+        if (dlg->m_nStep == 0)
+            dlg->LoadDefaultConfig();
+        QEventLoop loop;
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (dlg->m_nStep < 11 && Clock::now() < deadline)
+            loop.processEvents(QEventLoop::AllEvents, 20);
+        toolPty.DrainMaster();
+        if (!dlg->m_hCaptureFile.IsOpen())
+            throw std::runtime_error("no capture file");
+    }
+
+    Scratch scratch;
+    Pty toolPty;
+    Pty catPty;
+    SilentPrompts prompts;
+    Bytes data;
+    std::unique_ptr<COrvaneDlg> dlg;
+};
+
+Rig* g_pRig = nullptr;
+
+double Seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+// cat < pty slave > file, until the file holds everything the far end wrote.
+double RunCat(Rig& rig, bool& equal)
+{
+    const std::string out = (rig.scratch.Path() / "cat.bin").string();
+    std::filesystem::remove(out);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, rig.catPty.SlavePath().c_str(), O_RDONLY | O_NOCTTY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::array<char*, 2> argv{const_cast<char*>("cat"), nullptr};
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, "cat", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        throw std::runtime_error("cannot start cat");
+    // Let cat reach its first read before the clock starts.
+    while (!std::filesystem::exists(out))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    std::atomic<bool> failed{false};
+    const auto start = Clock::now();
+    std::thread writer([&] { WriteAll(rig.catPty.Master(), rig.data, failed); });
+    const auto deadline = start + std::chrono::seconds(120);
+    while (FileSize(out) < kCaptureSize && Clock::now() < deadline && !failed)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto end = Clock::now();
+    writer.join();
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    equal = FileEquals(out, rig.data);
+    std::filesystem::remove(out);
+    if (failed || FileSize(out) != 0)
+        throw std::runtime_error("cat run failed");
+    return Seconds(end - start);
+}
+
+// The far end writes into the tool's port; the window's thread sleeps in its
+// event loop between hand-overs and stops the clock on the last byte counted.
+double RunCapture(Rig& rig, bool capture, bool& equal)
+{
+    rig.ConnectWithCapture();
+    const std::string path = rig.dlg->m_hCaptureFile.Path();
+    if (!capture)
+        rig.dlg->CloseCaptureFile();   // the hand-over alone: counted, written nowhere
+    const std::int32_t before = rig.dlg->m_nRxTotal;
+    const auto target = before + static_cast<std::int64_t>(kCaptureSize);
+
+    std::atomic<bool> failed{false};
+    QEventLoop loop;
+    const auto start = Clock::now();
+    std::thread writer([&] { WriteAll(rig.toolPty.Master(), rig.data, failed); });
+    const auto deadline = start + std::chrono::seconds(120);
+    while (rig.dlg->m_nRxTotal < target && Clock::now() < deadline && !failed)
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    const auto end = Clock::now();
+    writer.join();
+    rig.dlg->OnDisconnect();
+    equal = rig.dlg->m_nRxTotal == target && (!capture || FileEquals(path, rig.data));
+    std::filesystem::remove(path);
+    return Seconds(end - start);
+}
+
+// Argument 1: into a capture file (the figure that counts); 0: the same with
+// no file open, which shows what the write itself costs.
+void BM_CaptureVsCat(benchmark::State& state)
+{
+    const bool capture = state.range(0) != 0;
+    Rig& rig = *g_pRig;
+    double captureTotal = 0;
+    double catTotal = 0;
+    bool allEqual = true;
+    for (auto _ : state) {
+        bool equal = false;
+        catTotal += RunCat(rig, equal);
+        allEqual = allEqual && equal;
+        const double seconds = RunCapture(rig, capture, equal);
+        allEqual = allEqual && equal;
+        captureTotal += seconds;
+        state.SetIterationTime(seconds);
+    }
+    const double n = static_cast<double>(state.iterations());
+    const double mib = static_cast<double>(kCaptureSize) / (1 << 20);
+    state.counters["capture_MiBps"] = mib * n / captureTotal;
+    state.counters["cat_MiBps"] = mib * n / catTotal;
+    state.counters["ratio"] = catTotal / captureTotal;
+    state.counters["bytes_equal"] = allEqual ? 1 : 0;
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kCaptureSize));
+    if (!allEqual)
+        state.SkipWithError("a capture differs from what was sent");
+    if (!rig.prompts.boxes.empty())
+        state.SkipWithError(rig.prompts.boxes.front().toStdString().c_str());
+}
+BENCHMARK(BM_CaptureVsCat)->Arg(1)->Arg(0)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    {
+        Rig rig;
+        g_pRig = &rig;
+        benchmark::RunSpecifiedBenchmarks();
+        g_pRig = nullptr;
+    }
+    benchmark::Shutdown();
+    return 0;
+}
