@@ -79,9 +79,10 @@ void Put32(std::vector<std::uint8_t>& out, std::uint32_t v)
 // An error reply: the code and the request's first 16 bytes, like the Log server's.
 std::vector<std::uint8_t> ErrorReply(std::uint8_t code, std::span<const std::uint8_t> req)
 {
-    std::vector<std::uint8_t> out{code};
     const std::size_t echo = std::min<std::size_t>(req.size(), kMaxBadCommandReply - 1);
-    out.insert(out.end(), req.begin(), req.begin() + static_cast<std::ptrdiff_t>(echo));
+    std::vector<std::uint8_t> out(1 + echo);
+    out[0] = code;
+    std::copy_n(req.begin(), echo, out.begin() + 1);
     return out;
 }
 
