@@ -204,6 +204,7 @@ void BM_ReplayVsCat(benchmark::State& state)
     Rig& rig = TheRig();
     double replayTotal = 0;
     double catTotal = 0;
+    double rawTotal = 0;
     for (auto _ : state) {
         // The tool holds the port exclusively while connected: cat runs between connections.
         rig.Disconnect();
@@ -217,6 +218,29 @@ void BM_ReplayVsCat(benchmark::State& state)
             if (rc != 0)
                 state.SkipWithError("cat failed");
             catTotal += Seconds(end - start);
+        }
+        {
+            // The floor that 1024-byte writes alone set: plain blocking writes, no tool.
+            const std::string& path = rig.pty.SlavePath();
+            const Fd fd(open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+            Bytes data(kReplaySize);
+            std::ifstream(rig.logFile, std::ios::binary)
+                .read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
+            Clock::time_point end;
+            std::thread reader([&] { end = DrainFarEnd(rig.pty.Master(), kReplaySize); });
+            const auto start = Clock::now();
+            for (std::size_t off = 0; off < data.size(); off += 1024) {
+                std::size_t done = 0;
+                while (done < 1024) {
+                    const ssize_t n = write(fd.Get(), data.data() + off + done, 1024 - done);
+                    if (n > 0)
+                        done += static_cast<std::size_t>(n);
+                    else if (errno != EINTR)
+                        break;
+                }
+            }
+            reader.join();
+            rawTotal += Seconds(end - start);
         }
         rig.Connect();
         {
@@ -236,9 +260,10 @@ void BM_ReplayVsCat(benchmark::State& state)
     state.counters["replay_MiBps"] = mib * n / replayTotal;
     state.counters["cat_MiBps"] = mib * n / catTotal;
     state.counters["ratio"] = catTotal / replayTotal;
+    state.counters["raw1k_ratio"] = catTotal / rawTotal;
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kReplaySize));
 }
-BENCHMARK(BM_ReplayVsCat)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReplayVsCat)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_ReplyLatency(benchmark::State& state)
 {
