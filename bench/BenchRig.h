@@ -6,7 +6,8 @@
 #include "ui/Prompts.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QString>
 
 #include <fcntl.h>
@@ -205,24 +206,32 @@ private:
     std::atomic<std::uint64_t> m_written{0};
 };
 
-// Runs the event loop for ms milliseconds.
-inline void Pump(int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
 // Runs the event loop until pred() holds or deadlineMs passed; returns pred().
+// The loop sleeps between events (a busy processEvents loop would take the
+// CPU from the reader thread); pred() is looked at every millisecond.
 template <class Pred>
 bool PumpUntil(Pred pred, int deadlineMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred() && timer.elapsed() < deadlineMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (pred())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    check.setTimerType(Qt::PreciseTimer);
+    check.setInterval(1);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(deadlineMs);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (pred() || Clock::now() >= deadline)
+            loop.quit();
+    });
+    check.start();
+    loop.exec();
     return pred();
+}
+
+// Runs the event loop for ms milliseconds.
+inline void Pump(int ms)
+{
+    PumpUntil([] { return false; }, ms);
 }
 
 }  // namespace benchrig
