@@ -94,6 +94,11 @@ def main():
 
     cap = "BM_CaptureVsCat/1"
     nofile = "BM_CaptureVsCat/0"
+    row("  window thread per chunk: 4095 / 8192 bytes (handler + repaint)",
+        fmt(q.get("bench_receive", "BM_OnCommRxCharHexChunk/4095", "cpu_time"), "{:.1f} ms") + " / "
+        + fmt(q.get("bench_receive", "BM_OnCommRxCharHexChunk/8192", "cpu_time"), "{:.1f} ms"),
+        "CPU time; wall " + fmt(q.get("bench_receive", "BM_OnCommRxCharHexChunk/4095", "real_time"), "{:.1f}")
+        + " / " + fmt(q.get("bench_receive", "BM_OnCommRxCharHexChunk/8192", "real_time"), "{:.1f} ms"))
     row("Capture throughput, ratio to cat",
         fmt(q.get("bench_capture", cap, "ratio"), "{:.2f}"),
         note_of("bench_capture", cap,

@@ -18,6 +18,6 @@ for b in "$build"/bench/bench_*; do
          --benchmark_out="$results/$name.json" --benchmark_out_format=json || status=1
 done
 echo
-echo "== Summary ($(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores)"
+echo "== Summary ($(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg))"
 python3 "$here/bench-table.py" "$results"
 exit $status
