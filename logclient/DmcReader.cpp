@@ -2,11 +2,8 @@
 
 #include <pugixml.hpp>
 
-#include <cctype>
-#include <cerrno>
+#include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -18,11 +15,14 @@ const DmcPath g_pathMessageLevels{"QXDM", "Persistence", "MessagesView", "ISVCon
 namespace {
 
 // Comments and CDATA stay nodes of their own kind so that neither is taken for
-// a list; whitespace-only text is not kept (no parse_ws_pcdata). pugixml only
-// expands the predefined and numeric character references, never an entity
-// declared by the document. Fragment mode keeps text beside the root element,
-// so that such a file can be refused below.
-constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_comments | pugi::parse_pi | pugi::parse_fragment;
+// a list; whitespace-only text is not kept (no parse_ws_pcdata). Fragment mode
+// keeps text beside the root element, so that such a file can be refused.
+// References are left in the text (no parse_escapes): pugixml would leave an
+// undeclared entity as plain text, and a well-formed file has none, so they
+// are checked after the parse and decoded when a list is looked up. No entity
+// declared by the document is ever expanded.
+constexpr unsigned kParseFlags =
+    (pugi::parse_default & ~pugi::parse_escapes) | pugi::parse_comments | pugi::parse_pi | pugi::parse_fragment;
 
 // pugixml accepts a few things a strict parser refuses: text beside the root
 // element and more than one root element. A configuration file has one root.
@@ -44,45 +44,115 @@ bool HasSingleRoot(const pugi::xml_document& doc)
     return elements == 1;
 }
 
-bool IsReference(std::string_view s)
+// The character a reference stands for; s runs from just after '&' to ';'
+// inclusive. nullopt for an entity this file never declared (none can be).
+std::optional<std::uint32_t> ReferenceValue(std::string_view s)
 {
-    // s starts just after '&' and ends with ';'
-    if (s == "lt;" || s == "gt;" || s == "amp;" || s == "apos;" || s == "quot;")
-        return true;
+    struct Named {
+        std::string_view name;
+        char value;
+    };
+    static constexpr Named kNamed[] = {{"lt;", '<'}, {"gt;", '>'}, {"amp;", '&'}, {"apos;", '\''}, {"quot;", '"'}};
+    for (const Named& n : kNamed)
+        if (s == n.name)
+            return static_cast<std::uint32_t>(n.value);
     if (s.size() < 3 || s[0] != '#')
-        return false;
+        return std::nullopt;
     const bool hex = s[1] == 'x';
     const std::string_view digits = s.substr(hex ? 2 : 1, s.size() - (hex ? 3 : 2));
-    if (digits.empty())
-        return false;
-    for (char c : digits)
-        if (!(hex ? std::isxdigit(static_cast<unsigned char>(c)) : std::isdigit(static_cast<unsigned char>(c))))
+    if (digits.empty() || digits.size() > 8)
+        return std::nullopt;
+    std::uint32_t value = 0;
+    for (char c : digits) {
+        int d;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (hex && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (hex && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return std::nullopt;
+        value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(d);
+    }
+    if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return std::nullopt;
+    return value;
+}
+
+// Calls put(character) for every reference of text and put_text(run) for the
+// text between them; false at the first reference that is not well-formed.
+template <class PutText, class PutChar>
+bool WalkReferences(std::string_view text, PutText putText, PutChar putChar)
+{
+    std::size_t from = 0;
+    for (std::size_t at = text.find('&'); at != std::string_view::npos; at = text.find('&', from)) {
+        const std::size_t end = text.find(';', at);
+        if (end == std::string_view::npos)
             return false;
+        const std::optional<std::uint32_t> value = ReferenceValue(text.substr(at + 1, end - at));
+        if (!value)
+            return false;
+        putText(text.substr(from, at - from));
+        putChar(*value);
+        from = end + 1;
+    }
+    putText(text.substr(from));
     return true;
 }
 
-// pugixml leaves an undeclared entity reference as plain text; a well-formed
-// file has none. Checked on the unexpanded text.
 bool ReferencesWellFormed(std::string_view text)
 {
-    for (std::size_t at = text.find('&'); at != std::string_view::npos; at = text.find('&', at + 1)) {
-        const std::size_t end = text.find(';', at);
-        if (end == std::string_view::npos || !IsReference(text.substr(at + 1, end - at)))
-            return false;
-    }
-    return true;
+    return WalkReferences(text, [](std::string_view) {}, [](std::uint32_t) {});
 }
 
-bool ReferencesWellFormed(pugi::xml_node node)
+void AppendUtf8(std::string& out, std::uint32_t c)
 {
-    for (pugi::xml_attribute a : node.attributes())
-        if (!ReferencesWellFormed(a.value()))
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+std::string DecodeReferences(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    WalkReferences(text, [&](std::string_view run) { out += run; }, [&](std::uint32_t c) { AppendUtf8(out, c); });
+    return out;
+}
+
+// Every text and attribute of the document, walked without recursion: a file
+// may nest elements far deeper than the stack goes.
+bool ReferencesWellFormed(const pugi::xml_document& doc)
+{
+    pugi::xml_node node = doc.first_child();
+    while (node) {
+        if (node.type() == pugi::node_pcdata && !ReferencesWellFormed(node.value()))
             return false;
-    if (node.type() == pugi::node_pcdata && !ReferencesWellFormed(node.value()))
-        return false;
-    for (pugi::xml_node child : node.children())
-        if (!ReferencesWellFormed(child))
-            return false;
+        for (pugi::xml_attribute a : node.attributes())
+            if (!ReferencesWellFormed(a.value()))
+                return false;
+        if (node.first_child()) {
+            node = node.first_child();
+            continue;
+        }
+        while (node && !node.next_sibling())
+            node = node.parent();
+        if (node)
+            node = node.next_sibling();
+    }
     return true;
 }
 
@@ -92,50 +162,23 @@ bool NameMatches(const char* name, const char* wanted)
     return std::strncmp(name, wanted, length) == 0 && std::strlen(name) >= length;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path, std::string* error)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (error)
-            *error = "open: " + std::string(std::strerror(errno));
-        return std::nullopt;
-    }
-    std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        if (error)
-            *error = "read failed";
-        return std::nullopt;
-    }
-    return content;
-}
-
 }   // namespace
 
 int CDmcReader::LoadDocument(const std::string& path, DmcDocument& doc, std::string* error) const
 {
-    const std::optional<std::string> content = ReadWholeFile(path, error);
-    if (!content)
-        return 0;
     auto fail = [&](std::string reason) {
         if (error)
             *error = std::move(reason);
         return 0;
     };
-
-    pugi::xml_document raw;
-    const pugi::xml_parse_result checked =
-        raw.load_buffer(content->data(), content->size(), kParseFlags & ~pugi::parse_escapes);
-    if (!checked)
-        return fail(std::string(checked.description()) + " at offset " + std::to_string(checked.offset));
-    if (!HasSingleRoot(raw))
-        return fail("not a single root element");
-    if (!ReferencesWellFormed(raw))
-        return fail("undeclared entity reference");
-
     auto loaded = std::make_shared<pugi::xml_document>();
-    const pugi::xml_parse_result result = loaded->load_buffer(content->data(), content->size(), kParseFlags);
-    if (!result || !loaded->document_element())
-        return fail(result ? "no root element" : result.description());
+    const pugi::xml_parse_result result = loaded->load_file(path.c_str(), kParseFlags);
+    if (!result)
+        return fail(std::string(result.description()) + " at offset " + std::to_string(result.offset));
+    if (!HasSingleRoot(*loaded) || !loaded->document_element())
+        return fail("not a single root element");
+    if (!ReferencesWellFormed(*loaded))
+        return fail("undeclared entity reference");
     doc = std::move(loaded);
     return 1;
 }
@@ -153,7 +196,7 @@ int CDmcReader::GetListText(const DmcDocument& doc, const DmcPath& path, std::st
     std::size_t depth = 0;
     while (node && depth <= path.size()) {
         if (node.type() == pugi::node_pcdata) {
-            text = node.value();
+            text = DecodeReferences(node.value());
             return 1;
         }
         // Inside the list element there is no further name to compare: anything

@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <bitset>
-#include <map>
+#include <string>
+#include <vector>
 #include <optional>
 
 namespace dmcmd {
@@ -239,22 +240,25 @@ std::size_t BuildLogConfig(std::string_view logCodes, std::string_view otaTypes,
     return kLogConfigHeader + (count + 7) / 8;
 }
 
-std::size_t BuildExtMsgConfig(std::string_view text, std::int32_t& pos, std::span<std::uint8_t> out,
-                              std::int32_t* done)
-{
-    *done = 1;
-    if (out.size() < kExtMsgHeader + 4)
-        return 0;
+namespace {
 
-    // Every ssid/level entry of the list, whatever its order. The level goes to
-    // the last ssid read, so "5/1,2," sets levels 1 and 2 of ssid 5, and an ssid
-    // whose level never comes ("0/60/1,") is dropped.
-    std::map<std::uint16_t, std::uint32_t> masks;
+// The entries of a MessageLevels text: the ssids that have one, ascending, and
+// the mask of each. Every level goes to the last ssid read, so "5/1,2," sets
+// levels 1 and 2 of ssid 5, and an ssid whose level never comes ("0/60/1,")
+// is dropped; levels past 31 have no bit.
+struct LevelEntries {
+    std::vector<std::uint16_t> ssids;
+    std::vector<std::uint32_t> masks;
+};
+
+LevelEntries ParseLevels(std::string_view text)
+{
+    std::vector<std::pair<std::uint16_t, std::uint32_t>> read;
     std::optional<std::uint16_t> ssid;
     Token token;
     auto endLevel = [&] {
         if (auto level = token.Convert(); level && ssid && *level < 32)
-            masks[*ssid] |= 1u << *level;
+            read.emplace_back(*ssid, 1u << *level);
         token.Clear();
     };
     for (char c : text) {
@@ -270,32 +274,90 @@ std::size_t BuildExtMsgConfig(std::string_view text, std::int32_t& pos, std::spa
     if (!token.Empty())
         endLevel();
 
+    std::sort(read.begin(), read.end());
+    LevelEntries entries;
+    for (const auto& [s, bit] : read) {
+        if (entries.ssids.empty() || entries.ssids.back() != s) {
+            entries.ssids.push_back(s);
+            entries.masks.push_back(0);
+        }
+        entries.masks.back() |= bit;
+    }
+    return entries;
+}
+
+struct LevelCache {
+    bool valid = false;
+    std::string text;
+    LevelEntries entries;
+};
+
+// A list is sent in as many calls as it has ranges, each given the whole text;
+// the entries of the text last seen on this thread are kept until its last
+// packet, so a long list is read once rather than once per packet.
+LevelCache& ThisThreadsLevels()
+{
+    thread_local LevelCache cache;
+    return cache;
+}
+
+const LevelEntries& LevelsOf(std::string_view text)
+{
+    LevelCache& cache = ThisThreadsLevels();
+    if (!cache.valid || cache.text != text) {
+        cache.entries = ParseLevels(text);
+        cache.text.assign(text);
+        cache.valid = true;
+    }
+    return cache.entries;
+}
+
+void ForgetLevels()
+{
+    ThisThreadsLevels() = LevelCache{};
+}
+
+}   // namespace
+
+std::size_t BuildExtMsgConfig(std::string_view text, std::int32_t& pos, std::span<std::uint8_t> out,
+                              std::int32_t* done)
+{
+    *done = 1;
+    if (out.size() < kExtMsgHeader + 4)
+        return 0;
+
+    const LevelEntries& entries = LevelsOf(text);
     std::fill(out.begin(), out.end(), 0);
     out[0] = kExtMsgConfig;
     out[1] = kExtMsgSetRange;
-    if (masks.empty()) {
+    if (entries.ssids.empty()) {
         // Nothing to set: the range FFFF..FFFF with one empty mask, as ever.
         PutU16(out, 2, 0xFFFF);
         PutU16(out, 4, 0xFFFF);
         return kExtMsgHeader + 4;
     }
 
-    const auto firstIt = masks.lower_bound(static_cast<std::uint16_t>(std::clamp<std::int32_t>(pos, 0, 0xFFFF)));
-    if (pos > 0xFFFF || firstIt == masks.end())
+    const auto from = static_cast<std::uint16_t>(std::clamp<std::int32_t>(pos, 0, 0xFFFF));
+    std::size_t i = static_cast<std::size_t>(
+        std::lower_bound(entries.ssids.begin(), entries.ssids.end(), from) - entries.ssids.begin());
+    if (pos > 0xFFFF || i == entries.ssids.size()) {
+        ForgetLevels();
         return 0;
-    const unsigned first = firstIt->first;
+    }
+    const unsigned first = entries.ssids[i];
     const std::size_t room = (out.size() - kExtMsgHeader) / 4;   // masks that fit in out
     const unsigned limit = first + std::min<unsigned>(kExtMsgMaxSpan, static_cast<unsigned>(room - 1));
     unsigned last = first;
-    auto it = firstIt;
-    for (; it != masks.end() && it->first <= limit; ++it) {
-        last = it->first;
-        PutU32(out, kExtMsgHeader + 4 * (last - first), it->second);
+    for (; i < entries.ssids.size() && entries.ssids[i] <= limit; ++i) {
+        last = entries.ssids[i];
+        PutU32(out, kExtMsgHeader + 4 * (last - first), entries.masks[i]);
     }
     PutU16(out, 2, static_cast<std::uint16_t>(first));
     PutU16(out, 4, static_cast<std::uint16_t>(last));
 
     pos = static_cast<std::int32_t>(last) + 1;
-    *done = it == masks.end() ? 1 : 0;
+    *done = i == entries.ssids.size() ? 1 : 0;
+    if (*done)
+        ForgetLevels();
     return kExtMsgHeader + 4 * (last - first + 1);
 }

@@ -63,7 +63,8 @@ TEST(DmcReader, ListLookupWalksThePathByPrefix)
         {"CDATA is not text", Wrap("<EventIDs><![CDATA[1,2,]]></EventIDs>"), &g_pathEventIDs, 0, "<unchanged>"},
         {"declaration and document type", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE QXDM>\n" + full,
          &g_pathEventIDs, 1, "1,2,3,"},
-        {"entity references are expanded", Wrap("<EventIDs>1&#44;2&amp;</EventIDs>"), &g_pathEventIDs, 1, "1,2&"},
+        {"references are decoded", Wrap("<EventIDs>1&#44;2&amp;&lt;&#x2C;&#233;</EventIDs>"), &g_pathEventIDs, 1,
+         "1,2&<,\xC3\xA9"},
     };
     CDmcReader reader;
     TempDir dir;
@@ -95,6 +96,9 @@ TEST(DmcReader, LoadFailuresKeepThePreviousDocument)
         {"undeclared entity", "<QXDM>&bogus;</QXDM>"},
         {"entity declared by the document", "<!DOCTYPE QXDM [<!ENTITY e \"1,2,\">]><QXDM>&e;</QXDM>"},
         {"bare ampersand", "<QXDM>1&2</QXDM>"},
+        {"reference to no character", "<QXDM>&#0;</QXDM>"},
+        {"undeclared entity in an attribute", "<QXDM a=\"&e;\"/>"},
+        {"undeclared entity deep down", "<QXDM><a><b><c/></b><b>x&e;</b></a></QXDM>"},
     };
     CDmcReader reader;
     TempDir dir;
@@ -152,6 +156,30 @@ TEST(DmcReader, SampleConfigurationFile)
         EXPECT_EQ(reader.GetListText(doc, *empty, other), 0);
         EXPECT_EQ(other, "unchanged");
     }
+}
+
+}   // namespace
+
+namespace {
+
+// Nesting far deeper than any configuration: loading must not need a stack
+// frame per level.
+TEST(DmcReader, DeepNestingLoads)
+{
+    std::string xml = "<QXDM><Persistence><MessagesView><ISVConfig><EventIDs>1,</EventIDs>";
+    for (int i = 0; i < 200000; ++i)
+        xml += "<a>";
+    xml += "&amp;";
+    for (int i = 0; i < 200000; ++i)
+        xml += "</a>";
+    xml += "</ISVConfig></MessagesView></Persistence></QXDM>";
+    CDmcReader reader;
+    TempDir dir;
+    DmcDocument doc;
+    ASSERT_EQ(reader.LoadDocument(WriteFile(dir, "deep.dmc", xml), doc), 1);
+    std::string text;
+    EXPECT_EQ(reader.GetListText(doc, g_pathEventIDs, text), 1);
+    EXPECT_EQ(text, "1,");
 }
 
 }   // namespace
