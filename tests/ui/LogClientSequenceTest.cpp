@@ -216,6 +216,24 @@ TEST_F(LogClientSequence, FilesWithFewerLists)
     EXPECT_TRUE(prompts.boxes.empty());
 }
 
+TEST_F(LogClientSequence, LoadingAgainWhileRunningStartsOver)
+{
+    const std::string first = WriteDmc("first.dmc", Dmc("<EventIDs>1,</EventIDs><MessageLevels>1/1</MessageLevels>"));
+    const std::string second = WriteDmc("second.dmc", Dmc("<EventIDs>2,</EventIDs><MessageLevels>2/2</MessageLevels>"));
+    const std::vector<Bytes> a = BuilderPackets(first), b = BuilderPackets(second);
+    ASSERT_EQ(a.size(), 3u);
+    ASSERT_EQ(b.size(), 3u);
+    Connect();
+    LoadConfiguration(first);
+    LoadConfiguration(second);   // before the first sequence's next tick
+    EXPECT_EQ(dlg->m_nStep, 1u);
+    ASSERT_TRUE(WaitStep(3));
+    // step 0 of the first file, then the whole second one
+    const std::vector<Bytes> expected = {a[0], a[1], b[0], b[1], b[2]};
+    EXPECT_EQ(far.WaitFor(Framed(expected).size()), Framed(expected));
+    EXPECT_EQ(startDir.Files().size(), 1u);
+}
+
 TEST_F(LogClientSequence, DefaultsOnePacketPerTick)
 {
     const DefaultPacketTable& table = DefaultConfigPackets();
