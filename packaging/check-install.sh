@@ -86,7 +86,21 @@ check_prefix() {
         '^usr/(bin/[^/]+|share/applications/orvane\.desktop|share/icons/hicolor/[^/]+/apps/orvane\.(png|svg)|share/man/man1/[^/]+\.1\.gz|share/doc/orvane/.+)$')
     [[ -z "$stray" ]] || fail "unexpected files installed: $stray"
 
-    # The installed programs run from where they landed.
+    # The installed programs find every shared library they need and run
+    # from where they landed.
+    local exe missing
+    for exe in "$p"/bin/*; do
+        if command -v ldd >/dev/null && missing=$(ldd "$exe" 2>&1 | grep 'not found'); then
+            fail "${exe#"$root"} misses libraries: $missing"
+        fi
+    done
+    # The window program has no option that exits at once: it must still be
+    # running (in its event loop) when the timeout ends it.
+    if [[ -x "$p/bin/orvane" ]] && command -v timeout >/dev/null; then
+        local status=0
+        (cd "$work" && QT_QPA_PLATFORM=offscreen timeout 3 "$p/bin/orvane" >"$work/orvane.log" 2>&1) || status=$?
+        [[ $status -eq 124 ]] || fail "installed orvane stopped at start with status $status: $(head -c 2000 "$work/orvane.log")"
+    fi
     if [[ -x "$p/bin/orvane-vmodem" ]]; then
         "$p/bin/orvane-vmodem" --help 2>&1 | grep -q '^Usage: orvane-vmodem' || fail "installed orvane-vmodem --help does not print its usage"
     fi
