@@ -27,7 +27,8 @@ public:
         filters << filter;
         if (answers.empty())
             return std::nullopt;
-        auto answer = answers.front();
+        std::optional<QString> answer;
+        answer.swap(answers.front());
         answers.pop_front();
         return answer;
     }
