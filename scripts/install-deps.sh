@@ -8,6 +8,7 @@ packages=(
     cmake g++ make pkg-config
     qt6-base-dev libpugixml-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    dpkg-dev
 )
 # Extra groups: "gui" adds what a headless screenshot needs, "fuzz" clang's fuzzer runtime.
 for group in "$@"; do
