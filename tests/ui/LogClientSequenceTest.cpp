@@ -196,9 +196,9 @@ TEST_F(LogClientSequence, FilesWithFewerLists)
         std::vector<Bytes> packets;
     };
     const std::vector<Case> cases = {
+        {"no lists at all: the capture opens all the same", "<Items>5</Items>", {}},
         {"only event ids", "<EventIDs>1,2,3</EventIDs>",
          {{0x60, 0x01}, {0x82, 0x00, 0x00, 0x00, 0x08, 0x00, 0x0E}}},
-        {"no lists at all", "<Items>5</Items>", {}},
         {"empty list elements", "<EventIDs/><LogCodes/><OTATypes/><MessageLevels/>", {}},
         {"only message levels", "<MessageLevels>0/1,60/2</MessageLevels>",
          {{0x7D, 0x04, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0}, {0x7D, 0x04, 60, 0, 60, 0, 0, 0, 4, 0, 0, 0}}},
