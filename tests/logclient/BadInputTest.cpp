@@ -393,8 +393,8 @@ TEST(BadInputLists, MillionEntryListsTerminateWithBoundedPackets)
         const std::string* b;
     };
     const std::string empty;
-    for (const LogCase& c : {LogCase{"log codes", &logCodes, &empty}, LogCase{"ota types", &empty, &otaTypes},
-                             LogCase{"both", &logCodes, &otaTypes}, LogCase{"junk", &junk, &junk}}) {
+    for (const LogCase& c : {LogCase{"log codes and ota types", &logCodes, &otaTypes},
+                             LogCase{"ota types alone", &empty, &otaTypes}, LogCase{"junk", &junk, &junk}}) {
         SCOPED_TRACE(c.name);
         std::int32_t posA = 0, posB = 0, done = 0;
         int calls = 0, sent = 0;
