@@ -59,12 +59,15 @@ bool IsEventLoopWait(long number)
 #endif
 }
 
-// The call the thread is blocked in, or -1 while it runs.
+// The call the thread is blocked in, or -1 while it runs. Throws when the
+// kernel does not tell (no /proc/<pid>/syscall, or no right to read it).
 long BlockedIn(const std::string& task)
 {
     std::ifstream in(task + "/syscall");
     std::string first;
-    if (!(in >> first) || first == "running")
+    if (!(in >> first))
+        throw std::runtime_error("cannot read " + task + "/syscall");
+    if (first == "running")
         return -1;
     try {
         return std::stol(first);
