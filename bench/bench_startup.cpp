@@ -273,7 +273,7 @@ void BM_ResidentMemoryCapture(benchmark::State& state)
         // Let the default packets go out (one per 100 ms tick) before the flood.
         PumpUntil([&] { return !dlg.m_timerDefaults.isActive(); }, 10000);
 
-        const std::int32_t before = dlg.m_nRxTotal;
+        const auto before = dlg.m_nRxTotal;
         const auto start = Clock::now();
         farEnd.Start(std::chrono::minutes(5), kCaptureBytes);
         const bool all = PumpUntil(
