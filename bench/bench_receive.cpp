@@ -29,6 +29,7 @@ constexpr auto kWriteFor = std::chrono::seconds(3);
 constexpr auto kTick = std::chrono::milliseconds(10);
 // A bound on the run whatever the speed, well inside any width of the status line's count.
 constexpr std::uint64_t kMaxBytes = std::uint64_t{1} << 30;
+
 // The same probe on the idle window, as a yardstick: on a busy machine the
 // scheduler alone makes a timer late.
 double WorstLatenessIdle(std::chrono::milliseconds length)

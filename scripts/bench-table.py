@@ -104,6 +104,9 @@ def main():
         note_of("bench_capture", cap,
                 "64 MiB: capture " + fmt(q.get("bench_capture", cap, "capture_MiBps"), "{:.1f} MiB/s")
                 + ", cat " + fmt(q.get("bench_capture", cap, "cat_MiBps"), "{:.1f} MiB/s")
+                + (" (pairs " + fmt(q.get("bench_capture", cap, "ratio_min"), "{:.2f}") + "-"
+                   + fmt(q.get("bench_capture", cap, "ratio_max"), "{:.2f}") + ")"
+                   if q.get("bench_capture", cap, "ratio_min") is not None else "")
                 + "; Log client without a file: ratio " + fmt(q.get("bench_capture", nofile, "ratio"), "{:.2f}")))
     row("Replay throughput, ratio to cat",
         fmt(q.get("bench_replay", "BM_ReplayVsCat", "ratio"), "{:.2f}"),
