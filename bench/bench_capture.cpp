@@ -221,6 +221,21 @@ double Seconds(Clock::duration d)
     return std::chrono::duration<double>(d).count();
 }
 
+double CpuSeconds(clockid_t clock)
+{
+    timespec ts{};
+    clock_gettime(clock, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// CPU spent during the capture runs, by the window's thread and by the whole
+// process (writer, reader and window), against the wall time they took.
+struct CpuUse {
+    double window = 0;
+    double process = 0;
+};
+CpuUse g_cpu;
+
 // cat < pty slave > file, until the file holds everything the far end wrote.
 double RunCat(Rig& rig, bool& equal)
 {
@@ -272,6 +287,8 @@ double RunCapture(Rig& rig, bool capture, bool& equal)
 
     std::atomic<bool> failed{false};
     QEventLoop loop;
+    const double windowCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+    const double processCpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
     const auto start = Clock::now();
     std::thread writer([&] { WriteAll(rig.toolPty.Master(), rig.data, failed); });
     const auto deadline = start + std::chrono::seconds(120);
@@ -279,6 +296,8 @@ double RunCapture(Rig& rig, bool capture, bool& equal)
         loop.processEvents(QEventLoop::WaitForMoreEvents);
     const auto end = Clock::now();
     writer.join();
+    g_cpu.window += CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - windowCpu;
+    g_cpu.process += CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processCpu;
     rig.dlg->OnDisconnect();
     equal = rig.dlg->m_nRxTotal == target && (!capture || FileEquals(path, rig.data));
     std::filesystem::remove(path);
@@ -293,6 +312,7 @@ void BM_CaptureVsCat(benchmark::State& state)
     double catTotal = 0;
     std::vector<double> ratios;   // one per back-to-back pair: the load of the machine changes by the second
     bool allEqual = true;
+    g_cpu = {};
     for (auto _ : state) {
         bool equal = false;
         const double cat = RunCat(rig, equal);
@@ -314,6 +334,11 @@ void BM_CaptureVsCat(benchmark::State& state)
     state.counters["ratio_min"] = ratios.front();
     state.counters["ratio_max"] = ratios.back();
     state.counters["bytes_equal"] = allEqual ? 1 : 0;
+    // Per 64 MiB: if these stay far below the wall time, the hand-over waits
+    // for the scheduler rather than for work.
+    state.counters["window_cpu_ms"] = 1000 * g_cpu.window / n;
+    state.counters["process_cpu_ms"] = 1000 * g_cpu.process / n;
+    state.counters["wall_ms"] = 1000 * captureTotal / n;
     std::array<double, 1> load{};
     if (getloadavg(load.data(), 1) == 1)
         state.counters["load1"] = load[0];   // 2 cores shared: the ratio means little above ~2
