@@ -149,7 +149,7 @@ public:
     CHdlcFramer m_Framer;
     std::array<std::uint8_t, kTxBufSize> m_TxBuf{};
     std::int32_t m_nTxLen = 0;
-    std::int32_t m_nRxTotal = 0;
+    std::int64_t m_nRxTotal = 0;   // 64-bit: a logging session passes 2 GiB
     std::uint32_t m_nShownBytes = 0;
     std::vector<std::uint8_t> m_pLogData;
     std::int32_t m_bReplaying = 0;

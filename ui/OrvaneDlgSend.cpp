@@ -174,7 +174,7 @@ void COrvaneDlg::OnCommRxChar()
         std::lock_guard<std::mutex> lock(m_SerialPort.m_csRx);
         count = std::min<std::uint32_t>(m_SerialPort.m_nRxCount, kMaxChunk);
         const std::uint8_t* data = m_SerialPort.m_rxBuffer.data();
-        m_nRxTotal += static_cast<std::int32_t>(count);
+        m_nRxTotal += count;
         switch (m_nMode) {
         case MODE_LOG_CLIENT:
             CaptureChunk(data, count);
