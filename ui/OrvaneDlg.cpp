@@ -311,6 +311,9 @@ void COrvaneDlg::TryReconnect()
 void COrvaneDlg::ApplyMode(int mode)
 {
     m_nMode = mode;
+    // A click has checked the radio already; a handler called directly checks it here.
+    if (QAbstractButton* radio = m_modeGroup.button(mode); radio && !radio->isChecked())
+        radio->setChecked(true);
     const ModeLook& look = kModeLooks[mode];
     m_btnSend.setEnabled(true);
     m_btnSend.setText(QString::fromLatin1(look.send));
