@@ -107,10 +107,10 @@ std::vector<Bytes> CheckedPackets(const Bytes& wire)
     return packets;
 }
 
-// Bytes counted since before, as the 32-bit counter holds them.
-std::uint32_t Counted(const COrvaneDlg& dlg, std::int32_t before)
+// Bytes counted since the count was before.
+std::uint64_t Counted(const COrvaneDlg& dlg, std::int64_t before)
 {
-    return static_cast<std::uint32_t>(dlg.m_nRxTotal) - static_cast<std::uint32_t>(before);
+    return static_cast<std::uint64_t>(dlg.m_nRxTotal - before);
 }
 
 class BadInputDialog : public ::testing::Test {
@@ -370,10 +370,10 @@ TEST_F(BadInputDialog, ReadOnlyStartDirectoryKeepsWhatWasCaptured)
     dlg->m_radioLogClient.click();
     Connect();
     auto modemSends = [&](const Bytes& data) {
-        const std::int32_t before = dlg->m_nRxTotal;
+        const std::int64_t before = dlg->m_nRxTotal;
         std::thread sender([&] { pty.Send(data); });
         const bool arrived =
-            WaitUntil([&] { return Counted(*dlg, before) == static_cast<std::uint32_t>(data.size()); }, 30000);
+            WaitUntil([&] { return Counted(*dlg, before) == data.size(); }, 30000);
         sender.join();
         EXPECT_TRUE(arrived) << Counted(*dlg, before) << " of " << data.size();
     };
@@ -420,7 +420,7 @@ TEST_F(BadInputDialog, ReadOnlyStartDirectoryKeepsWhatWasCaptured)
         EXPECT_EQ(CheckedPackets(far.WaitFor(1)).size(), 11u);
 
         // What the modem sends now is counted, with nowhere to go.
-        const std::int32_t total = dlg->m_nRxTotal;
+        const std::int64_t total = dlg->m_nRxTotal;
         modemSends(Bytes(30000, 0x5A));
         EXPECT_EQ(dlg->m_nRxTotal, total + 30000);
         EXPECT_EQ(dlg->m_staticStatus.text().toStdString(), "Received " + std::to_string(dlg->m_nRxTotal) + " bytes...");
@@ -432,21 +432,23 @@ TEST_F(BadInputDialog, ReadOnlyStartDirectoryKeepsWhatWasCaptured)
     EXPECT_EQ(startDir.Files(), before);
 }
 
-// The running count after 2 GiB: a minute of flood in Log client mode brings
-// in about that much on this machine.
-TEST_F(BadInputDialog, ByteCountPastTwoGigabytes)
+// The running count past 2 GiB: a minute of flood in Log client mode brings
+// in about that much, and a logging session far more.
+TEST_F(BadInputDialog, ByteCountPastTwoAndFourGigabytes)
 {
     dlg->m_radioHex.click();
-    constexpr std::int64_t kStart = INT32_MAX - 100;
-    dlg->m_nRxTotal = kStart;
-    {
-        std::lock_guard<std::mutex> lock(dlg->m_SerialPort.m_csRx);
-        std::fill_n(dlg->m_SerialPort.m_rxBuffer.begin(), kMaxChunk, std::uint8_t{0x41});
-        dlg->m_SerialPort.m_nRxCount = static_cast<std::uint32_t>(kMaxChunk);
+    for (const std::int64_t start : {std::int64_t{INT32_MAX} - 100, std::int64_t{UINT32_MAX} - 100}) {
+        SCOPED_TRACE(start);
+        dlg->m_nRxTotal = start;
+        {
+            std::lock_guard<std::mutex> lock(dlg->m_SerialPort.m_csRx);
+            std::fill_n(dlg->m_SerialPort.m_rxBuffer.begin(), kMaxChunk, std::uint8_t{0x41});
+            dlg->m_SerialPort.m_nRxCount = static_cast<std::uint32_t>(kMaxChunk);
+        }
+        dlg->OnCommRxChar();
+        EXPECT_EQ(dlg->m_staticStatus.text().toStdString(),
+                  "Received " + std::to_string(start + static_cast<std::int64_t>(kMaxChunk)) + " bytes...");
     }
-    dlg->OnCommRxChar();
-    EXPECT_EQ(dlg->m_staticStatus.text().toStdString(),
-              "Received " + std::to_string(kStart + static_cast<std::int64_t>(kMaxChunk)) + " bytes...");
 }
 
 // ---------------------------------------------------------------------------
@@ -588,7 +590,7 @@ FloodRun RunFlood(COrvaneDlg& dlg, FloodPeer& peer, const std::vector<FloodPatte
         last = now;
     });
 
-    const std::int32_t before = dlg.m_nRxTotal;
+    const std::int64_t before = dlg.m_nRxTotal;
     const int perPatternMs = std::max(1000, seconds * 1000 / static_cast<int>(patterns.size()));
     for (const FloodPattern& pattern : patterns) {
         std::atomic<bool> stop{false};
@@ -613,7 +615,7 @@ FloodRun RunFlood(COrvaneDlg& dlg, FloodPeer& peer, const std::vector<FloodPatte
         run.bursts.push_back(bursts);
         run.sent += bursts * kBurst;
     }
-    WaitUntil([&] { return Counted(dlg, before) == static_cast<std::uint32_t>(run.sent); }, 30000);
+    WaitUntil([&] { return Counted(dlg, before) == run.sent; }, 30000);
     return run;
 }
 
@@ -640,6 +642,11 @@ struct FloodMode {
     std::int32_t mode;
 };
 
+void PrintTo(const FloodMode& m, std::ostream* os)
+{
+    *os << m.name;
+}
+
 class FloodTest : public BadInputDialog, public ::testing::WithParamInterface<FloodMode> {};
 
 TEST_P(FloodTest, WindowStaysResponsiveAndCountsEveryByte)
@@ -659,7 +666,7 @@ TEST_P(FloodTest, WindowStaysResponsiveAndCountsEveryByte)
     }
 
     const std::vector<FloodPattern> patterns = FloodPatterns();
-    const std::int32_t before = dlg->m_nRxTotal;
+    const std::int64_t before = dlg->m_nRxTotal;
     const FloodRun run = RunFlood(*dlg, peer, patterns, FloodSeconds());
     RecordProperty("bytes_sent", std::to_string(run.sent));
     RecordProperty("worst_gap_ms", static_cast<int>(run.worstGapMs));
@@ -668,8 +675,7 @@ TEST_P(FloodTest, WindowStaysResponsiveAndCountsEveryByte)
     EXPECT_TRUE(dlg->m_SerialPort.IsOpen());
     EXPECT_LE(run.worstGapMs, kMaxGapMs) << "the event loop stood still";
     EXPECT_TRUE(prompts.boxes.empty()) << prompts.Texts().join('|').toStdString();
-    // The count is 32 bits wide: compared as the window keeps it.
-    EXPECT_EQ(Counted(*dlg, before), static_cast<std::uint32_t>(run.sent));
+    EXPECT_EQ(Counted(*dlg, before), run.sent);
     EXPECT_EQ(dlg->m_staticStatus.text().toStdString(), "Received " + std::to_string(dlg->m_nRxTotal) + " bytes...");
 
     if (m.mode == MODE_LOG_SERVER) {
