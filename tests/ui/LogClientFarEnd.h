@@ -3,6 +3,7 @@
 // the tool writes to the pseudo-terminal (so the tool's writes never stall on
 // a full tty while the test holds the window's thread), and the frames the
 // modem expects, built here bit by bit rather than with the tool's framer.
+#include "support/DmFrames.h"
 #include "support/FakePrompts.h"
 #include "support/Pty.h"
 
@@ -20,32 +21,12 @@
 
 namespace logclient_test {
 
-using Bytes = std::vector<std::uint8_t>;
+using ::Bytes;
+
 
 inline Bytes HdlcFrame(const Bytes& payload)
 {
-    std::uint16_t fcs = 0xFFFF;
-    for (std::uint8_t b : payload) {
-        fcs ^= b;
-        for (int i = 0; i < 8; ++i)
-            fcs = (fcs & 1) ? static_cast<std::uint16_t>((fcs >> 1) ^ 0x8408) : static_cast<std::uint16_t>(fcs >> 1);
-    }
-    fcs = static_cast<std::uint16_t>(~fcs);
-    Bytes out;
-    auto put = [&out](std::uint8_t b) {
-        if (b == 0x7E || b == 0x7D) {
-            out.push_back(0x7D);
-            out.push_back(static_cast<std::uint8_t>(b ^ 0x20));
-        } else {
-            out.push_back(b);
-        }
-    };
-    for (std::uint8_t b : payload)
-        put(b);
-    put(static_cast<std::uint8_t>(fcs & 0xFF));
-    put(static_cast<std::uint8_t>(fcs >> 8));
-    out.push_back(0x7E);
-    return out;
+    return ReferenceFrame(payload);
 }
 
 inline Bytes Framed(const std::vector<Bytes>& packets)

@@ -3,6 +3,7 @@
 // than with the tool's framer, and readers of the pty master that either run
 // the window's events meanwhile or work on their own thread while the
 // window's thread is busy in a replay.
+#include "support/DmFrames.h"
 #include "support/FakePrompts.h"
 
 #include <poll.h>
@@ -21,34 +22,12 @@
 
 namespace logserver_test {
 
-using Bytes = std::vector<std::uint8_t>;
+using ::Bytes;
 
-// The frame a DM client expects, built bit by bit here rather than with the
-// tool's framer: escapes, complemented CRC-16/X-25 low byte first, 0x7E.
+
 inline Bytes HdlcFrame(const Bytes& payload)
 {
-    std::uint16_t fcs = 0xFFFF;
-    for (std::uint8_t b : payload) {
-        fcs ^= b;
-        for (int i = 0; i < 8; ++i)
-            fcs = (fcs & 1) ? static_cast<std::uint16_t>((fcs >> 1) ^ 0x8408) : static_cast<std::uint16_t>(fcs >> 1);
-    }
-    fcs = static_cast<std::uint16_t>(~fcs);
-    Bytes out;
-    auto put = [&out](std::uint8_t b) {
-        if (b == 0x7E || b == 0x7D) {
-            out.push_back(0x7D);
-            out.push_back(static_cast<std::uint8_t>(b ^ 0x20));
-        } else {
-            out.push_back(b);
-        }
-    };
-    for (std::uint8_t b : payload)
-        put(b);
-    put(static_cast<std::uint8_t>(fcs & 0xFF));
-    put(static_cast<std::uint8_t>(fcs >> 8));
-    out.push_back(0x7E);
-    return out;
+    return ReferenceFrame(payload);
 }
 
 inline Bytes ReadFile(const std::string& path)
