@@ -40,6 +40,14 @@ inline void PressKey(QWidget& w, Qt::Key key)
 // Runs `script` on the settings dialog once it is the active modal window.
 // A dialog still open long after the script ran is cancelled, so a test that
 // fails cannot hang the run.
+// The poll timer's slot holds the timer itself; once done, the connection is
+// dropped from outside the timer's own signal so the timer is freed.
+inline void ReleaseLater(const std::shared_ptr<QTimer>& timer)
+{
+    timer->stop();
+    QTimer::singleShot(0, [timer] { QObject::disconnect(timer.get(), nullptr, nullptr, nullptr); });
+}
+
 inline void WhenModal(std::function<void(CPreferencesDlg&)> script)
 {
     auto poll = std::make_shared<QTimer>();
@@ -49,12 +57,12 @@ inline void WhenModal(std::function<void(CPreferencesDlg&)> script)
         auto* dlg = qobject_cast<CPreferencesDlg*>(QApplication::activeModalWidget());
         if (!dlg) {
             if (++*waited > 1000) {
-                poll->stop();
+                ReleaseLater(poll);
                 ADD_FAILURE() << "the settings dialog never became modal";
             }
             return;
         }
-        poll->stop();
+        ReleaseLater(poll);
         script(*dlg);
         QPointer<CPreferencesDlg> guard(dlg);
         QTimer::singleShot(10000, [guard] {
