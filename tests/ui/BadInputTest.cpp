@@ -451,6 +451,48 @@ TEST_F(BadInputDialog, ByteCountPastTwoAndFourGigabytes)
     }
 }
 
+// A replay to a peer that has stopped reading: once the line is full every
+// 1024-byte chunk waits out the write limit of a second, and the replay runs
+// on the window's thread, so the window would stand still for size / 1024
+// seconds (twelve days for a file at the 1 GiB limit). The peer here starts
+// reading again after 20 s so that the test ends either way.
+TEST_F(BadInputDialog, ReplayToAPeerThatStopsReadingDoesNotHoldTheWindow)
+{
+    if (std::getenv("ORVANE_RUN_KNOWN_BUGS") == nullptr)
+        GTEST_SKIP() << "known: a replay to a peer that stops reading holds the window's thread one second per 1024-byte chunk";
+    Bytes log(1 << 20);
+    for (std::size_t i = 0; i < log.size(); ++i)
+        log[i] = static_cast<std::uint8_t>(i * 13 + i / 251);
+    const std::string path = files.Path() + "/stalled.bin";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(log.data()), static_cast<std::streamsize>(log.size()));
+        ASSERT_TRUE(out.good());
+    }
+    dlg->m_radioLogServer.click();
+    Connect();
+
+    std::atomic<bool> replayed{false};
+    std::jthread peer([&](std::stop_token stop) {
+        const auto resume = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!stop.stop_requested() && !replayed && std::chrono::steady_clock::now() < resume)
+            poll(nullptr, 0, 50);
+        std::array<std::uint8_t, 4096> buf{};
+        while (!stop.stop_requested() && !replayed) {
+            pollfd p{pty.Master(), POLLIN, 0};
+            if (poll(&p, 1, 50) > 0 && (p.revents & POLLIN))
+                (void)read(pty.Master(), buf.data(), buf.size());
+        }
+    });
+    QElapsedTimer held;
+    held.start();
+    prompts.answers.push_back(QString::fromStdString(path));
+    dlg->OnSend();
+    const qint64 heldMs = held.elapsed();
+    replayed = true;
+    EXPECT_LT(heldMs, 10000) << "the window's thread was held for " << heldMs << " ms";
+}
+
 // ---------------------------------------------------------------------------
 // A peer that floods the line.
 
