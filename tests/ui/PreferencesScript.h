@@ -40,29 +40,24 @@ inline void PressKey(QWidget& w, Qt::Key key)
 // Runs `script` on the settings dialog once it is the active modal window.
 // A dialog still open long after the script ran is cancelled, so a test that
 // fails cannot hang the run.
-// The poll timer's slot holds the timer itself; once done, the connection is
-// dropped from outside the timer's own signal so the timer is freed.
-inline void ReleaseLater(const std::shared_ptr<QTimer>& timer)
-{
-    timer->stop();
-    QTimer::singleShot(0, [timer] { QObject::disconnect(timer.get(), nullptr, nullptr, nullptr); });
-}
-
 inline void WhenModal(std::function<void(CPreferencesDlg&)> script)
 {
-    auto poll = std::make_shared<QTimer>();
+    // Owned by the application: freed once done, or with the application.
+    QTimer* poll = new QTimer(QCoreApplication::instance());
     auto waited = std::make_shared<int>(0);
     poll->setInterval(10);
-    QObject::connect(poll.get(), &QTimer::timeout, [poll, waited, script] {
+    QObject::connect(poll, &QTimer::timeout, [poll, waited, script] {
         auto* dlg = qobject_cast<CPreferencesDlg*>(QApplication::activeModalWidget());
         if (!dlg) {
             if (++*waited > 1000) {
-                ReleaseLater(poll);
+                poll->stop();
+                poll->deleteLater();
                 ADD_FAILURE() << "the settings dialog never became modal";
             }
             return;
         }
-        ReleaseLater(poll);
+        poll->stop();
+        poll->deleteLater();
         script(*dlg);
         QPointer<CPreferencesDlg> guard(dlg);
         QTimer::singleShot(10000, [guard] {
