@@ -35,7 +35,7 @@ test-asan:
 	$(MAKE) test BUILD=$(BUILD)-asan BUILD_TYPE=Debug CMAKE_ARGS="-DORVANE_SANITIZE=address,undefined -DORVANE_BUILD_BENCH=OFF"
 
 test-tsan:
-	$(MAKE) test BUILD=$(BUILD)-tsan BUILD_TYPE=Debug CMAKE_ARGS="-DORVANE_SANITIZE=thread -DORVANE_BUILD_BENCH=OFF"
+	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp $(TSAN_OPTIONS)" $(MAKE) test BUILD=$(BUILD)-tsan BUILD_TYPE=Debug CMAKE_ARGS="-DORVANE_SANITIZE=thread -DORVANE_BUILD_BENCH=OFF"
 
 # Every libFuzzer target for FUZZ_SECONDS each (default 60), seeded from the sample data.
 FUZZ_SECONDS ?= 60

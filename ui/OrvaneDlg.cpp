@@ -438,8 +438,29 @@ void COrvaneDlg::KillTimer(int id)
 
 void COrvaneDlg::PostToWindow(unsigned message, std::uint64_t ticket)
 {
-    QMetaObject::invokeMethod(
-        this, [this, message, ticket] { DispatchCommMessage(message, ticket); }, Qt::QueuedConnection);
+    // The message travels through our own locked queue; the queued call only
+    // wakes the window's thread. So the hand-over is ordered by a lock that
+    // every tool (ThreadSanitizer included) can see, not by Qt's internals.
+    {
+        std::lock_guard<std::mutex> lock(m_postedLock);
+        m_posted.push_back({message, ticket});
+    }
+    QMetaObject::invokeMethod(this, "DispatchPostedMessages", Qt::QueuedConnection);
+}
+
+void COrvaneDlg::DispatchPostedMessages()
+{
+    for (;;) {
+        PostedMessage posted{};
+        {
+            std::lock_guard<std::mutex> lock(m_postedLock);
+            if (m_posted.empty())
+                return;
+            posted = m_posted.front();
+            m_posted.pop_front();
+        }
+        DispatchCommMessage(posted.message, posted.ticket);
+    }
 }
 
 void COrvaneDlg::DispatchCommMessage(unsigned message, std::uint64_t ticket)

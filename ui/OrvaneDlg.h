@@ -27,6 +27,8 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -199,6 +201,10 @@ public:
     // After the device went away under an open connection: looks for it again.
     QTimer m_timerReconnect;
 
+private slots:
+    // Window thread: runs the messages the reader posted, in order.
+    void DispatchPostedMessages();
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void done(int result) override;
@@ -211,6 +217,13 @@ private:
     void QueueCannedReply(const std::uint8_t* data, std::uint32_t count);
     void CaptureChunk(const std::uint8_t* data, std::uint32_t count);
     void DispatchCommMessage(unsigned message, std::uint64_t ticket);
+    struct PostedMessage {
+        unsigned message;
+        std::uint64_t ticket;
+    };
+    // Messages from the reader thread wait here for the window's thread.
+    std::mutex m_postedLock;
+    std::deque<PostedMessage> m_posted;
     void TryReconnect();
     void StopReconnecting();
     bool Connect(bool quiet);

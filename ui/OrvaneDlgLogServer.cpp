@@ -54,10 +54,17 @@ int COrvaneDlg::OnSendLog(std::int64_t size)
 
     const std::size_t count =
         static_cast<std::size_t>(std::clamp<std::int64_t>(size, 0, static_cast<std::int64_t>(m_pLogData.size())));
+    // A chunk the peer did not take within the write's second ends the replay:
+    // going on would hand the peer a stream with holes, a second per chunk,
+    // while the window stands still.
+    bool stalled = false;
     ReplayInChunks(std::span<const std::uint8_t>(m_pLogData.data(), count),
-                   [this](const std::uint8_t* data, std::size_t n) {
-                       m_SerialPort.Write(data, static_cast<int>(n));
+                   [this, &stalled](const std::uint8_t* data, std::size_t n) {
+                       if (!stalled && m_SerialPort.Write(data, static_cast<int>(n)) != static_cast<int>(n))
+                           stalled = true;
                    });
+    if (stalled)
+        SetStatus(QStringLiteral("Not Sent..."));
 
     m_bReplaying = 0;
     m_pLogData = {};
