@@ -2,6 +2,7 @@
 #include "tools/vmodem/VirtualModem.h"
 
 #include "support/Pty.h"
+#include "tools/VmodemProcess.h"
 #include "tools/VmodemTestUtil.h"
 
 #include <gtest/gtest.h>
@@ -21,132 +22,13 @@
 #include <thread>
 #include <unistd.h>
 
-extern char** environ;
-
 using vmtest::Bytes;
 using vmtest::RefFrame;
 using vmtest::Text;
+using vmtest::VmodemProcess;
 using namespace std::chrono_literals;
 
 namespace {
-
-const char* const kBinary = ORVANE_BINARY_DIR "/tools/vmodem/orvane-vmodem";
-
-// One orvane-vmodem child: started with arguments (and optional extra
-// environment), its first output line read as the device path.
-class VmodemProcess {
-public:
-    explicit VmodemProcess(std::vector<std::string> args, std::vector<std::string> env = {})
-    {
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0) {
-            ADD_FAILURE() << "pipe2: " << std::strerror(errno);
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        std::vector<std::string> argStore{kBinary};
-        argStore.insert(argStore.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : argStore)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::vector<std::string> envStore;
-        for (char** e = environ; *e; ++e)
-            envStore.emplace_back(*e);
-        envStore.insert(envStore.end(), env.begin(), env.end());
-        std::vector<char*> envp;
-        for (std::string& e : envStore)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        const int rc = posix_spawn(&m_pid, kBinary, &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        m_stdout = out[0];
-        if (rc != 0) {
-            m_pid = -1;
-            ADD_FAILURE() << "posix_spawn " << kBinary << ": " << std::strerror(rc);
-        }
-    }
-
-    ~VmodemProcess()
-    {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-        if (m_stdout >= 0)
-            close(m_stdout);
-    }
-    VmodemProcess(const VmodemProcess&) = delete;
-    VmodemProcess& operator=(const VmodemProcess&) = delete;
-
-    // Everything the program printed until it closed its output or the deadline passed.
-    std::string ReadOutput(std::chrono::milliseconds deadline = 10s, bool firstLineOnly = false)
-    {
-        std::string text;
-        const auto end = std::chrono::steady_clock::now() + deadline;
-        while (!(firstLineOnly && text.find('\n') != std::string::npos)) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            if (left.count() <= 0)
-                break;
-            pollfd p{m_stdout, POLLIN, 0};
-            const int r = poll(&p, 1, static_cast<int>(left.count()));
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r <= 0)
-                break;
-            char c;
-            const ssize_t n = read(m_stdout, &c, 1);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            text.push_back(c);
-        }
-        return text;
-    }
-
-    std::string DevicePath()
-    {
-        std::string line = ReadOutput(10s, true);
-        if (!line.empty() && line.back() == '\n')
-            line.pop_back();
-        return line;
-    }
-
-    // Sends `sig` and returns the exit status, or -1 if it did not exit normally in time.
-    int Stop(int sig = SIGTERM, std::chrono::milliseconds deadline = 10s)
-    {
-        if (m_pid <= 0)
-            return -1;
-        kill(m_pid, sig);
-        return Wait(deadline);
-    }
-
-    int Wait(std::chrono::milliseconds deadline = 10s)
-    {
-        const auto end = std::chrono::steady_clock::now() + deadline;
-        int status = 0;
-        for (;;) {
-            const pid_t r = waitpid(m_pid, &status, WNOHANG);
-            if (r == m_pid)
-                break;
-            if (r < 0 && errno != EINTR)
-                return -1;
-            if (std::chrono::steady_clock::now() > end)
-                return -1;
-            std::this_thread::sleep_for(10ms);   // polling for exit, not timing anything
-        }
-        m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_stdout = -1;
-};
 
 // The client's end of the modem's terminal, in raw mode.
 class Client {
