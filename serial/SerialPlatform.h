@@ -96,6 +96,7 @@ class WakeEvent {
 public:
     SysError Create();
     void Signal();
+    void Drain();   // takes back every signal so far; never blocks
     void Close() { m_fd.Reset(); }
     int Fd() const { return m_fd.Get(); }
 

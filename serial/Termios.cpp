@@ -409,6 +409,13 @@ void WakeEvent::Signal()
     }
 }
 
+void WakeEvent::Drain()
+{
+    std::uint64_t count = 0;
+    while (::read(m_fd.Get(), &count, sizeof count) < 0 && errno == EINTR) {
+    }
+}
+
 WaitEvents WaitReadable(int device, int wake)
 {
     pollfd fds[2] = {{device, POLLIN, 0}, {wake, POLLIN, 0}};

@@ -39,6 +39,13 @@ COrvaneDlg::COrvaneDlg(IPrompts& prompts, QWidget* parent)
     : QDialog(parent), m_prompts(prompts)
 {
     setObjectName(QStringLiteral("IDD_MAIN"));
+    if (!m_postedWake.Create().Failed()) {
+        m_postedNotifier = std::make_unique<QSocketNotifier>(m_postedWake.Fd(), QSocketNotifier::Read, this);
+        connect(m_postedNotifier.get(), &QSocketNotifier::activated, this, [this] {
+            m_postedWake.Drain();
+            DispatchPostedMessages();
+        });
+    }
     // OnCreate: the port reports to this window from now on.
     m_SerialPort.SetNotifyWindow(this);
     CreateControls();
@@ -438,14 +445,18 @@ void COrvaneDlg::KillTimer(int id)
 
 void COrvaneDlg::PostToWindow(unsigned message, std::uint64_t ticket)
 {
-    // The message travels through our own locked queue; the queued call only
-    // wakes the window's thread. So the hand-over is ordered by a lock that
-    // every tool (ThreadSanitizer included) can see, not by Qt's internals.
+    // The message travels through our own locked queue; the wake-up only tells
+    // the window's thread to look. So the hand-over is ordered by a lock that
+    // every tool (ThreadSanitizer included) can see, and a posted event per
+    // chunk cannot keep the event loop from its timers during a flood.
     {
         std::lock_guard<std::mutex> lock(m_postedLock);
         m_posted.push_back({message, ticket});
     }
-    QMetaObject::invokeMethod(this, "DispatchPostedMessages", Qt::QueuedConnection);
+    if (m_postedNotifier)
+        m_postedWake.Signal();
+    else
+        QMetaObject::invokeMethod(this, "DispatchPostedMessages", Qt::QueuedConnection);
 }
 
 void COrvaneDlg::DispatchPostedMessages()

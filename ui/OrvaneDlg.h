@@ -23,11 +23,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -224,6 +226,11 @@ private:
     // Messages from the reader thread wait here for the window's thread.
     std::mutex m_postedLock;
     std::deque<PostedMessage> m_posted;
+    // Signalled by the reader for each posted message; its notifier runs the
+    // queue once per pass of the event loop, so timers and painting still get
+    // their turn while the line floods.
+    serialio::WakeEvent m_postedWake;
+    std::unique_ptr<QSocketNotifier> m_postedNotifier;
     void TryReconnect();
     void StopReconnecting();
     bool Connect(bool quiet);
