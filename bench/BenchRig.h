@@ -54,11 +54,30 @@ public:
     std::vector<QString> boxes;
 };
 
-// A raw pty pair. The master end is non-blocking so that a writer can stop on
-// time; the slave stays open here so the pty lives while the tool is closed.
+// An owned descriptor.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// A raw pty pair. The master end is non-blocking by default so that a writer
+// can stop on time (benchmarks that measure plain blocking writes ask for a
+// blocking one); the slave stays open here so the pty lives while the tool is
+// closed.
 class Pty {
 public:
-    Pty()
+    explicit Pty(bool nonBlockingMaster = true)
     {
         int master = -1;
         int slave = -1;
@@ -74,7 +93,8 @@ public:
             cfmakeraw(&tio);
             tcsetattr(fd, TCSANOW, &tio);
         }
-        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        if (nonBlockingMaster)
+            fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
     }
     ~Pty()
     {

@@ -3,6 +3,7 @@
 // open, against `cat` reading a pty pair of the same kind into a file in the
 // same run (ratio = capture speed / cat speed). Every capture is compared with
 // what was sent, byte for byte.
+#include "BenchRig.h"
 #include "ui/OrvaneDlg.h"
 #include "ui/Prompts.h"
 
@@ -58,44 +59,10 @@ public:
     std::vector<QString> boxes;
 };
 
-class Fd {
+// A raw pty pair with a blocking master; the benchmark writes it.
+class Pty : public benchrig::Pty {
 public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-// A raw pty pair; the benchmark writes the master end.
-class Pty {
-public:
-    Pty()
-    {
-        int master = -1;
-        int slave = -1;
-        std::array<char, 256> name{};
-        if (openpty(&master, &slave, name.data(), nullptr, nullptr) != 0)
-            throw std::runtime_error("openpty failed");
-        m_master = std::make_unique<Fd>(master);
-        m_slave = std::make_unique<Fd>(slave);
-        m_path = name.data();
-        for (int fd : {master, slave}) {
-            termios tio{};
-            tcgetattr(fd, &tio);
-            cfmakeraw(&tio);
-            tcsetattr(fd, TCSANOW, &tio);
-        }
-    }
-    int Master() const { return m_master->Get(); }
-    const std::string& SlavePath() const { return m_path; }
+    Pty() : benchrig::Pty(false) {}
 
     // Throws away what the tool wrote (the default packets).
     void DrainMaster() const
@@ -105,11 +72,6 @@ public:
         while (poll(&p, 1, 0) > 0 && (p.revents & POLLIN) && read(Master(), buf.data(), buf.size()) > 0) {
         }
     }
-
-private:
-    std::unique_ptr<Fd> m_master;
-    std::unique_ptr<Fd> m_slave;   // keeps the pty alive while nobody else has it open
-    std::string m_path;
 };
 
 class Scratch {

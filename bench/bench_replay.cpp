@@ -7,6 +7,7 @@
 //   1000 version requests, with the window's thread sleeping in its event loop.
 #include "dm/HdlcFramer.h"
 #include "logserver/CannedReplies.h"
+#include "BenchRig.h"
 #include "ui/OrvaneDlg.h"
 #include "ui/Prompts.h"
 
@@ -63,49 +64,12 @@ public:
     std::vector<QString> boxes;
 };
 
-class Fd {
+using benchrig::Fd;
+
+// A raw pty pair with a blocking master; the benchmark reads and writes it.
+class Pty : public benchrig::Pty {
 public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-// A raw pty pair; the benchmark reads and writes the master end.
-class Pty {
-public:
-    Pty()
-    {
-        int master = -1;
-        int slave = -1;
-        std::array<char, 256> name{};
-        if (openpty(&master, &slave, name.data(), nullptr, nullptr) != 0)
-            throw std::runtime_error("openpty failed");
-        m_master = std::make_unique<Fd>(master);
-        m_slave = std::make_unique<Fd>(slave);
-        m_path = name.data();
-        for (int fd : {master, slave}) {
-            termios tio{};
-            tcgetattr(fd, &tio);
-            cfmakeraw(&tio);
-            tcsetattr(fd, TCSANOW, &tio);
-        }
-    }
-    int Master() const { return m_master->Get(); }
-    const std::string& SlavePath() const { return m_path; }
-
-private:
-    std::unique_ptr<Fd> m_master;
-    std::unique_ptr<Fd> m_slave;   // keeps the pty alive while the tool is disconnected
-    std::string m_path;
+    Pty() : benchrig::Pty(false) {}
 };
 
 // A scratch folder holding the port directory and the log file, removed at the end.
