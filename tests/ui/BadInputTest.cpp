@@ -5,6 +5,7 @@
 // lose nothing it already captured.
 #include "LogClientFarEnd.h"
 
+#include "support/DmFrames.h"
 #include "support/FakePrompts.h"
 #include "support/Pty.h"
 #include "ui/OrvaneDlg.h"
@@ -67,17 +68,6 @@ std::string Dmc(const std::string& lists, const std::string& prolog = {})
            "</ISVConfig></MessagesView></Persistence></QXDMProfessional>\n";
 }
 
-std::uint16_t WireFcs(const Bytes& payload)
-{
-    std::uint16_t fcs = 0xFFFF;
-    for (std::uint8_t b : payload) {
-        fcs ^= b;
-        for (int i = 0; i < 8; ++i)
-            fcs = (fcs & 1) ? static_cast<std::uint16_t>((fcs >> 1) ^ 0x8408) : static_cast<std::uint16_t>(fcs >> 1);
-    }
-    return static_cast<std::uint16_t>(~fcs);
-}
-
 // Splits what the tool wrote into packets and checks every frame on the way:
 // nothing after the last flag (no frame cut short went out), no frame longer
 // than the outgoing buffer, every FCS right. Returns the packets without FCS.
@@ -101,7 +91,7 @@ std::vector<Bytes> CheckedPackets(const Bytes& wire)
         }
         const std::uint16_t fcs = static_cast<std::uint16_t>(frame[frame.size() - 2] | frame.back() << 8);
         frame.resize(frame.size() - 2);
-        EXPECT_EQ(fcs, WireFcs(frame)) << "command " << int(frame[0]);
+        EXPECT_EQ(fcs, ReferenceFcs(frame)) << "command " << int(frame[0]);
         packets.push_back(std::move(frame));
     }
     return packets;
