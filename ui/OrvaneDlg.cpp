@@ -259,15 +259,8 @@ bool COrvaneDlg::Connect(bool quiet)
     m_btnSetting.setEnabled(false);
     m_btnSend.setFocus();
 
-    if (m_nMode == MODE_LOG_CLIENT && m_nStep != 0) {
-        if (m_strDmcPath.empty()) {
-            SendDefaultStep(1);
-        } else if (m_XmlReader.LoadDocument(m_strDmcPath, m_pXmlDoc)) {
-            RunConfigStep(1);
-        } else {
-            m_prompts.MessageBox(QStringLiteral("malformated dmc file, reload it!"), IPrompts::Icon::Exclamation);
-        }
-    }
+    if (m_nMode == MODE_LOG_CLIENT)
+        RepeatConfiguration();
     return true;
 }
 

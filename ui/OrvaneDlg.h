@@ -7,9 +7,11 @@
 // (send and receive), OrvaneDlgLogClient.cpp (configuration sequence, default
 // packets, capture), OrvaneDlgLogServer.cpp (canned replies, replay),
 // OrvaneDlgSetting.cpp (port settings).
+#include "dm/FramedWriter.h"
 #include "dm/HdlcFramer.h"
 #include "logclient/CaptureFile.h"
-#include "logclient/DmcReader.h"
+#include "logclient/LogClientSession.h"
+#include "logserver/LogServerSession.h"
 #include "serial/SerialPort.h"
 #include "ui/Prompts.h"
 
@@ -31,6 +33,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -109,7 +112,6 @@ public:
     void OnSend();
     bool CheckConnected();
     void CopyCommandText();
-    bool CommandTextFits();
     void BuildHexPacket();
     void OnCharToHex();
 
@@ -131,14 +133,16 @@ public:
     void SendDefaultStep(int restart);
     void CreateCaptureFile();
     void CloseCaptureFile();
+    // After a successful Connect in Log client mode: the configuration again.
+    void RepeatConfiguration();
 
     // Log server.
     void LoadLogFile();
     int OnSendLog(std::int64_t size);
     int OnSendReply(std::vector<std::uint8_t> reply);
 
-    // Frames the first rawLength bytes of m_TxBuf in place and writes the frame.
-    // A frame that the framer had to cut is not written. Returns bytes written.
+    // Frames the first rawLength bytes of m_TxBuf and writes the whole frame,
+    // however long escaping makes it. Returns the bytes written.
     int FrameAndWrite(int rawLength);
     void SetStatus(const QString& text);
     void SetTimer(int id);
@@ -147,23 +151,24 @@ public:
     // ISerialNotify (reader thread).
     void PostToWindow(unsigned message, std::uint64_t ticket) override;
 
+    // The Log client and Log server sessions hold the state of those modes; the
+    // designed names below that belong to them are views into the sessions.
+    CLogClientSession m_logClient{[this](const LogClientMessage& m) { ShowLogClientMessage(m); }};
+    CLogServerSession m_logServer;
+
     // State, in the order of the design.
-    CCaptureFile m_hCaptureFile;
+    CCaptureFile& m_hCaptureFile = m_logClient.Capture();
     CSerialPort m_SerialPort;
     CHdlcFramer m_Framer;
     std::array<std::uint8_t, kTxBufSize> m_TxBuf{};
     std::int32_t m_nTxLen = 0;
     std::int64_t m_nRxTotal = 0;   // 64-bit: a logging session passes 2 GiB
     std::uint32_t m_nShownBytes = 0;
-    std::vector<std::uint8_t> m_pLogData;
-    std::int32_t m_bReplaying = 0;
-    CDmcReader m_XmlReader;
-    DmcDocument m_pXmlDoc;
-    std::int32_t m_nListPos = 0;
-    std::int32_t m_nListPos2 = 0;
-    std::uint32_t m_nStep = 0;
-    std::string m_strDmcPath;
-    std::string m_szStartDir;
+    const std::vector<std::uint8_t>& m_pLogData = m_logServer.LogData();
+    std::int32_t& m_bReplaying = m_logServer.ReplayingFlag();
+    const std::uint32_t& m_nStep = m_logClient.StepCounter();
+    const std::string& m_strDmcPath = m_logClient.DmcPath();
+    std::string& m_szStartDir = m_logClient.CaptureDirectory();
     std::int32_t m_bAddCR = 1;
     std::int32_t m_bAddLF = 1;
     std::int32_t m_nMode = MODE_DM_AT;
@@ -218,6 +223,19 @@ private:
     void AppendResults(const QString& text);
     void QueueCannedReply(const std::uint8_t* data, std::uint32_t count);
     void CaptureChunk(const std::uint8_t* data, std::uint32_t count);
+    void ShowLogClientMessage(const LogClientMessage& message);
+    void PlayLogClientStep(const LogClientStep& step);
+    void SendLogClientPacket(std::span<const std::uint8_t> packet);
+    void SendQueuedReply();
+    // Writes to the port for the core's framed writer and replay.
+    class PortWriter final : public IByteWriter {
+    public:
+        explicit PortWriter(CSerialPort& port) : m_port(port) {}
+        std::size_t Write(std::span<const std::uint8_t> data) override;
+
+    private:
+        CSerialPort& m_port;
+    };
     void DispatchCommMessage(unsigned message, std::uint64_t ticket);
     struct PostedMessage {
         unsigned message;

@@ -2,6 +2,7 @@
 // display of every received chunk.
 #include "ui/OrvaneDlg.h"
 
+#include "dm/SendPackets.h"
 #include "dm/TextCodec.h"
 
 #include <QScrollBar>
@@ -17,13 +18,13 @@ namespace {
 // its terminator.
 constexpr std::uint32_t kHexPieceBytes = (kRxTextSize - 1) / 3;
 static_assert(kHexPieceBytes == 2734);
-constexpr int kMaxCommandText = kTxBufSize - 2;
+constexpr int kMaxCommandText = static_cast<int>(sendpkt::kMaxCommandText);
+static_assert(sendpkt::kSendBufferSize == kTxBufSize);
 
-// A frame is complete when it ends in its closing flag: a 0x7E in the data or
-// the FCS is always escaped, so only the flag is a bare 0x7E.
-bool IsCompleteFrame(const std::uint8_t* frame, int length)
+// The command line as 8-bit text, one byte per character.
+std::string CommandBytes(const QLineEdit& edit)
 {
-    return length > 0 && frame[length - 1] == 0x7E;
+    return edit.text().toLatin1().toStdString();
 }
 
 // Received text as the box shows it: 8-bit characters up to the first zero,
@@ -52,15 +53,6 @@ QString HexText(const std::uint8_t* data, std::uint32_t count)
 }
 }  // namespace
 
-bool COrvaneDlg::CommandTextFits()
-{
-    // A longer line would go out cut short, so it is not sent at all.
-    if (m_editCommand.text().size() <= kMaxCommandText)
-        return true;
-    m_nTxLen = 0;
-    return false;
-}
-
 bool COrvaneDlg::CheckConnected()
 {
     if (m_SerialPort.IsOpen())
@@ -82,18 +74,23 @@ void COrvaneDlg::CopyCommandText()
 
 void COrvaneDlg::BuildHexPacket()
 {
-    std::string text = m_editCommand.text().toLatin1().toStdString();
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; });
-    m_nTxLen = HexTokensToBytes(text.data(), m_TxBuf.data(), m_TxBuf.size(), " \r\n\t");
+    const std::vector<std::uint8_t> packet = sendpkt::HexPacket(CommandBytes(m_editCommand));
+    std::copy(packet.begin(), packet.end(), m_TxBuf.begin());
+    m_nTxLen = static_cast<std::int32_t>(packet.size());
+}
+
+std::size_t COrvaneDlg::PortWriter::Write(std::span<const std::uint8_t> data)
+{
+    const int n = m_port.Write(data.data(), static_cast<int>(std::min<std::size_t>(data.size(), INT32_MAX)));
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
 int COrvaneDlg::FrameAndWrite(int rawLength)
 {
-    m_nTxLen = m_Framer.Frame(m_TxBuf.data(), rawLength);
-    if (!IsCompleteFrame(m_TxBuf.data(), m_nTxLen))
-        return 0;   // a frame cut by the framer's room would only confuse the modem
-    return m_SerialPort.Write(m_TxBuf.data(), m_nTxLen);
+    const auto length = static_cast<std::size_t>(std::clamp(rawLength, 0, kTxBufSize));
+    PortWriter port(m_SerialPort);
+    m_nTxLen = static_cast<std::int32_t>(::FrameAndWrite(port, std::span<const std::uint8_t>(m_TxBuf.data(), length)));
+    return m_nTxLen;
 }
 
 void COrvaneDlg::OnSend()
@@ -102,30 +99,16 @@ void COrvaneDlg::OnSend()
         return;
     UpdateData(true);
 
-    bool framed = false;
+    sendpkt::SendMode mode{};
     switch (m_nMode) {
     case MODE_HEX:
-        BuildHexPacket();
-        framed = m_bAddCR && m_bAddLF;
+        mode = sendpkt::SendMode::Hex;
         break;
     case MODE_ASCII:
-        if (!CommandTextFits())
-            break;
-        CopyCommandText();
-        if (m_bAddCR)
-            m_TxBuf[static_cast<std::size_t>(m_nTxLen++)] = 0x0D;
-        if (m_bAddLF)
-            m_TxBuf[static_cast<std::size_t>(m_nTxLen++)] = 0x0A;
+        mode = sendpkt::SendMode::Ascii;
         break;
     case MODE_DM_AT:
-        if (!CommandTextFits())
-            break;
-        CopyCommandText();
-        std::copy_backward(m_TxBuf.begin(), m_TxBuf.begin() + m_nTxLen, m_TxBuf.begin() + m_nTxLen + 1);
-        m_TxBuf[0] = 0x5E;
-        ++m_nTxLen;
-        m_TxBuf[static_cast<std::size_t>(m_nTxLen++)] = 0x0D;
-        framed = true;
+        mode = sendpkt::SendMode::DmAt;
         break;
     case MODE_LOG_CLIENT:
         LoadConfiguration();
@@ -137,13 +120,10 @@ void COrvaneDlg::OnSend()
         return;
     }
 
-    if (framed) {
-        m_nTxLen = m_Framer.Frame(m_TxBuf.data(), m_nTxLen);
-        if (!IsCompleteFrame(m_TxBuf.data(), m_nTxLen)) {
-            SetStatus(QStringLiteral("Not Sent..."));
-            return;
-        }
-    }
+    // A line too long for the buffer, or a frame the framer would cut, is not sent.
+    const std::vector<std::uint8_t> wire = sendpkt::WireBytes(mode, CommandBytes(m_editCommand), m_bAddCR, m_bAddLF);
+    std::copy(wire.begin(), wire.end(), m_TxBuf.begin());
+    m_nTxLen = static_cast<std::int32_t>(wire.size());
     if (m_nTxLen == 0) {
         SetStatus(QStringLiteral("Not Sent..."));
         return;

@@ -3,6 +3,8 @@
 #include "ui/DialogUnits.h"
 #include "ui/OrvaneDlg.h"
 
+#include "serial/DcbControls.h"
+
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 
@@ -10,15 +12,17 @@
 #include <limits>
 
 namespace {
-// The combo lists. For stop bits, parity, DTR and RTS the index of an entry is
-// the value the record holds for it.
-const QStringList kBaudRates = {
-    QStringLiteral("110"),   QStringLiteral("300"),   QStringLiteral("600"),    QStringLiteral("1200"),
-    QStringLiteral("2400"),  QStringLiteral("4800"),  QStringLiteral("9600"),   QStringLiteral("14400"),
-    QStringLiteral("19200"), QStringLiteral("28800"), QStringLiteral("38400"),  QStringLiteral("56000"),
-    QStringLiteral("115200"), QStringLiteral("230400"), QStringLiteral("460800"), QStringLiteral("921600")};
-const QStringList kByteSizes = {QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"), QStringLiteral("7"),
-                                QStringLiteral("8")};
+// The combo lists. The baud rates and byte sizes are the record's own tables;
+// for stop bits, parity, DTR and RTS the index of an entry is the value the
+// record holds for it.
+template <typename Table>
+QStringList Numbers(const Table& table)
+{
+    QStringList list;
+    for (const auto value : table)
+        list << QString::number(static_cast<unsigned>(value));
+    return list;
+}
 const QStringList kStopBits = {QStringLiteral("1"), QStringLiteral("1.5"), QStringLiteral("2")};
 const QStringList kParities = {QStringLiteral("None"), QStringLiteral("Odd"), QStringLiteral("Even"),
                                QStringLiteral("Mask"), QStringLiteral("Space")};
@@ -26,29 +30,25 @@ const QStringList kDtrControls = {QStringLiteral("Disable"), QStringLiteral("Ena
 const QStringList kRtsControls = {QStringLiteral("Disable"), QStringLiteral("Enable"), QStringLiteral("Handshake"),
                                   QStringLiteral("Toggle")};
 
-// Where the two-bit line controls sit in the flag word.
-constexpr unsigned kDtrShift = 4;
-constexpr unsigned kRtsShift = 12;
-constexpr std::uint32_t kTwoBits = 0x3;
-
-// The eleven check boxes and the flag-word bit each one stands for.
+// The eleven check boxes' members and the record flag each one stands for.
 struct FlagBox {
     std::int32_t CPreferencesDlg::*value;
-    unsigned bit;
+    dcbctl::Flag flag;
 };
 constexpr FlagBox kFlagBoxes[] = {
-    {&CPreferencesDlg::m_bBinary, 0},
-    {&CPreferencesDlg::m_bParityCheck, 1},
-    {&CPreferencesDlg::m_bCtsFlow, 2},
-    {&CPreferencesDlg::m_bDsrFlow, 3},
-    {&CPreferencesDlg::m_bDsrSensitivity, 6},
-    {&CPreferencesDlg::m_bTxContinueOnXoff, 7},
-    {&CPreferencesDlg::m_bOutX, 8},
-    {&CPreferencesDlg::m_bInX, 9},
-    {&CPreferencesDlg::m_bErrorReplace, 10},
-    {&CPreferencesDlg::m_bNullStrip, 11},
-    {&CPreferencesDlg::m_bAbortOnError, 14},
+    {&CPreferencesDlg::m_bBinary, dcbctl::Flag::Binary},
+    {&CPreferencesDlg::m_bParityCheck, dcbctl::Flag::ParityCheck},
+    {&CPreferencesDlg::m_bCtsFlow, dcbctl::Flag::CtsFlow},
+    {&CPreferencesDlg::m_bDsrFlow, dcbctl::Flag::DsrFlow},
+    {&CPreferencesDlg::m_bDsrSensitivity, dcbctl::Flag::DsrSensitivity},
+    {&CPreferencesDlg::m_bTxContinueOnXoff, dcbctl::Flag::TxContinueOnXoff},
+    {&CPreferencesDlg::m_bOutX, dcbctl::Flag::OutX},
+    {&CPreferencesDlg::m_bInX, dcbctl::Flag::InX},
+    {&CPreferencesDlg::m_bErrorReplace, dcbctl::Flag::ErrorReplace},
+    {&CPreferencesDlg::m_bNullStrip, dcbctl::Flag::NullStrip},
+    {&CPreferencesDlg::m_bAbortOnError, dcbctl::Flag::AbortOnError},
 };
+static_assert(std::size(kFlagBoxes) == dcbctl::kFlagCount);
 
 // A record character as the one-character text its read-only edit shows
 // (0 shows as empty), and back. Characters are octets: 0x80-0xFF map to the
@@ -69,18 +69,6 @@ void StoreChar(const QString& text, char& field)
     if (code <= 0xFF)
         field = static_cast<char>(static_cast<unsigned char>(code));
     // anything else cannot come from a record: keep the field
-}
-
-// Selects the entry whose text is exactly `text`, or none.
-void SelectText(QComboBox& combo, const QString& text)
-{
-    combo.setCurrentIndex(combo.findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive));
-}
-
-// Selects entry `index`, or none when the list has no such entry.
-void SelectIndex(QComboBox& combo, unsigned index)
-{
-    combo.setCurrentIndex(index < static_cast<unsigned>(combo.count()) ? static_cast<int>(index) : -1);
 }
 
 // The decimal number of a threshold edit: digits only (blanks around them are
@@ -189,8 +177,8 @@ void CPreferencesDlg::CreateControls()
     m_btnOk.setDefault(true);
     m_btnCancel.setAutoDefault(false);
 
-    m_cbBaudRate.addItems(kBaudRates);
-    m_cbByteSize.addItems(kByteSizes);
+    m_cbBaudRate.addItems(Numbers(dcbctl::kBaudRates));
+    m_cbByteSize.addItems(Numbers(dcbctl::kByteSizes));
     m_cbStopBits.addItems(kStopBits);
     m_cbParity.addItems(kParities);
     m_cbDtrFlow.addItems(kDtrControls);
@@ -284,28 +272,25 @@ bool CPreferencesDlg::OnInitDialog()
 {
     UpdateData(false);
 
-    // Baud rate and byte size select the entry that reads exactly as the
-    // record's value. A value the list lacks selects nothing, so that OK
-    // keeps it rather than storing a different rate the user never chose.
-    SelectText(m_cbBaudRate, QString::number(m_dcb.BaudRate));
-    SelectText(m_cbByteSize, QString::number(unsigned{m_dcb.ByteSize}));
-    SelectIndex(m_cbStopBits, m_dcb.StopBits);
-    SelectIndex(m_cbParity, m_dcb.Parity);
-
-    const std::uint32_t flags = DcbFlagWord(m_dcb);
-    SelectIndex(m_cbDtrFlow, (flags >> kDtrShift) & kTwoBits);
-    SelectIndex(m_cbRtsFlow, (flags >> kRtsShift) & kTwoBits);
+    // A value a list lacks selects nothing (serial/DcbControls.h).
+    const DcbControls c = ControlsFromDcb(m_dcb);
+    m_cbBaudRate.setCurrentIndex(c.baudRate);
+    m_cbByteSize.setCurrentIndex(c.byteSize);
+    m_cbStopBits.setCurrentIndex(c.stopBits);
+    m_cbParity.setCurrentIndex(c.parity);
+    m_cbDtrFlow.setCurrentIndex(c.dtrControl);
+    m_cbRtsFlow.setCurrentIndex(c.rtsControl);
     for (const FlagBox& f : kFlagBoxes)
-        this->*f.value = static_cast<std::int32_t>((flags >> f.bit) & 1u);
+        this->*f.value = c.Flag(f.flag) ? 1 : 0;
 
-    m_nXoffLim = m_dcb.XoffLim;
-    m_nXonLim = m_dcb.XonLim;
+    m_nXoffLim = c.xoffLim;
+    m_nXonLim = c.xonLim;
 
-    m_strXonChar = CharText(m_dcb.XonChar);
-    m_strXoffChar = CharText(m_dcb.XoffChar);
-    m_strErrorChar = CharText(m_dcb.ErrorChar);
-    m_strEofChar = CharText(m_dcb.EofChar);
-    m_strEvtChar = CharText(m_dcb.EvtChar);
+    m_strXonChar = CharText(c.xonChar);
+    m_strXoffChar = CharText(c.xoffChar);
+    m_strErrorChar = CharText(c.errorChar);
+    m_strEofChar = CharText(c.eofChar);
+    m_strEvtChar = CharText(c.evtChar);
 
     UpdateData(false);
     return true;
@@ -317,34 +302,23 @@ void CPreferencesDlg::OnOK()
     if (!UpdateData(true))
         return;
 
-    // A combo without a selection leaves its field as it was.
-    if (const int i = m_cbBaudRate.currentIndex(); i >= 0)
-        m_dcb.BaudRate = m_cbBaudRate.itemText(i).toUInt();
-    if (const int i = m_cbByteSize.currentIndex(); i >= 0)
-        m_dcb.ByteSize = static_cast<std::uint8_t>(m_cbByteSize.itemText(i).toUInt());
-    if (const int i = m_cbStopBits.currentIndex(); i >= 0)
-        m_dcb.StopBits = static_cast<std::uint8_t>(i);
-    if (const int i = m_cbParity.currentIndex(); i >= 0)
-        m_dcb.Parity = static_cast<std::uint8_t>(i);
-
-    std::uint32_t flags = DcbFlagWord(m_dcb);
-    if (const int i = m_cbDtrFlow.currentIndex(); i >= 0)
-        flags = (flags & ~(kTwoBits << kDtrShift)) | ((static_cast<std::uint32_t>(i) & kTwoBits) << kDtrShift);
-    if (const int i = m_cbRtsFlow.currentIndex(); i >= 0)
-        flags = (flags & ~(kTwoBits << kRtsShift)) | ((static_cast<std::uint32_t>(i) & kTwoBits) << kRtsShift);
+    DcbControls c = ControlsFromDcb(m_dcb);
+    c.baudRate = m_cbBaudRate.currentIndex();
+    c.byteSize = m_cbByteSize.currentIndex();
+    c.stopBits = m_cbStopBits.currentIndex();
+    c.parity = m_cbParity.currentIndex();
+    c.dtrControl = m_cbDtrFlow.currentIndex();
+    c.rtsControl = m_cbRtsFlow.currentIndex();
     for (const FlagBox& f : kFlagBoxes)
-        flags = (flags & ~(1u << f.bit)) | (static_cast<std::uint32_t>(this->*f.value & 1) << f.bit);
-    SetDcbFlagWord(m_dcb, flags);
-
-    // The thresholds are 16-bit: larger numbers keep their low 16 bits.
-    m_dcb.XoffLim = static_cast<std::uint16_t>(static_cast<std::uint32_t>(m_nXoffLim) & 0xFFFFu);
-    m_dcb.XonLim = static_cast<std::uint16_t>(static_cast<std::uint32_t>(m_nXonLim) & 0xFFFFu);
-
-    StoreChar(m_strXonChar, m_dcb.XonChar);
-    StoreChar(m_strXoffChar, m_dcb.XoffChar);
-    StoreChar(m_strErrorChar, m_dcb.ErrorChar);
-    StoreChar(m_strEofChar, m_dcb.EofChar);
-    StoreChar(m_strEvtChar, m_dcb.EvtChar);
+        c.Flag(f.flag) = (this->*f.value & 1) != 0;
+    c.xoffLim = m_nXoffLim;
+    c.xonLim = m_nXonLim;
+    StoreChar(m_strXonChar, c.xonChar);
+    StoreChar(m_strXoffChar, c.xoffChar);
+    StoreChar(m_strErrorChar, c.errorChar);
+    StoreChar(m_strEofChar, c.eofChar);
+    StoreChar(m_strEvtChar, c.evtChar);
+    ApplyControls(c, m_dcb);
 
     if (!UpdateData(true))
         return;
