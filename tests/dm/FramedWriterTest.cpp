@@ -102,16 +102,6 @@ TEST(FramedWriter, EveryLengthGoesOutWhole)
     }
 }
 
-TEST(FramedWriter, SameFrameAsTheFramerWhereItFits)
-{
-    const Bytes packet = Repeat({0x7E, 0x01, 0x7D, 0x02, 0xFF}, 300);
-    std::array<unsigned char, kHdlcScratchSize> buffer{};
-    std::copy(packet.begin(), packet.end(), buffer.begin());
-    CHdlcFramer framer;
-    const int n = framer.Frame(buffer.data(), static_cast<int>(packet.size()));
-    EXPECT_EQ(FramePacket(packet), Bytes(buffer.begin(), buffer.begin() + n));
-}
-
 TEST(FramedWriter, StopsAtTheFirstWriteNotTakenWhole)
 {
     struct Case {

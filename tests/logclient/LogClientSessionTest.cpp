@@ -139,31 +139,27 @@ TEST_F(LogClientSession, LoadFailuresTellTheirTextAndChangeNothing)
         std::string path;   // relative: made in the files folder
         const char* message;
         std::string keptPath;
+        bool detail;   // the reason comes with the text
     };
     const std::string bad = WriteDmc("bad.dmc", "<QXDM><unclosed>");
     const Case cases[] = {
-        {"empty path", "", kMsgSelectDmcFile, ""},
-        {"missing file", files.Path() + "/none.dmc", kMsgLoadDmcFailed, files.Path() + "/none.dmc"},
-        {"not well-formed", bad, kMsgLoadDmcFailed, bad},
+        {"empty path", "", kMsgSelectDmcFile, "", false},
+        {"missing file", files.Path() + "/none.dmc", kMsgLoadDmcFailed, files.Path() + "/none.dmc", true},
+        {"not well-formed", bad, kMsgLoadDmcFailed, bad, true},
     };
+    std::vector<LogClientMessage> told;
+    session.SetMessageSink([&](const LogClientMessage& m) { told.push_back(m); });
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        messages.clear();
+        told.clear();
         EXPECT_FALSE(session.LoadConfiguration(c.path));
-        EXPECT_EQ(messages, std::vector<std::string>{c.message});
+        ASSERT_EQ(told.size(), 1u);
+        EXPECT_EQ(told[0].text, c.message);
+        EXPECT_EQ(!told[0].detail.empty(), c.detail);
         EXPECT_EQ(session.DmcPath(), c.keptPath);
         EXPECT_EQ(session.StepCounter(), 0u);
         EXPECT_FALSE(session.Capture().IsOpen());
     }
-}
-
-TEST_F(LogClientSession, LoadFailureTellsTheReadersReason)
-{
-    std::vector<LogClientMessage> told;
-    session.SetMessageSink([&](const LogClientMessage& m) { told.push_back(m); });
-    EXPECT_FALSE(session.LoadConfiguration(files.Path() + "/none.dmc"));
-    ASSERT_EQ(told.size(), 1u);
-    EXPECT_FALSE(told[0].detail.empty());
 }
 
 TEST_F(LogClientSession, DefaultsOnePacketPerStepThenEnd)
@@ -293,27 +289,40 @@ TEST_F(LogClientSession, CaptureThatCannotBeCreatedIsTold)
     EXPECT_EQ(session.LoadDefaultConfig().packets.size(), 1u);
 }
 
-// The event mask of ids up to 8143 fills the builders' room; framed, with
-// escapes, it is longer than the framer's own room, yet it goes out whole.
-TEST_F(LogClientSession, LongestEventMaskGoesOutAsOneWholeFrame)
+// Event masks whose frames are longer than the framer's own room go out as
+// one whole frame: the longest mask the builders make (ids up to 8143), and a
+// mask of 0x7E bytes, every one escaped (526 bytes framed to 1049).
+TEST_F(LogClientSession, LongEventMasksGoOutAsWholeFrames)
 {
-    std::string ids;
+    struct Case {
+        const char* name;
+        std::string ids;
+        std::size_t packet, frame;
+    };
+    std::string highest = "0,2,3,4,5,6,";   // first mask byte 0x7D
     for (int id = 8120; id <= 8143; ++id)
-        ids += std::to_string(id) + ",";
-    ids += "0,2,3,4,5,6,9,10,11,12,13,14,";   // mask bytes 7D 7E at the start
-    const std::optional<LogClientStep> step = session.LoadConfiguration(WriteDmc("big.dmc", Dmc("<EventIDs>" + ids + "</EventIDs>")));
-    ASSERT_TRUE(step);
-    ASSERT_EQ(step->packets.size(), 2u);
-    const Bytes& mask = step->packets[1].bytes;
-    ASSERT_EQ(mask.size(), 1024u);
-    EXPECT_EQ(mask[6], 0x7D);
-    EXPECT_EQ(mask[7], 0x7E);
-
-    CByteSink port;
-    const std::size_t written = FrameAndWrite(port, mask);
-    EXPECT_EQ(written, port.bytes.size());
-    EXPECT_GT(port.bytes.size(), 1024u);
-    EXPECT_EQ(port.bytes, ReferenceFrame(mask));
+        highest += std::to_string(id) + ",";
+    std::string dense;
+    for (int byte = 0; byte < 520; ++byte)
+        for (int bit = 1; bit <= 6; ++bit)   // 0x7E
+            dense += std::to_string(byte * 8 + bit) + ",";
+    const Case cases[] = {
+        {"ids 8120 to 8143 fill the builders' room", highest, 1024, 1028},
+        {"escape-dense mask", dense, 526, 1049},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<LogClientStep> step =
+            session.LoadConfiguration(WriteDmc("big.dmc", Dmc("<EventIDs>" + c.ids + "</EventIDs>")));
+        ASSERT_TRUE(step);
+        ASSERT_EQ(step->packets.size(), 2u);
+        const Bytes& mask = step->packets[1].bytes;
+        ASSERT_EQ(mask.size(), c.packet);
+        CByteSink port;
+        const std::size_t written = FrameAndWrite(port, mask);
+        EXPECT_EQ(written, c.frame);
+        EXPECT_EQ(port.bytes, ReferenceFrame(mask));
+    }
 }
 
 }   // namespace
