@@ -15,7 +15,7 @@ std::optional<std::vector<std::uint8_t>> DmAtPacket(std::string_view text)
         return std::nullopt;
     std::vector<std::uint8_t> packet;
     packet.reserve(text.size() + 2);
-    packet.push_back(kDmAtCommand);
+    packet.push_back(0x5E);   // DM AT command
     packet.insert(packet.end(), text.begin(), text.end());
     packet.push_back(0x0D);
     return packet;

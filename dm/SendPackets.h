@@ -18,7 +18,6 @@ namespace sendpkt {
 inline constexpr std::size_t kSendBufferSize = 2048;
 // The text, its terminator and two appended bytes fit the buffer.
 inline constexpr std::size_t kMaxCommandText = kSendBufferSize - 2;
-inline constexpr std::uint8_t kDmAtCommand = 0x5E;   // DM AT command code
 inline constexpr const char* kHexDelimiters = " \r\n\t";
 
 enum class SendMode { DmAt, Hex, Ascii };
