@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run test bench clean demo test-asan test-tsan fuzz deb
+.PHONY: all deps configure build run test soak bench clean demo test-asan test-tsan fuzz deb
 
 all: build
 
@@ -20,11 +20,22 @@ configure: $(BUILD)/CMakeCache.txt
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the window program and what it links: the tests and benchmarks are not
+# needed to run it.
+run: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target orvane
 	$(BUILD)/app/orvane
 
+# The quick suite: everything it needs is in the repository; no test in it
+# measures time, rate, CPU or memory.
 test: build
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -LE soak
+
+# The long checks (label soak): floods of a minute per mode, the 200-disconnect
+# loop, 100 MB and million-entry inputs, the rate, CPU, wall-clock and memory
+# figures, the Debian package. One at a time, so no check's clock is shared.
+soak: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -L soak
 
 # The tool on a virtual modem linked as COM1, for trying every mode without hardware.
 demo: build

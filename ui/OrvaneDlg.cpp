@@ -11,6 +11,7 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <atomic>
 #include <filesystem>
 
 namespace {
@@ -230,6 +231,15 @@ void COrvaneDlg::OnSelChangePort()
     m_comboPort.setToolTip(QString::fromStdString(m_SerialPort.GetDevicePath()));
 }
 
+namespace {
+std::atomic<int> g_nConnectSettleMs{500};
+}   // namespace
+
+void COrvaneDlg::SetConnectSettleForTests(int milliseconds)
+{
+    g_nConnectSettleMs = milliseconds;
+}
+
 void COrvaneDlg::OnConnect()
 {
     StopReconnecting();
@@ -252,7 +262,7 @@ bool COrvaneDlg::Connect(bool quiet)
         return false;
     }
     // Give the modem a moment after the lines come up before anything is sent.
-    QThread::msleep(500);
+    QThread::msleep(static_cast<unsigned long>(g_nConnectSettleMs.load()));
     SetStatus(QStringLiteral("Connected"));
     m_btnConnect.setEnabled(false);
     m_btnDisconnect.setEnabled(true);

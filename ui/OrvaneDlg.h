@@ -91,6 +91,10 @@ public:
     explicit COrvaneDlg(IPrompts& prompts, QWidget* parent = nullptr);
     ~COrvaneDlg() override;
 
+    // Test programs shorten the 500 ms the modem is given after Open, for
+    // their many connects over a pty; the program itself never calls this.
+    static void SetConnectSettleForTests(int milliseconds);
+
     // Window and connection.
     bool OnInitDialog();
     void DoDataExchange(bool saveAndValidate);

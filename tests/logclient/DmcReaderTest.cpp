@@ -1,10 +1,13 @@
 #include "logclient/DmcReader.h"
+#include "support/Fixtures.h"
 #include "support/Pty.h"
+#include "support/SampleData.h"
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -143,11 +146,13 @@ TEST(DmcReader, DocumentWithoutRootIsReportedToTheCaller)
     EXPECT_STREQ(kDmcEmptyDocumentMessage, "Empty document!Error Loading XML");
 }
 
-TEST(DmcReader, SampleConfigurationFile)
+// A file as the logging tool saves it: only MessagesView is read, where the
+// log codes are the one list; the other three are empty elements, so not found.
+void ExpectMessagesViewLists(const std::string& path)
 {
     CDmcReader reader;
     DmcDocument doc;
-    ASSERT_EQ(reader.LoadDocument(ORVANE_SAMPLE_DATA "/dmc/default.dmc", doc), 1);
+    ASSERT_EQ(reader.LoadDocument(path, doc), 1);
     std::string text;
     EXPECT_EQ(reader.GetListText(doc, g_pathLogCodes, text), 1);
     EXPECT_EQ(text, "0x157F,0x157E,0x157B,0x157A");
@@ -156,6 +161,20 @@ TEST(DmcReader, SampleConfigurationFile)
         EXPECT_EQ(reader.GetListText(doc, *empty, other), 0);
         EXPECT_EQ(other, "unchanged");
     }
+}
+
+TEST(DmcReader, SavedConfigurationFile)
+{
+    TempDir dir;
+    ExpectMessagesViewLists(WriteFile(dir, "saved.dmc", fixture::SavedDmc()));
+}
+
+TEST(DmcReader, SampleConfigurationFile)
+{
+    const std::optional<std::string> sample = SampleFile("dmc/default.dmc");
+    if (!sample)
+        GTEST_SKIP() << SampleMissing("dmc/default.dmc");
+    ExpectMessagesViewLists(*sample);
 }
 
 }   // namespace

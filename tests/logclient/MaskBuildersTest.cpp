@@ -1,11 +1,15 @@
 #include "logclient/DmcReader.h"
 #include "logclient/MaskBuilders.h"
+#include "support/Fixtures.h"
+#include "support/Pty.h"
+#include "support/SampleData.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <bitset>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -324,14 +328,23 @@ TEST(MaskBuilders, OrderOfTheListDoesNotMatter)
     }
 }
 
+// What a saved file's LoggingView lists must give: the facts of one file.
+struct LoggingViewFacts {
+    int highestEventId, lastEventId;
+    std::vector<int> equipment;   // one 0x73 packet each, in order
+    int lastOtaItem;              // of equipment id 1, saved without a separator after it
+    std::size_t ssids;
+    std::vector<int> someSsids;
+};
+
 // The lists as the logging tool saves them: descending, equipment ids
 // interleaved, no trailing separator.
-TEST(MaskBuilders, SampleFileLoggingViewLists)
+void ExpectLoggingViewLists(const std::string& file, const LoggingViewFacts& facts)
 {
     auto path = [](const char* list) { return DmcPath{"QXDM", "Persistence", "LoggingView", "ISVConfig", list}; };
     CDmcReader reader;
     DmcDocument doc;
-    ASSERT_EQ(reader.LoadDocument(ORVANE_SAMPLE_DATA "/dmc/default.dmc", doc), 1);
+    ASSERT_EQ(reader.LoadDocument(file, doc), 1);
     std::string events, codes, ota, levels;
     ASSERT_EQ(reader.GetListText(doc, path("EventIDs"), events), 1);
     ASSERT_EQ(reader.GetListText(doc, path("LogCodes"), codes), 1);
@@ -342,47 +355,85 @@ TEST(MaskBuilders, SampleFileLoggingViewLists)
     std::int32_t done = 0;
     const std::size_t n = BuildEventMask(events, 0, tx.Room(), &done);
     ASSERT_GT(n, 6u);
-    EXPECT_GE(dmcmd::GetU16(tx.Packet(n), 4), 3278);
+    EXPECT_GE(dmcmd::GetU16(tx.Packet(n), 4), facts.highestEventId + 1);
     const Bytes mask = tx.Packet(n);
-    EXPECT_NE(mask[6 + 3277 / 8] & (1 << (3277 % 8)), 0);   // the highest id of the list
-    EXPECT_NE(mask[6 + 287 / 8] & (1 << (287 % 8)), 0);     // its last entry
+    const int high = facts.highestEventId, last = facts.lastEventId;
+    EXPECT_NE(mask[6 + std::size_t(high / 8)] & (1 << (high % 8)), 0);   // the highest id of the list
+    EXPECT_NE(mask[6 + std::size_t(last / 8)] & (1 << (last % 8)), 0);   // its last entry
 
     const BuilderRun log = RunLogConfig(codes, ota);
     ASSERT_TRUE(log.finished);
     std::vector<int> equipment;
     for (const Bytes& p : log.packets)
         equipment.push_back(p[8]);
-    EXPECT_EQ(equipment, (std::vector<int>{1, 4, 5, 7, 0xB, 0xD}));
-    // 0x1078 is the last OTATypes entry and has no separator after it
-    EXPECT_NE(log.packets[0][16 + 0x78 / 8] & (1 << (0x78 % 8)), 0);
+    EXPECT_EQ(equipment, facts.equipment);
+    const int item = facts.lastOtaItem;
+    ASSERT_FALSE(log.packets.empty());
+    EXPECT_NE(log.packets[0][16 + std::size_t(item / 8)] & (1 << (item % 8)), 0);
 
     const BuilderRun msg = RunExtMsgConfig(levels);
     ASSERT_TRUE(msg.finished);
     int previousLast = -1;
     std::set<int> covered;
     for (const Bytes& p : msg.packets) {
-        const int first = dmcmd::GetU16(p, 2), last = dmcmd::GetU16(p, 4);
+        const int first = dmcmd::GetU16(p, 2), lastSsid = dmcmd::GetU16(p, 4);
         EXPECT_GT(first, previousLast);
-        EXPECT_LE(last - first, 50);
-        previousLast = last;
-        for (int s = first; s <= last; ++s)
+        EXPECT_LE(lastSsid - first, 50);
+        previousLast = lastSsid;
+        for (int s = first; s <= lastSsid; ++s)
             if (dmcmd::GetU32(p, 8 + 4 * std::size_t(s - first)))
                 covered.insert(s);
     }
-    EXPECT_EQ(covered.size(), 189u);   // every ssid of the list
-    EXPECT_TRUE(covered.count(5011) && covered.count(10374));
+    EXPECT_EQ(covered.size(), facts.ssids);   // every ssid of the list
+    for (int ssid : facts.someSsids)
+        EXPECT_TRUE(covered.count(ssid)) << ssid;
 }
 
-TEST(MaskBuilders, SampleFileMessagesViewLogCodes)
+void ExpectMessagesViewLogCodes(const std::string& file)
 {
     CDmcReader reader;
     DmcDocument doc;
-    ASSERT_EQ(reader.LoadDocument(ORVANE_SAMPLE_DATA "/dmc/default.dmc", doc), 1);
+    ASSERT_EQ(reader.LoadDocument(file, doc), 1);
     std::string codes, ota;
     ASSERT_EQ(reader.GetListText(doc, g_pathLogCodes, codes), 1);
     EXPECT_EQ(reader.GetListText(doc, g_pathOTATypes, ota), 0);
     const BuilderRun run = RunLogConfig(codes, ota);
     EXPECT_EQ(run.packets, (std::vector<Bytes>{LogMask(1, {0x57A, 0x57B, 0x57E, 0x57F})}));
+}
+
+std::string SavedFile(const TempDir& dir)
+{
+    const std::string path = dir.Path() + "/saved.dmc";
+    fixture::WriteBytes(path, fixture::SavedDmc());
+    return path;
+}
+
+TEST(MaskBuilders, SavedFileLoggingViewLists)
+{
+    TempDir dir;
+    ExpectLoggingViewLists(SavedFile(dir), {3277, 287, {1, 4, 5, 7, 0xB, 0xD}, 0x78, 16, {0, 5011, 10374}});
+}
+
+TEST(MaskBuilders, SavedFileMessagesViewLogCodes)
+{
+    TempDir dir;
+    ExpectMessagesViewLogCodes(SavedFile(dir));
+}
+
+TEST(MaskBuilders, SampleFileLoggingViewLists)
+{
+    const std::optional<std::string> sample = SampleFile("dmc/default.dmc");
+    if (!sample)
+        GTEST_SKIP() << SampleMissing("dmc/default.dmc");
+    ExpectLoggingViewLists(*sample, {3277, 287, {1, 4, 5, 7, 0xB, 0xD}, 0x78, 189, {5011, 10374}});
+}
+
+TEST(MaskBuilders, SampleFileMessagesViewLogCodes)
+{
+    const std::optional<std::string> sample = SampleFile("dmc/default.dmc");
+    if (!sample)
+        GTEST_SKIP() << SampleMissing("dmc/default.dmc");
+    ExpectMessagesViewLogCodes(*sample);
 }
 
 // Whatever the text, every builder ends within a bounded number of calls and

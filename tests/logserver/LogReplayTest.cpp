@@ -1,5 +1,7 @@
 #include "logserver/LogReplay.h"
+#include "support/Fixtures.h"
 #include "support/Pty.h"
+#include "support/SampleData.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +11,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,6 +95,7 @@ TEST(LogReplay, LoadsFilesByteForByte)
         {"edge.bin", Pattern(1024)},
         {"hex.txt", Bytes(hexText.begin(), hexText.end())},   // its characters, not the bytes they spell
         {"big.bin", Pattern(300000)},
+        {"capture.qmdl", fixture::ModemCapture(99, 3).wire},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -109,9 +113,12 @@ TEST(LogReplay, LoadsFilesByteForByte)
 
 TEST(LogReplay, SampleCapturesLoadUnchanged)
 {
-    for (const char* name : {"goodsim-small.qmdl", "deadsim.qmdl"}) {
+    for (const char* name : {"qmdl/goodsim-small.qmdl", "qmdl/deadsim.qmdl"}) {
         SCOPED_TRACE(name);
-        const std::string path = std::string(ORVANE_SAMPLE_DATA) + "/qmdl/" + name;
+        const std::optional<std::string> sample = SampleFile(name);
+        if (!sample)
+            GTEST_SKIP() << SampleMissing(name);
+        const std::string& path = *sample;
         std::ifstream in(path, std::ios::binary);
         const Bytes expected((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         ASSERT_FALSE(expected.empty());

@@ -1,6 +1,11 @@
 #include "logserver/HdlcDeframer.h"
 
+#include "support/Fixtures.h"
+#include "support/SampleData.h"
 #include "tools/VmodemTestUtil.h"
+
+#include <optional>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -149,21 +154,43 @@ TEST(HdlcDeframer, ResetDropsAPartialFrame)
     EXPECT_EQ(items[0].data, (Bytes{0x60, 0x01}));
 }
 
+// A capture as a modem sent it: every frame read, none bad, each a log packet.
+void ExpectEveryLogFrame(const Bytes& data, std::size_t frames)
+{
+    CHdlcDeframer d;
+    std::vector<HdlcItem> items;
+    d.Push(data, items);
+    EXPECT_EQ(d.GoodFrames(), frames);
+    EXPECT_EQ(d.BadFrames(), 0u);
+    for (const HdlcItem& i : items)
+        EXPECT_EQ(i.data.at(0), 0x10);
+}
+
+TEST(HdlcDeframer, ReadsEveryFrameOfAModemCapture)
+{
+    const fixture::Capture capture = fixture::ModemCapture(29, 5);
+    ExpectEveryLogFrame(capture.wire, 29);
+    CHdlcDeframer d;
+    std::vector<HdlcItem> items;
+    d.Push(capture.wire, items);
+    std::vector<Bytes> packets;
+    for (const HdlcItem& i : items)
+        packets.push_back(i.data);
+    EXPECT_EQ(packets, capture.packets);
+}
+
 TEST(HdlcDeframer, ReadsEveryFrameOfARealCapture)
 {
     // goodsim-small.qmdl: 29 log frames as a modem sent them, all FCS right.
-    FILE* f = std::fopen(ORVANE_SAMPLE_DATA "/qmdl/goodsim-small.qmdl", "rb");
+    const std::optional<std::string> sample = SampleFile("qmdl/goodsim-small.qmdl");
+    if (!sample)
+        GTEST_SKIP() << SampleMissing("qmdl/goodsim-small.qmdl");
+    FILE* f = std::fopen(sample->c_str(), "rb");
     ASSERT_NE(f, nullptr);
     Bytes data;
     std::array<std::uint8_t, 4096> buf{};
     for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), f)) > 0;)
         data.insert(data.end(), buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n));
     std::fclose(f);
-    CHdlcDeframer d;
-    std::vector<HdlcItem> items;
-    d.Push(data, items);
-    EXPECT_EQ(d.GoodFrames(), 29u);
-    EXPECT_EQ(d.BadFrames(), 0u);
-    for (const HdlcItem& i : items)
-        EXPECT_EQ(i.data.at(0), 0x10);
+    ExpectEveryLogFrame(data, 29);
 }

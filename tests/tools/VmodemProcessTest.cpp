@@ -297,8 +297,9 @@ TEST(VmodemProcess, LogStreamStartsAfterAMaskAndCarriesOnlyEnabledCodes)
     EXPECT_EQ(vm.Stop(), 0);
 }
 
-// Inherently timed: bytes over a two-second window of the real line.
-TEST(VmodemProcess, LogStreamHoldsItsRate)
+// Inherently timed: bytes over a two-second window of the real line, so a
+// soak check.
+TEST(VmodemProcessSoak, LogStreamHoldsItsRate)
 {
     constexpr double kRate = 20000;
     VmodemProcess vm({"--rate", "20000"});

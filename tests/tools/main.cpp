@@ -1,4 +1,6 @@
 // Widget tests need one QApplication for the whole program.
+#include "ui/OrvaneDlg.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -6,6 +8,9 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
+    // The modem on the far end of these ptys is the test itself: it needs no
+    // settling time after Open.
+    COrvaneDlg::SetConnectSettleForTests(0);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

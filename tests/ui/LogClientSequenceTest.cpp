@@ -5,6 +5,8 @@
 #include "logclient/DefaultPackets.h"
 #include "logclient/DmcReader.h"
 #include "logclient/MaskBuilders.h"
+#include "support/Fixtures.h"
+#include "support/SampleData.h"
 #include "ui/OrvaneDlg.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 #include <chrono>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,21 +30,19 @@ namespace {
 
 using namespace logclient_test;
 
-const std::string kSample = ORVANE_SAMPLE_DATA "/dmc/default.dmc";
-
 std::string Dmc(const std::string& lists)
 {
     return "<QXDMProfessional>\n <Persistence>\n  <MessagesView>\n   <ISVConfig>\n" + lists +
            "\n   </ISVConfig>\n  </MessagesView>\n </Persistence>\n</QXDMProfessional>\n";
 }
 
-// A configuration whose lists are those the logging tool saved in the sample's
+// A configuration whose lists are those the logging tool saved in a file's
 // LoggingView: descending, interleaved, without trailing separators.
-std::string FullDmcFromSample()
+std::string FullDmcFrom(const std::string& saved)
 {
     CDmcReader reader;
     DmcDocument doc;
-    if (!reader.LoadDocument(kSample, doc))
+    if (!reader.LoadDocument(saved, doc))
         return {};
     std::string lists;
     for (const char* name : {"EventIDs", "LogCodes", "OTATypes", "MessageLevels"}) {
@@ -130,6 +131,12 @@ protected:
 
     bool WaitStep(std::uint32_t step) { return WaitUntil([&] { return dlg->m_nStep == step; }, 10000); }
 
+    // The generated file as the logging tool saves it.
+    std::string SavedFile() { return WriteDmc("saved.dmc", fixture::SavedDmc()); }
+
+    void SavedListsGoOutInOrder(const std::string& saved);
+    void SendsTheOneLogMaskOf(const std::string& saved);
+
     FakePrompts prompts;
     PtyPair pty;
     FarEnd far{pty};
@@ -139,9 +146,9 @@ protected:
     std::unique_ptr<COrvaneDlg> dlg;
 };
 
-TEST_F(LogClientSequence, SavedListsGoOutInOrderOneStepPerTick)
+void LogClientSequence::SavedListsGoOutInOrder(const std::string& saved)
 {
-    const std::string full = FullDmcFromSample();
+    const std::string full = FullDmcFrom(saved);
     ASSERT_FALSE(full.empty());
     const std::string path = WriteDmc("full.dmc", full);
     const std::vector<Bytes> packets = BuilderPackets(path);
@@ -173,10 +180,23 @@ TEST_F(LogClientSequence, SavedListsGoOutInOrderOneStepPerTick)
     EXPECT_EQ(startDir.Files().size(), 1u);
 }
 
-TEST_F(LogClientSequence, SampleFileSendsItsOneLogMask)
+TEST_F(LogClientSequence, SavedListsGoOutInOrderOneStepPerTick)
+{
+    SavedListsGoOutInOrder(SavedFile());
+}
+
+TEST_F(LogClientSequence, SampleFileListsGoOutInOrderOneStepPerTick)
+{
+    const std::optional<std::string> sample = SampleFile("dmc/default.dmc");
+    if (!sample)
+        GTEST_SKIP() << SampleMissing("dmc/default.dmc");
+    SavedListsGoOutInOrder(*sample);
+}
+
+void LogClientSequence::SendsTheOneLogMaskOf(const std::string& saved)
 {
     Connect();
-    LoadConfiguration(kSample);
+    LoadConfiguration(saved);
     ASSERT_TRUE(WaitStep(3));
     Bytes mask(16 + 0x580 / 8, 0);
     mask[0] = 0x73;
@@ -186,6 +206,19 @@ TEST_F(LogClientSequence, SampleFileSendsItsOneLogMask)
     for (int item : {0x57A, 0x57B, 0x57E, 0x57F})
         mask[16 + item / 8] |= static_cast<std::uint8_t>(1 << (item % 8));
     EXPECT_EQ(far.WaitFor(HdlcFrame(mask).size()), HdlcFrame(mask));
+}
+
+TEST_F(LogClientSequence, SavedFileSendsItsOneLogMask)
+{
+    SendsTheOneLogMaskOf(SavedFile());
+}
+
+TEST_F(LogClientSequence, SampleFileSendsItsOneLogMask)
+{
+    const std::optional<std::string> sample = SampleFile("dmc/default.dmc");
+    if (!sample)
+        GTEST_SKIP() << SampleMissing("dmc/default.dmc");
+    SendsTheOneLogMaskOf(*sample);
 }
 
 TEST_F(LogClientSequence, FilesWithFewerLists)

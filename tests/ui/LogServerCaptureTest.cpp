@@ -1,17 +1,24 @@
 // A capture written in Log client mode, replayed in Log server mode, reaches
 // the far end as the very bytes the modem sent. One tool does both in turn.
 #include "LogServerFarEnd.h"
+#include "support/Fixtures.h"
 #include "support/Pty.h"
+#include "support/SampleData.h"
 #include "ui/OrvaneDlg.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <thread>
 
 using namespace logserver_test;
 
-TEST(LogServerCapture, ACaptureOfTheLogClientReplaysIdentically)
+namespace {
+
+// The modem sends `sent` while the tool captures in Log client mode; the
+// capture is then replayed in Log server mode.
+void CaptureAndReplay(const Bytes& sent)
 {
     FakePrompts prompts;
     PtyPair pty;
@@ -30,12 +37,6 @@ TEST(LogServerCapture, ACaptureOfTheLogClientReplaysIdentically)
     ASSERT_TRUE(WaitUntil([&] { return dlg.m_nStep == 11; }, 10000));
     ASSERT_TRUE(dlg.m_hCaptureFile.IsOpen());
     const std::string capture = dlg.m_hCaptureFile.Path();
-
-    const std::string data = ORVANE_SAMPLE_DATA;
-    Bytes sent = ReadFile(data + "/qmdl/deadsim.qmdl");
-    const Bytes small = ReadFile(data + "/qmdl/goodsim-small.qmdl");
-    sent.insert(sent.end(), small.begin(), small.end());
-    ASSERT_GT(small.size(), 0u);
 
     const std::int32_t before = dlg.m_nRxTotal;
     std::thread modem([&] { pty.Send(sent); });
@@ -60,4 +61,28 @@ TEST(LogServerCapture, ACaptureOfTheLogClientReplaysIdentically)
     EXPECT_TRUE(replayed == sent);
     EXPECT_TRUE(ReadPumpingUntilQuiet(pty.Master()).empty());
     EXPECT_TRUE(prompts.boxes.empty()) << prompts.Texts().join('|').toStdString();
+}
+
+}   // namespace
+
+TEST(LogServerCapture, ACaptureOfTheLogClientReplaysIdentically)
+{
+    Bytes sent = fixture::ModemCapture(99, 6).wire;
+    const Bytes small = fixture::ModemCapture(29, 7).wire;
+    sent.insert(sent.end(), small.begin(), small.end());
+    CaptureAndReplay(sent);
+}
+
+TEST(LogServerCapture, SampleCapturesReplayIdentically)
+{
+    Bytes sent;
+    for (const char* name : {"qmdl/deadsim.qmdl", "qmdl/goodsim-small.qmdl"}) {
+        const std::optional<std::string> sample = SampleFile(name);
+        if (!sample)
+            GTEST_SKIP() << SampleMissing(name);
+        const Bytes b = ReadFile(*sample);
+        ASSERT_GT(b.size(), 0u) << name;
+        sent.insert(sent.end(), b.begin(), b.end());
+    }
+    CaptureAndReplay(sent);
 }

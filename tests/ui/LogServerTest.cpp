@@ -2,7 +2,9 @@
 // a pseudo-terminal, the real dialog plays the modem at the slave end.
 #include "logserver/CannedReplies.h"
 #include "LogServerFarEnd.h"
+#include "support/Fixtures.h"
 #include "support/Pty.h"
+#include "support/SampleData.h"
 #include "ui/OrvaneDlg.h"
 
 #include <gtest/gtest.h>
@@ -221,12 +223,11 @@ TEST_F(LogServer, ReplaysLogFilesByteForByte)
     for (std::size_t i = 0; i < flags.size(); ++i)
         flags[i] = (i % 2 == 0) ? 0x7E : 0x7D;
     const std::string hex = "7E 00 41 0D\r\n4B 04 0E\r\n";
-    const std::string data = ORVANE_SAMPLE_DATA;
     struct Case {
         const char* name;
         Bytes content;
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"empty.bin", {}},
         {"1023.bin", Pattern(1023)},
         {"1024.bin", Pattern(1024)},
@@ -234,10 +235,13 @@ TEST_F(LogServer, ReplaysLogFilesByteForByte)
         {"2047.bin", Pattern(2047)},
         {"flags.bin", flags},
         {"hex.txt", Bytes(hex.begin(), hex.end())},
-        {"goodsim-small.qmdl", ReadFile(data + "/qmdl/goodsim-small.qmdl")},
-        {"deadsim.qmdl", ReadFile(data + "/qmdl/deadsim.qmdl")},
+        {"capture.qmdl", fixture::ModemCapture(99, 8).wire},
         {"big.bin", Pattern(200000)},
     };
+    // The real captures too, where the optional samples are there.
+    for (const char* name : {"goodsim-small.qmdl", "deadsim.qmdl"})
+        if (const std::optional<std::string> sample = SampleFile(std::string("qmdl/") + name))
+            cases.push_back({name, ReadFile(*sample)});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = m_dir.Path() + "/" + c.name;
