@@ -451,11 +451,15 @@ void CVirtualModem::MasksChanged()
     // A packet built for the old masks may carry a record no longer enabled.
     m_pending.clear();
     m_nNextSlot = 0;
-    if (m_rotation.empty()) {
-        m_streamStart.reset();
-        m_lastPace.reset();
-        m_credit = 0;
-    }
+    if (m_rotation.empty())
+        StreamStopped();
+}
+
+void CVirtualModem::StreamStopped()
+{
+    m_streamStart.reset();
+    m_lastPace.reset();
+    m_credit = 0;
 }
 
 std::uint64_t CVirtualModem::Timestamp(TimePoint now) const
@@ -502,6 +506,7 @@ std::vector<std::uint8_t> CVirtualModem::NextRecord(TimePoint now)
         m_rotation.erase(m_rotation.begin() + static_cast<std::ptrdiff_t>(at));
         m_nNextSlot = at;
     }
+    StreamStopped();
     return {};
 }
 
@@ -531,6 +536,9 @@ std::vector<std::uint8_t> CVirtualModem::TakeLogStream(TimePoint now, std::size_
         PreparePending(now);
         m_credit = static_cast<double>(m_pending.size());   // the first packet goes at once
     }
+    // A capture with no record of an enabled code ends the stream here.
+    if (!StreamActive())
+        return out;
     if (m_nRate > 0 && now > *m_lastPace) {
         const double elapsed = std::chrono::duration<double>(now - *m_lastPace).count();
         m_credit += elapsed * m_nRate;
@@ -539,6 +547,8 @@ std::vector<std::uint8_t> CVirtualModem::TakeLogStream(TimePoint now, std::size_
     // A line that stalls, or a caller that comes late, does not earn a burst:
     // keep at most a tenth of a second's worth (or one packet) in hand.
     PreparePending(now);
+    if (!StreamActive())
+        return out;
     if (m_nRate > 0)
         m_credit = std::min(m_credit, std::max(m_nRate / 10.0, static_cast<double>(m_pending.size())));
     for (;;) {
@@ -576,6 +586,8 @@ std::optional<std::chrono::nanoseconds> CVirtualModem::NextLogDue(TimePoint now)
     if (!m_streamStart)
         return std::chrono::nanoseconds(0);
     PreparePending(now);
+    if (!StreamActive())
+        return std::nullopt;
     double credit = m_credit;
     if (now > *m_lastPace)
         credit += std::chrono::duration<double>(now - *m_lastPace).count() * m_nRate;

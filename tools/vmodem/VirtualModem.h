@@ -110,6 +110,7 @@ private:
     void PreparePending(TimePoint now);
     std::uint64_t Timestamp(TimePoint now) const;
     bool HeldAt(TimePoint now);
+    void StreamStopped();
     std::vector<std::uint8_t> NextRecord(TimePoint now);
 
     // What the stream sends in turn: one slot per log code it builds (or one
