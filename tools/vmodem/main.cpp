@@ -85,7 +85,9 @@ constexpr const char* kUsage =
     "  reporting is on (60 01) and the event mask, if one was set, has it.\n"
     "  extended messages (0x79) of ssid 0 while its level mask has bit 1.\n"
     "73 op 0 stops the log records, 60 00 the events, 7D 05 with mask 0 the\n"
-    "messages.\n"
+    "messages. The stream starts 0.75 s after the last request that changed\n"
+    "a mask (clients' start-up reads would otherwise cut frames); timestamps\n"
+    "are the time of day.\n"
     "\n"
     "Text lines (ASCII mode): \"AT\" answers OK, \"ATI\" a short identification\n"
     "ending in OK, anything else ERROR.\n";
