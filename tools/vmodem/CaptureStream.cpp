@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -25,6 +26,11 @@ bool IsLogRecord(const std::vector<std::uint8_t>& p)
 
 std::unique_ptr<CCaptureStream> CCaptureStream::Open(const std::string& path, std::string& error)
 {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        error = path + ": " + std::strerror(EISDIR);
+        return nullptr;
+    }
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         error = path + ": " + std::strerror(errno);
