@@ -294,3 +294,40 @@ TEST(CaptureStream, ACaptureWithoutEnabledCodesEndsAPacedStream)
     modem.Answer(SetLogMask(11, {0xC0}));
     EXPECT_FALSE(modem.TakeLogStream(kT0 + 2s, 4096).empty());
 }
+
+TEST(CaptureStream, ARecordLargerThanTheRoomStillGoesAlone)
+{
+    // A captured record of 6000 bytes between two small ones.
+    Bytes wire;
+    for (const std::size_t size : {3u, 6000u, 3u}) {
+        const Bytes frame = RefFrame(vmlog::WrapLogRecord(0xB0C0, 0, Bytes(size, 0x42)));
+        wire.insert(wire.end(), frame.begin(), frame.end());
+    }
+    CVirtualModem modem(0);
+    modem.SetCapture(CCaptureStream::FromBytes(wire));
+    modem.Answer(kLteRrcOn);
+    struct Step {
+        std::size_t room;
+        std::vector<std::size_t> payloads;   // sizes of the records taken
+    };
+    const Step steps[] = {
+        {4096, {3}},      // the small one; the large one does not fit behind it
+        {100, {}},        // a small room waits
+        {4096, {6000}},   // a full room takes the large one alone
+        {4096, {3, 3}},   // and the stream goes on, round the capture
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.room);
+        const Bytes out = modem.TakeLogStream(kT0, s.room);
+        int bad = 0;
+        std::vector<std::size_t> got;
+        for (const Bytes& r : vmtest::RefDeframe(out, bad))
+            got.push_back(r.size() - vmlog::kLogHeader);
+        EXPECT_EQ(bad, 0);
+        if (s.payloads.size() == 2) {
+            ASSERT_GE(got.size(), 2u);
+            got.resize(2);
+        }
+        EXPECT_EQ(got, s.payloads);
+    }
+}

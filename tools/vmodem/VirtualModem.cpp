@@ -553,7 +553,11 @@ std::vector<std::uint8_t> CVirtualModem::TakeLogStream(TimePoint now, std::size_
         m_credit = std::min(m_credit, std::max(m_nRate / 10.0, static_cast<double>(m_pending.size())));
     for (;;) {
         PreparePending(now);
-        if (m_pending.empty() || m_pending.size() > room - out.size())
+        if (m_pending.empty())
+            break;
+        const std::size_t left = out.size() < room ? room - out.size() : 0;
+        const bool alone = out.empty() && room >= kLargeFrameRoom;
+        if (m_pending.size() > left && !alone)
             break;
         if (m_nRate > 0 && m_credit < static_cast<double>(m_pending.size()))
             break;

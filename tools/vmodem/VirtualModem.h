@@ -55,7 +55,10 @@ public:
     // Bytes from the client; returns what goes back (framed replies, text answers).
     std::vector<std::uint8_t> Receive(std::span<const std::uint8_t> bytes);
 
-    // Log frames due at `now`, whole frames only and at most `room` bytes.
+    // Log frames due at `now`, whole frames only and at most `room` bytes; but
+    // a frame longer than a `room` of at least kLargeFrameRoom goes alone, so
+    // that a large captured record cannot stop the stream for good.
+    static constexpr std::size_t kLargeFrameRoom = 1024;
     std::vector<std::uint8_t> TakeLogStream(TimePoint now, std::size_t room);
     // Time until the next log frame is due (zero if one is due now), or until
     // a hold ends; nothing while the stream is off or runs unpaced (rate 0).
