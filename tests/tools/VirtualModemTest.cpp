@@ -1,5 +1,7 @@
 #include "tools/vmodem/VirtualModem.h"
 
+#include "tools/vmodem/LogRecords.h"
+
 #include "tools/VmodemTestUtil.h"
 
 #include <gtest/gtest.h>
@@ -34,6 +36,18 @@ std::uint32_t Le32At(const Bytes& b, std::size_t at)
 const Bytes kSetEquip1 = {0x73, 0, 0, 0, 3, 0, 0, 0, 1, 0, 0, 0, 33, 0, 0, 0, 0x20, 0, 0, 0, 0x01};
 const Bytes kSetEquip1Reply = {0x73, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 33, 0, 0, 0, 0x20, 0, 0, 0, 0x01};
 const Bytes kDisableLogs = {0x73, 0, 0, 0, 0, 0, 0, 0};
+
+// 73 op 3 for equipment 11 (LTE) with items 0xC0 (RRC OTA) and 0xED (EMM
+// outgoing): count 238, 30 mask bytes, bit 0 of byte 24 and bit 5 of byte 29.
+Bytes SetLteMask()
+{
+    Bytes b{0x73, 0, 0, 0, 3, 0, 0, 0, 11, 0, 0, 0, 238, 0, 0, 0};
+    b.resize(16 + 30, 0);
+    b[16 + 24] = 0x01;
+    b[16 + 29] = 0x20;
+    return b;
+}
+const Bytes kSetLte = SetLteMask();
 
 }  // namespace
 
@@ -90,8 +104,6 @@ TEST(VirtualModem, AnswersRequests)
         {"1C from the Log server's table", {{{0x1C}, {0x1C, 0x08, 0x00}}}},
         {"1D from the Log server's table", {{{0x1D}, {0x1D, 0x3B, 0x8D, 0x10, 0xEE, 0x8F, 0x7B, 0x75, 0x00}}}},
         {"4B 04 0E from the Log server's table", {{{0x4B, 0x04, 0x0E, 0x00}, {0x4B, 0x04, 0x0E, 0x00, 0x01}}}},
-        {"7C from the Log server's table",
-         {{{0x7C}, {0x7C, 0x02, 0x00, 0x00, 0xE1, 0x00, 0x0C, 0x20, 0xD1, 0x00, 0x00, 0x00, 0x30}}}},
         {"0C: the Log server's bad-command reply", {{{0x0C}, {0x13, 0x0C}}}},
         {"4B 04 0F: the Log server's bad-command reply", {{{0x4B, 0x04, 0x0F, 0x00}, {0x13, 0x4B, 0x04, 0x0F, 0x00}}}},
         // Neither table knows these.
@@ -198,7 +210,7 @@ namespace {
 
 struct LogPacket {
     std::uint16_t code;
-    std::uint32_t counter;
+    std::uint64_t timestamp;
 };
 
 // Checks every frame and packet of a stream and returns the packets.
@@ -211,39 +223,44 @@ std::vector<LogPacket> ParseStream(const Bytes& wire)
     EXPECT_TRUE(rest.empty()) << "stream ends inside a frame";
     std::vector<LogPacket> out;
     for (const Bytes& p : packets) {
-        EXPECT_GE(p.size(), 22u);
-        if (p.size() < 22)
+        EXPECT_GT(p.size(), 16u);
+        if (p.size() <= 16)
             continue;
         EXPECT_EQ(p[0], 0x10);
         EXPECT_EQ(p[1], 0x00);
         const std::size_t len = p[2] | (p[3] << 8);
         EXPECT_EQ(len, p.size() - 4);
         EXPECT_EQ(len, static_cast<std::size_t>(p[4] | (p[5] << 8)));
-        const std::size_t body = p[16] | (p[17] << 8);
-        EXPECT_EQ(body, p.size() - 18);
-        out.push_back({static_cast<std::uint16_t>(p[6] | (p[7] << 8)), Le32At(p, 18)});
+        const std::uint16_t code = static_cast<std::uint16_t>(p[6] | (p[7] << 8));
+        EXPECT_TRUE(vmlog::CanBuildLog(code)) << std::hex << code;
+        out.push_back({code, Le32At(p, 8) | (static_cast<std::uint64_t>(Le32At(p, 12)) << 32)});
     }
     return out;
 }
 
 }  // namespace
 
-TEST(VirtualModem, StreamStartsOnlyOnceALogCodeIsEnabled)
+TEST(VirtualModem, StreamStartsOnlyOnceALogCodeItBuildsIsEnabled)
 {
     CVirtualModem modem(1000);
     const auto t0 = std::chrono::steady_clock::time_point{} + 1h;
     EXPECT_FALSE(modem.NextLogDue(t0));
     EXPECT_TRUE(modem.TakeLogStream(t0, 4096).empty());
-    // Event and message settings, and an empty log mask, start nothing.
-    modem.Answer(Bytes{0x60, 0x01});
-    modem.Answer(Bytes{0x7D, 0x05, 0, 0, 0x1F, 0, 0, 0});
+    // Message settings, and an empty log mask, start nothing.
+    modem.Answer(Bytes{0x7D, 0x05, 0, 0, 0x1D, 0, 0, 0});
     modem.Answer(Bytes{0x73, 0, 0, 0, 3, 0, 0, 0, 1, 0, 0, 0, 8, 0, 0, 0, 0x00});
     EXPECT_FALSE(modem.StreamActive());
     EXPECT_TRUE(modem.TakeLogStream(t0 + 1s, 4096).empty());
-
+    // Codes it has no layout for are enabled but not streamed.
     modem.Answer(kSetEquip1);
-    EXPECT_TRUE(modem.StreamActive());
     EXPECT_EQ(modem.EnabledLogCodes(), (std::vector<std::uint16_t>{0x1005, 0x1020}));
+    EXPECT_FALSE(modem.StreamActive());
+    EXPECT_TRUE(modem.TakeLogStream(t0 + 1s, 4096).empty());
+
+    modem.Answer(kSetLte);
+    EXPECT_TRUE(modem.StreamActive());
+    EXPECT_EQ(modem.EnabledLogCodes(), (std::vector<std::uint16_t>{0x1005, 0x1020, 0xB0C0, 0xB0ED}));
+    EXPECT_EQ(modem.StreamedLogCodes(), (std::vector<std::uint16_t>{0xB0C0, 0xB0ED}));
     Bytes wire;
     for (int ms = 0; ms <= 2000; ms += 10) {
         const Bytes chunk = modem.TakeLogStream(t0 + 2s + std::chrono::milliseconds(ms), 4096);
@@ -252,17 +269,23 @@ TEST(VirtualModem, StreamStartsOnlyOnceALogCodeIsEnabled)
     const std::vector<LogPacket> packets = ParseStream(wire);
     ASSERT_GE(packets.size(), 10u);
     for (std::size_t i = 0; i < packets.size(); ++i) {
-        EXPECT_EQ(packets[i].counter, i);
-        EXPECT_EQ(packets[i].code, i % 2 ? 0x1020 : 0x1005);
+        EXPECT_EQ(packets[i].code, i % 2 ? 0xB0ED : 0xB0C0);
+        if (i > 0) {
+            EXPECT_GE(packets[i].timestamp, packets[i - 1].timestamp);
+        }
     }
+    // Without a wall clock the stamps count from the start of the stream.
+    EXPECT_LT(packets.front().timestamp, 800ull << 16);
+    EXPECT_GT(packets.back().timestamp, packets.front().timestamp);
 
-    // A new mask for equipment 1 replaces the old codes at once.
-    modem.Answer(Bytes{0x73, 0, 0, 0, 3, 0, 0, 0, 1, 0, 0, 0, 3, 0, 0, 0, 0x04});
+    // A new mask for equipment 11 replaces the old codes at once.
+    Bytes onlyRrc = kSetLte;
+    onlyRrc[16 + 29] = 0;
+    modem.Answer(onlyRrc);
     const std::vector<LogPacket> after = ParseStream(modem.TakeLogStream(t0 + 5s, 4096));
     ASSERT_FALSE(after.empty());
     for (const LogPacket& p : after)
-        EXPECT_EQ(p.code, 0x1002);
-    EXPECT_EQ(after.front().counter, packets.size());
+        EXPECT_EQ(p.code, 0xB0C0);
 
     // 73 op 0 stops it.
     modem.Answer(kDisableLogs);
@@ -277,7 +300,7 @@ TEST(VirtualModem, StreamKeepsItsRateOnAMadeUpClock)
     for (const std::uint32_t rate : rates) {
         SCOPED_TRACE("rate " + std::to_string(rate));
         CVirtualModem modem(rate);
-        modem.Answer(kSetEquip1);
+        modem.Answer(kSetLte);
         const auto t0 = std::chrono::steady_clock::time_point{} + 1h;
         std::size_t total = 0;
         std::size_t frame = 0;
@@ -300,7 +323,7 @@ TEST(VirtualModem, StreamKeepsItsRateOnAMadeUpClock)
 TEST(VirtualModem, StalledLineEarnsNoBurst)
 {
     CVirtualModem modem(10000);
-    modem.Answer(kSetEquip1);
+    modem.Answer(kSetLte);
     const auto t0 = std::chrono::steady_clock::time_point{} + 1h;
     const Bytes first = modem.TakeLogStream(t0, 4096);
     ASSERT_FALSE(first.empty());   // the first packet goes at once
@@ -314,7 +337,7 @@ TEST(VirtualModem, StalledLineEarnsNoBurst)
 TEST(VirtualModem, UnpacedStreamFillsTheRoomWithWholeFrames)
 {
     CVirtualModem modem(0);
-    modem.Answer(kSetEquip1);
+    modem.Answer(kSetLte);
     const auto t0 = std::chrono::steady_clock::time_point{} + 1h;
     EXPECT_FALSE(modem.NextLogDue(t0));
     const Bytes wire = modem.TakeLogStream(t0, 1000);

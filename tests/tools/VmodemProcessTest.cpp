@@ -1,6 +1,9 @@
 // The real orvane-vmodem program, driven over its pseudo-terminal.
 #include "tools/vmodem/VirtualModem.h"
 
+#include "tools/vmodem/LogRecords.h"
+#include "tools/vmodem/ModemReplies.h"
+
 #include "support/Pty.h"
 #include "tools/VmodemProcess.h"
 #include "tools/VmodemTestUtil.h"
@@ -10,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -160,15 +164,23 @@ Bytes MessageRangesReply()
 }
 
 // Packets of the frames in `wire` split by log (0x10) and other.
+// Packets of the frames in `wire` split by log records (0x10), event reports
+// and extended messages, and the rest (replies).
 struct Split {
-    std::vector<Bytes> logs, others;
+    std::vector<Bytes> logs, events, others;
     int bad = 0;
 };
 Split SplitFrames(const Bytes& wire)
 {
     Split s;
-    for (Bytes& p : vmtest::RefDeframe(wire, s.bad))
-        (p.at(0) == 0x10 ? s.logs : s.others).push_back(std::move(p));
+    for (Bytes& p : vmtest::RefDeframe(wire, s.bad)) {
+        if (p.at(0) == 0x10)
+            s.logs.push_back(std::move(p));
+        else if (p.at(0) == 0x79 || (p.at(0) == 0x60 && p.size() > 3))
+            s.events.push_back(std::move(p));
+        else
+            s.others.push_back(std::move(p));
+    }
     return s;
 }
 
@@ -191,8 +203,8 @@ TEST(VmodemProcess, AnswersEachRequestKindWithExactFrames)
     };
     const Case cases[] = {
         {"Log server table: 1C", RefFrame({0x1C}), RefFrame({0x1C, 0x08, 0x00})},
-        {"Log server table: 7C", RefFrame({0x7C}),
-         RefFrame({0x7C, 0x02, 0x00, 0x00, 0xE1, 0x00, 0x0C, 0x20, 0xD1, 0x00, 0x00, 0x00, 0x30})},
+        {"own extended build id: 7C", RefFrame({0x7C}), RefFrame(Bytes(vmreply::OwnReply(0x7C).begin(), vmreply::OwnReply(0x7C).end()))},
+        {"own version: 00", RefFrame({0x00}), RefFrame(Bytes(vmreply::OwnReply(0x00).begin(), vmreply::OwnReply(0x00).end()))},
         {"Log server bad command: 63", RefFrame({0x63}), RefFrame({0x13, 0x63})},
         {"event report on", RefFrame({0x60, 0x01}), RefFrame({0x60, 0x00, 0x00})},
         {"event mask", RefFrame({0x82, 0, 0, 0, 0x10, 0x00, 0x7E, 0x7D}), RefFrame({0x82, 0, 0, 0, 0x10, 0x00, 0x7E, 0x7D})},
@@ -251,7 +263,7 @@ TEST(VmodemProcess, LogStreamStartsAfterAMaskAndCarriesOnlyEnabledCodes)
     Client client(vm.DevicePath());
     ASSERT_TRUE(client.Ok());
 
-    // A client's start-up before any log mask: replies only.
+    // A client's start-up before any log mask: replies, and no log record.
     client.Send(vmtest::Concat({RefFrame({0x73, 0, 0, 0, 0, 0, 0, 0}), RefFrame({0x7D, 0x05, 0, 0, 0x1F, 0, 0, 0}),
                                 RefFrame({0x60, 0x01}), RefFrame({0x7D, 0x01})}));
     const Split before = SplitFrames(client.ReadUntilQuiet(500ms));
@@ -259,41 +271,62 @@ TEST(VmodemProcess, LogStreamStartsAfterAMaskAndCarriesOnlyEnabledCodes)
     EXPECT_EQ(before.others.size(), 4u);
     EXPECT_TRUE(before.logs.empty());
 
-    // Equipment 1: items 5 and 32; equipment 4: item 2.
-    client.Send(vmtest::Concat({RefFrame({0x73, 0, 0, 0, 3, 0, 0, 0, 1, 0, 0, 0, 33, 0, 0, 0, 0x20, 0, 0, 0, 0x01}),
-                                RefFrame({0x73, 0, 0, 0, 3, 0, 0, 0, 4, 0, 0, 0, 3, 0, 0, 0, 0x04})}));
+    // Equipment 1: item 5 (no layout known: never streamed); equipment 4:
+    // item 0x12F; equipment 11: items 0xC0 and 0xED.
+    Bytes lte{0x73, 0, 0, 0, 3, 0, 0, 0, 11, 0, 0, 0, 238, 0, 0, 0};
+    lte.resize(16 + 30, 0);
+    lte[16 + 24] = 0x01;
+    lte[16 + 29] = 0x20;
+    Bytes wcdma{0x73, 0, 0, 0, 3, 0, 0, 0, 4, 0, 0, 0, 0x30, 0x01, 0, 0};
+    wcdma.resize(16 + 38, 0);
+    wcdma[16 + 37] = 0x80;
+    client.Send(vmtest::Concat({RefFrame({0x73, 0, 0, 0, 3, 0, 0, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0x20}), RefFrame(wcdma),
+                                RefFrame(lte)}));
     const Bytes wire = client.ReadUntil([](const Bytes& b) { return b.size() >= 6000 && EndsWithFlag(b); }, 10s);
     const Split during = SplitFrames(wire);
     EXPECT_EQ(during.bad, 0);
-    ASSERT_EQ(during.others.size(), 2u);
+    ASSERT_EQ(during.others.size(), 3u);
     EXPECT_EQ(during.others[0].at(0), 0x73);
     ASSERT_GE(during.logs.size(), 20u);
-    const std::set<std::uint16_t> enabled{0x1005, 0x1020, 0x4002};
+    EXPECT_FALSE(during.events.empty()) << "events and messages were switched on too";
+    const std::set<std::uint16_t> streamed{0x412F, 0xB0C0, 0xB0ED};
     std::set<std::uint16_t> seen;
-    std::uint32_t prev = 0;
+    std::uint64_t prev = 0;
     for (std::size_t i = 0; i < during.logs.size(); ++i) {
         const Bytes& p = during.logs[i];
-        ASSERT_GE(p.size(), 22u);
+        ASSERT_GT(p.size(), vmlog::kLogHeader);
         const std::uint16_t code = static_cast<std::uint16_t>(p[6] | (p[7] << 8));
-        EXPECT_TRUE(enabled.count(code)) << std::hex << code;
+        EXPECT_TRUE(streamed.count(code)) << std::hex << code;
         seen.insert(code);
-        const std::uint32_t counter = p[18] | (p[19] << 8) | (p[20] << 16) | (static_cast<std::uint32_t>(p[21]) << 24);
-        if (i > 0) {
-            EXPECT_EQ(counter, prev + 1);
-        }
-        prev = counter;
+        std::uint64_t stamp = 0;
+        for (int b = 7; b >= 0; --b)
+            stamp = (stamp << 8) | p[8 + static_cast<std::size_t>(b)];
+        EXPECT_GE(stamp, prev) << "timestamps never go back";
+        prev = stamp;
     }
-    EXPECT_EQ(seen, enabled);
+    EXPECT_EQ(seen, streamed);
 
-    // 73 op 0: after its reply, no further log packet.
+    // 73 op 0: after its reply, no further log record; events and messages go on.
     client.Send(RefFrame({0x73, 0, 0, 0, 0, 0, 0, 0}));
-    const Bytes tail = client.ReadUntilQuiet(500ms);
-    const Split after = SplitFrames(tail);
-    EXPECT_EQ(after.bad, 0);
     const Bytes disableReply = RefFrame({0x73, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    const Bytes tail = client.ReadUntil([&](const Bytes& b) {
+        const auto at = std::search(b.begin(), b.end(), disableReply.begin(), disableReply.end());
+        return at != b.end() && b.end() - at > 2000 && EndsWithFlag(b);
+    }, 10s);
     const auto at = std::search(tail.begin(), tail.end(), disableReply.begin(), disableReply.end());
     ASSERT_NE(at, tail.end());
-    EXPECT_EQ(at + static_cast<std::ptrdiff_t>(disableReply.size()), tail.end());
+    const Split after = SplitFrames(Bytes(at + static_cast<std::ptrdiff_t>(disableReply.size()), tail.end()));
+    EXPECT_EQ(after.bad, 0);
+    EXPECT_TRUE(after.logs.empty());
+    EXPECT_FALSE(after.events.empty());
+
+    // The rest of the window's "Stop Modem Logging": after the replies, silence.
+    client.Send(vmtest::Concat({RefFrame({0x60, 0x00}), RefFrame({0x7D, 0x05, 0, 0, 0, 0, 0, 0})}));
+    const Bytes lastReply = RefFrame({0x7D, 0x05, 0x01, 0x00, 0, 0, 0, 0});
+    const Bytes quiet = client.ReadUntilQuiet(1000ms);
+    ASSERT_GE(quiet.size(), lastReply.size());
+    EXPECT_EQ(Bytes(quiet.end() - static_cast<std::ptrdiff_t>(lastReply.size()), quiet.end()), lastReply);
+    EXPECT_TRUE(client.ReadUntilQuiet(300ms).empty());
     EXPECT_EQ(vm.Stop(), 0);
 }
 
@@ -305,7 +338,10 @@ TEST(VmodemProcessSoak, LogStreamHoldsItsRate)
     VmodemProcess vm({"--rate", "20000"});
     Client client(vm.DevicePath());
     ASSERT_TRUE(client.Ok());
-    client.Send(RefFrame({0x73, 0, 0, 0, 3, 0, 0, 0, 1, 0, 0, 0, 33, 0, 0, 0, 0x20, 0, 0, 0, 0x01}));
+    Bytes lte{0x73, 0, 0, 0, 3, 0, 0, 0, 11, 0, 0, 0, 0xC1, 0, 0, 0};
+    lte.resize(16 + 25, 0);
+    lte[16 + 24] = 0x01;
+    client.Send(RefFrame(lte));
     // Let it settle, then count from one read to the first read 2 s later.
     client.ReadUntil([](const Bytes& b) { return b.size() >= 2000; }, 5s);
     client.ReadUntilQuiet(1ms, 1ms);
@@ -366,13 +402,14 @@ TEST(VmodemProcess, CommandLine)
         VmodemProcess help({"--help"});
         const std::string text = help.ReadOutput();
         EXPECT_EQ(help.Wait(), 0);
-        for (const char* word : {"--link", "--rate", "ORVANE_PORT_DIR", "20000", "0x10", "7D 05", "73 op 4", "ERROR"}) {
+        for (const char* word : {"--link", "--rate", "--stream", "ORVANE_PORT_DIR", "20000", "0x10", "7D 05", "73 op 4", "ERROR",
+                                 "0xB0C0", "7C (extended build id)"}) {
             EXPECT_NE(text.find(word), std::string::npos) << word;
         }
     }
     const std::vector<std::vector<std::string>> refused = {
         {"--link", "COM0"}, {"--link", "COM61"}, {"--link", "../COM1"}, {"--rate", "-5"}, {"--rate", "fast"},
-        {"--rate"}, {"--bogus"},
+        {"--rate"}, {"--bogus"}, {"--stream"},
     };
     for (const auto& args : refused) {
         SCOPED_TRACE(args.back());
@@ -380,4 +417,40 @@ TEST(VmodemProcess, CommandLine)
         EXPECT_EQ(vm.ReadOutput(), "");
         EXPECT_EQ(vm.Wait(), 2);
     }
+    // A capture that cannot be read stops it before it offers a terminal.
+    VmodemProcess missing({"--stream", "/nonexistent/capture.qmdl"});
+    EXPECT_EQ(missing.ReadOutput(), "");
+    EXPECT_EQ(missing.Wait(), 1);
+}
+
+TEST(VmodemProcess, StreamsTheCapturesRecordsOfTheEnabledCodes)
+{
+    TempDir temp;
+    const std::string path = temp.Path() + "/capture.bin";
+    {
+        // A capture of the Log client: the first frame cut, then records.
+        Bytes wire{0x00, 0x20, 0x7E};
+        for (const std::uint16_t code : {0x1005, 0xB193, 0x1005}) {
+            const Bytes frame = RefFrame(vmlog::WrapLogRecord(code, 42, Bytes{0xAA, 0xBB}));
+            wire.insert(wire.end(), frame.begin(), frame.end());
+        }
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_TRUE(f);
+        std::fwrite(wire.data(), 1, wire.size(), f);
+        std::fclose(f);
+    }
+    VmodemProcess vm({"--stream", path, "--rate", "0"});
+    Client client(vm.DevicePath());
+    ASSERT_TRUE(client.Ok());
+    client.Send(RefFrame({0x73, 0, 0, 0, 3, 0, 0, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0x20}));
+    const Bytes wire = client.ReadUntil([](const Bytes& b) { return b.size() >= 2000 && EndsWithFlag(b); }, 10s);
+    const Split got = SplitFrames(wire);
+    EXPECT_EQ(got.bad, 0);
+    ASSERT_GE(got.logs.size(), 10u);
+    for (const Bytes& p : got.logs) {
+        EXPECT_EQ(p.at(6) | (p.at(7) << 8), 0x1005);
+        EXPECT_EQ(Bytes(p.begin() + 16, p.end()), (Bytes{0xAA, 0xBB}));
+        EXPECT_NE(p.at(8) | (p.at(9) << 8) | (p.at(10) << 16) | (p.at(11) << 24), 42) << "a fresh timestamp";
+    }
+    EXPECT_EQ(vm.Stop(), 0);
 }

@@ -2,6 +2,8 @@
 
 #include "dm/HdlcFramer.h"
 #include "logserver/CannedReplies.h"
+#include "tools/vmodem/LogRecords.h"
+#include "tools/vmodem/ModemReplies.h"
 
 #include <algorithm>
 #include <cctype>
@@ -13,7 +15,6 @@
 
 namespace {
 // DM command codes this modem handles itself.
-constexpr std::uint8_t kCmdLog = 0x10;
 constexpr std::uint8_t kCmdBadCommand = 0x13;
 constexpr std::uint8_t kCmdBadLength = 0x15;
 constexpr std::uint8_t kCmdDmAt = 0x5E;
@@ -198,6 +199,7 @@ std::vector<std::uint8_t> CVirtualModem::Answer(std::span<const std::uint8_t> re
         if (req.size() < 2)
             return ErrorReply(kCmdBadLength, req);
         m_bEventReport = req[1] != 0;
+        MasksChanged();
         return {kCmdEventReport, 0, 0};
     }
     case kCmdEventSetMask:
@@ -218,6 +220,8 @@ std::vector<std::uint8_t> CVirtualModem::Answer(std::span<const std::uint8_t> re
     default:
         break;
     }
+    if (const std::span<const std::uint8_t> own = vmreply::OwnReply(req[0]); !own.empty())
+        return std::vector<std::uint8_t>(own.begin(), own.end());
 
     // The Log server's table, handed the request as the Log server receives it:
     // one frame of payload, FCS and flag (here without escapes, so that its
@@ -251,6 +255,8 @@ std::vector<std::uint8_t> CVirtualModem::AnswerEventMask(std::span<const std::ui
         return ErrorReply(kCmdBadLength, req);
     m_nEventBits = static_cast<std::uint16_t>(bits);
     m_eventMask.assign(req.begin() + 6, req.begin() + 6 + static_cast<std::ptrdiff_t>(bytes));
+    m_bEventMaskSet = true;
+    MasksChanged();
     std::vector<std::uint8_t> out{kCmdEventSetMask, 0, 0, 0};
     Put16(out, bits);
     out.insert(out.end(), m_eventMask.begin(), m_eventMask.end());
@@ -364,6 +370,7 @@ std::vector<std::uint8_t> CVirtualModem::AnswerMessageConfig(std::span<const std
             m_msgMasks[static_cast<std::uint16_t>(first + i)] = mask;
             Put32(out, mask);
         }
+        MasksChanged();
         return out;
     }
     case kMsgSetAll: {
@@ -371,6 +378,7 @@ std::vector<std::uint8_t> CVirtualModem::AnswerMessageConfig(std::span<const std
             return ErrorReply(kCmdBadLength, req);
         m_msgAll = Le32(req, 4);
         m_msgMasks.clear();
+        MasksChanged();
         std::vector<std::uint8_t> out{kCmdExtMessageConfig, sub, kMsgStatusSuccess, 0};
         Put32(out, m_msgAll);
         return out;
@@ -380,56 +388,135 @@ std::vector<std::uint8_t> CVirtualModem::AnswerMessageConfig(std::span<const std
     }
 }
 
+bool CVirtualModem::EventsEnabled() const
+{
+    if (!m_bEventReport)
+        return false;
+    // 60 01 alone reports every event, as on a modem whose mask was never set.
+    if (!m_bEventMaskSet)
+        return true;
+    const std::size_t id = vmlog::kStreamEventId;
+    return id < m_nEventBits && id / 8 < m_eventMask.size() && (m_eventMask[id / 8] & (1u << (id % 8)));
+}
+
+bool CVirtualModem::MessagesEnabled() const
+{
+    return (MessageMask(vmlog::kStreamMessageSsid) & vmlog::kStreamMessageLevel) != 0;
+}
+
+void CVirtualModem::SetCapture(std::unique_ptr<CCaptureStream> capture)
+{
+    m_capture = std::move(capture);
+    MasksChanged();
+}
+
+void CVirtualModem::SetMaskQuiet(std::chrono::nanoseconds quiet)
+{
+    m_quiet = quiet;
+}
+
+void CVirtualModem::SetWallClock(std::chrono::system_clock::time_point wall, TimePoint at)
+{
+    m_wallClock.emplace(wall, at);
+}
+
 void CVirtualModem::MasksChanged()
 {
     m_enabledCodes.clear();
+    m_streamCodes.clear();
     for (std::uint32_t e = 0; e < kEquipmentIds; ++e) {
         const std::vector<std::uint8_t>& mask = m_logMasks[e];
         for (std::uint32_t i = 0; i < m_logItems[e] && i / 8 < mask.size(); ++i)
-            if (mask[i / 8] & (1u << (i % 8)))
-                m_enabledCodes.push_back(static_cast<std::uint16_t>((e << 12) | i));
+            if (mask[i / 8] & (1u << (i % 8))) {
+                const auto code = static_cast<std::uint16_t>((e << 12) | i);
+                m_enabledCodes.push_back(code);
+                // A record the modem cannot lay out as the code's decoders expect is not sent at all.
+                if (vmlog::CanBuildLog(code))
+                    m_streamCodes.push_back(code);
+            }
     }
-    // A packet built for the old masks may carry a code no longer enabled.
+    m_rotation.clear();
+    m_bMasksTouched = m_quiet.count() > 0;
+    if (m_capture) {
+        if (!m_enabledCodes.empty())
+            m_rotation.push_back({Slot::CaptureLog, 0, 0});
+    } else {
+        for (const std::uint16_t code : m_streamCodes)
+            m_rotation.push_back({Slot::Log, code, 0});
+    }
+    if (EventsEnabled())
+        m_rotation.push_back({Slot::Event, 0, 0});
+    if (MessagesEnabled())
+        m_rotation.push_back({Slot::Message, 0, 0});
+    // A packet built for the old masks may carry a record no longer enabled.
     m_pending.clear();
-    m_nNextCode = 0;
-    if (m_enabledCodes.empty()) {
-        m_streamStart.reset();
-        m_lastPace.reset();
-        m_credit = 0;
-    }
+    m_nNextSlot = 0;
+    if (m_rotation.empty())
+        StreamStopped();
 }
 
-std::vector<std::uint8_t> CVirtualModem::BuildLogPacket(std::uint16_t code, std::uint32_t counter, std::uint64_t timestamp)
+void CVirtualModem::StreamStopped()
 {
-    // 10, more = 0, length, length again, log code, timestamp, then the
-    // payload: its own length, the running counter and filler bytes.
-    constexpr std::uint32_t kBody = 4 + kLogFiller;
-    constexpr std::uint32_t kLength = 2 + 2 + 8 + 2 + kBody;
-    std::vector<std::uint8_t> p{kCmdLog, 0};
-    p.reserve(4 + kLength);
-    Put16(p, kLength);
-    Put16(p, kLength);
-    Put16(p, code);
-    Put32(p, static_cast<std::uint32_t>(timestamp));
-    Put32(p, static_cast<std::uint32_t>(timestamp >> 32));
-    Put16(p, kBody);
-    Put32(p, counter);
-    for (std::size_t i = 0; i < kLogFiller; ++i)
-        p.push_back(static_cast<std::uint8_t>(i));
-    return p;
+    m_streamStart.reset();
+    m_lastPace.reset();
+    m_credit = 0;
+}
+
+std::uint64_t CVirtualModem::Timestamp(TimePoint now) const
+{
+    if (m_wallClock)
+        return vmlog::DmTimestamp(m_wallClock->first + std::chrono::duration_cast<std::chrono::system_clock::duration>(now - m_wallClock->second));
+    return vmlog::DmTimestamp(std::chrono::duration_cast<std::chrono::nanoseconds>(now - m_streamStart.value_or(now)));
+}
+
+std::vector<std::uint8_t> CVirtualModem::NextRecord(TimePoint now)
+{
+    const std::uint64_t stamp = Timestamp(now);
+    // Each slot in turn; one that has nothing to send leaves the rotation.
+    while (!m_rotation.empty()) {
+        const std::size_t at = m_nNextSlot % m_rotation.size();
+        const StreamSlot slot = m_rotation[at];
+        ++m_rotation[at].seq;
+        ++m_nNextSlot;
+        std::vector<std::uint8_t> record;
+        switch (slot.kind) {
+        case Slot::Log:
+            record = vmlog::BuildLogRecord(slot.code, slot.seq, stamp);
+            break;
+        case Slot::CaptureLog: {
+            const auto enabled = [this](std::uint16_t code) {
+                return std::binary_search(m_enabledCodes.begin(), m_enabledCodes.end(), code);
+            };
+            if (auto captured = m_capture->Next(enabled)) {
+                record = std::move(*captured);
+                for (std::size_t i = 0; i < 8; ++i)
+                    record[8 + i] = static_cast<std::uint8_t>(stamp >> (8 * i));
+            }
+            break;
+        }
+        case Slot::Event:
+            record = vmlog::BuildEventReport(slot.seq, stamp);
+            break;
+        case Slot::Message:
+            record = vmlog::BuildExtMessage(slot.seq, stamp);
+            break;
+        }
+        if (!record.empty())
+            return record;
+        m_rotation.erase(m_rotation.begin() + static_cast<std::ptrdiff_t>(at));
+        m_nNextSlot = at;
+    }
+    StreamStopped();
+    return {};
 }
 
 void CVirtualModem::PreparePending(TimePoint now)
 {
-    if (!m_pending.empty() || m_enabledCodes.empty())
+    if (!m_pending.empty() || m_rotation.empty())
         return;
-    const std::uint16_t code = m_enabledCodes[m_nNextCode % m_enabledCodes.size()];
-    // DM timestamps count 1.25 ms units above a 16-bit sub-count.
-    const auto since = now - m_streamStart.value_or(now);
-    const auto ms = std::chrono::duration_cast<std::chrono::microseconds>(since).count() / 1000;
-    const std::uint64_t stamp = static_cast<std::uint64_t>(ms * 4 / 5) << 16;
-    const std::vector<std::uint8_t> packet = BuildLogPacket(code, m_nCounter, stamp);
-    m_pending = FrameDmPacket(packet);
+    const std::vector<std::uint8_t> record = NextRecord(now);
+    if (!record.empty())
+        m_pending = FrameDmPacket(record);
 }
 
 std::vector<std::uint8_t> CVirtualModem::TakeLogStream(TimePoint now, std::size_t room)
@@ -437,12 +524,21 @@ std::vector<std::uint8_t> CVirtualModem::TakeLogStream(TimePoint now, std::size_
     std::vector<std::uint8_t> out;
     if (!StreamActive())
         return out;
+    if (HeldAt(now)) {
+        // Nothing is earned while held: the stream starts afresh after it.
+        m_streamStart.reset();
+        m_pending.clear();
+        return out;
+    }
     if (!m_streamStart) {
         m_streamStart = now;
         m_lastPace = now;
         PreparePending(now);
         m_credit = static_cast<double>(m_pending.size());   // the first packet goes at once
     }
+    // A capture with no record of an enabled code ends the stream here.
+    if (!StreamActive())
+        return out;
     if (m_nRate > 0 && now > *m_lastPace) {
         const double elapsed = std::chrono::duration<double>(now - *m_lastPace).count();
         m_credit += elapsed * m_nRate;
@@ -451,11 +547,17 @@ std::vector<std::uint8_t> CVirtualModem::TakeLogStream(TimePoint now, std::size_
     // A line that stalls, or a caller that comes late, does not earn a burst:
     // keep at most a tenth of a second's worth (or one packet) in hand.
     PreparePending(now);
+    if (!StreamActive())
+        return out;
     if (m_nRate > 0)
         m_credit = std::min(m_credit, std::max(m_nRate / 10.0, static_cast<double>(m_pending.size())));
     for (;;) {
         PreparePending(now);
-        if (m_pending.empty() || m_pending.size() > room - out.size())
+        if (m_pending.empty())
+            break;
+        const std::size_t left = out.size() < room ? room - out.size() : 0;
+        const bool alone = out.empty() && room >= kLargeFrameRoom;
+        if (m_pending.size() > left && !alone)
             break;
         if (m_nRate > 0 && m_credit < static_cast<double>(m_pending.size()))
             break;
@@ -463,20 +565,33 @@ std::vector<std::uint8_t> CVirtualModem::TakeLogStream(TimePoint now, std::size_
         if (m_nRate > 0)
             m_credit -= static_cast<double>(m_pending.size());
         m_pending.clear();
-        ++m_nCounter;
-        ++m_nNextCode;
         ++m_nLogPackets;
     }
     return out;
 }
 
+bool CVirtualModem::HeldAt(TimePoint now)
+{
+    if (m_bMasksTouched) {
+        m_bMasksTouched = false;
+        m_holdUntil = now + m_quiet;
+    }
+    return m_holdUntil && now < *m_holdUntil;
+}
+
 std::optional<std::chrono::nanoseconds> CVirtualModem::NextLogDue(TimePoint now)
 {
-    if (!StreamActive() || m_nRate == 0)
+    if (!StreamActive())
+        return std::nullopt;
+    if (HeldAt(now))
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(*m_holdUntil - now);
+    if (m_nRate == 0)
         return std::nullopt;
     if (!m_streamStart)
         return std::chrono::nanoseconds(0);
     PreparePending(now);
+    if (!StreamActive())
+        return std::nullopt;
     double credit = m_credit;
     if (now > *m_lastPace)
         credit += std::chrono::duration<double>(now - *m_lastPace).count() * m_nRate;

@@ -24,7 +24,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: orvane-vmodem [--link COMn] [--rate BYTES_PER_SECOND] [--help]\n"
+    "Usage: orvane-vmodem [--link COMn] [--rate BYTES_PER_SECOND] [--stream FILE] [--help]\n"
     "\n"
     "Plays the diagnostic (DM) port of a modem on a pseudo-terminal, so that\n"
     "Orvane (or any DIAG client) can be tried without hardware. Prints the\n"
@@ -39,6 +39,11 @@ constexpr const char* kUsage =
     "                  created when missing.\n"
     "  --rate N        pace the log stream at N bytes per second on the line\n"
     "                  (default 20000); 0 sends as fast as the line takes it.\n"
+    "  --stream FILE   stream the log records of a capture (a raw DIAG stream:\n"
+    "                  a .qmdl file, or a capture of Orvane's Log client)\n"
+    "                  instead of built ones: those of the codes the client\n"
+    "                  enabled, with fresh timestamps, from the start again at\n"
+    "                  its end.\n"
     "  --help          show this text.\n"
     "\n"
     "What it reads: HDLC frames (0x7D escapes undone, the CRC-16/X-25 FCS\n"
@@ -46,7 +51,14 @@ constexpr const char* kUsage =
     "(printable bytes ending in CR or LF that are not part of a frame).\n"
     "\n"
     "What it answers, framed (multi-byte fields little-endian):\n"
-    "  requests the Log server answers   the Log server's reply (same table)\n"
+    "  00 (version)                      its own: the Log server's reply with\n"
+    "                                    the dates as \"Oct 27 2008\" and the\n"
+    "                                    version directory padded with blanks\n"
+    "  7C (extended build id)            its own: 7C 02 00 00, hardware\n"
+    "                                    version, model, build id text NUL,\n"
+    "                                    model text NUL (the Log server's reply\n"
+    "                                    is too short for DIAG clients)\n"
+    "  other requests the Log server answers  the Log server's reply (same table)\n"
     "  60 on/off (event report)          60 00 00\n"
     "  82 (set event mask)               82 00 00 00, bit count, the mask\n"
     "  73 op 0 (disable logging)         73 00 00 00, op, status 0\n"
@@ -60,10 +72,22 @@ constexpr const char* kUsage =
     "  5E text 0D (DM AT command)        5E and the text answer below\n"
     "  anything else                     13 and the first 16 request bytes\n"
     "  a known request cut short         15 and the first 16 request bytes\n"
-    "It remembers every mask set. Once a log mask enables any log code, it\n"
-    "sends log packets (command 0x10), each with one enabled log code and a\n"
-    "length-prefixed dummy payload with a running counter, at the set rate;\n"
-    "73 op 0 stops them.\n"
+    "It remembers every mask set, and streams at the set rate what the masks\n"
+    "enable, each kind in turn:\n"
+    "  log records (0x10) of the enabled codes it can build with the layout\n"
+    "  the code has on a modem, carrying real messages of one cell (PLMN\n"
+    "  001-01): 0x412F WCDMA RRC (connection request), 0x512F GSM RR (SI 3),\n"
+    "  0x713A UMTS NAS (location updating request), 0xB0C0 LTE RRC (MIB,\n"
+    "  SIB 1, connection request), 0xB0E2/0xB0E3 LTE ESM and 0xB0EC/0xB0ED\n"
+    "  LTE EMM plain NAS (attach request and others). Other codes are not\n"
+    "  streamed. With --stream, the capture's records of every enabled code.\n"
+    "  event reports (0x60) of event 1606 (LTE RRC state) while event\n"
+    "  reporting is on (60 01) and the event mask, if one was set, has it.\n"
+    "  extended messages (0x79) of ssid 0 while its level mask has bit 1.\n"
+    "73 op 0 stops the log records, 60 00 the events, 7D 05 with mask 0 the\n"
+    "messages. The stream starts 0.75 s after the last request that changed\n"
+    "a mask (clients' start-up reads would otherwise cut frames); timestamps\n"
+    "are the time of day.\n"
     "\n"
     "Text lines (ASCII mode): \"AT\" answers OK, \"ATI\" a short identification\n"
     "ending in OK, anything else ERROR.\n";
@@ -124,6 +148,7 @@ private:
 
 struct Options {
     std::string link;
+    std::string stream;
     std::uint32_t rate = CVirtualModem::kDefaultRate;
 };
 
@@ -136,9 +161,11 @@ std::optional<int> ParseArgs(int argc, char** argv, Options& options)
             std::fputs(kUsage, stdout);
             return 0;
         }
-        if ((arg == "--link" || arg == "--rate") && i + 1 < argc) {
+        if ((arg == "--link" || arg == "--rate" || arg == "--stream") && i + 1 < argc) {
             const std::string value = argv[++i];
-            if (arg == "--link") {
+            if (arg == "--stream") {
+                options.stream = value;
+            } else if (arg == "--link") {
                 static const std::regex kComName("COM([1-9]|[1-5][0-9]|60)");
                 if (!std::regex_match(value, kComName)) {
                     std::fprintf(stderr, "orvane-vmodem: --link takes a port name COM1 to COM60, not \"%s\"\n", value.c_str());
@@ -199,6 +226,9 @@ private:
 // Log packets are queued only up to this much, so that replies never wait
 // behind a long backlog and a stalled line does not grow memory.
 constexpr std::size_t kStreamQueue = 4096;
+// The stream waits this long after the last mask change (see SetMaskQuiet);
+// longer than the half second DIAG clients wait for each reply.
+constexpr std::chrono::milliseconds kMaskQuiet{750};
 // Replies beyond this backlog are dropped.
 constexpr std::size_t kMaxQueue = 1 << 20;
 
@@ -220,6 +250,20 @@ int Run(const Options& options)
         std::fprintf(stderr, "orvane-vmodem: signalfd: %s\n", std::strerror(errno));
         return 1;
     }
+
+    CVirtualModem modem(options.rate);
+    if (!options.stream.empty()) {
+        std::string error;
+        std::unique_ptr<CCaptureStream> capture = CCaptureStream::Open(options.stream, error);
+        if (!capture) {
+            std::fprintf(stderr, "orvane-vmodem: --stream: %s\n", error.c_str());
+            return 1;
+        }
+        modem.SetCapture(std::move(capture));
+    }
+    modem.SetMaskQuiet(kMaskQuiet);
+    // Records carry the time of day, as a modem's do.
+    modem.SetWallClock(std::chrono::system_clock::now(), std::chrono::steady_clock::now());
 
     serialio::PseudoTerminal pty;
     if (const serialio::SysError error = serialio::OpenPseudoTerminal(pty); error.Failed()) {
@@ -245,7 +289,6 @@ int Run(const Options& options)
     if (!options.link.empty())
         std::fprintf(stderr, "orvane-vmodem: %s -> %s in %s\n", options.link.c_str(), devicePath.c_str(), serialio::PortDirectory().c_str());
 
-    CVirtualModem modem(options.rate);
     OutQueue out;
     std::array<std::uint8_t, 4096> buffer{};
     int status = 0;
@@ -255,11 +298,12 @@ int Run(const Options& options)
             out.Append(modem.TakeLogStream(now, kStreamQueue - out.Size()));
 
         int timeout = -1;
-        if (const auto due = modem.NextLogDue(now)) {
+        const auto due = modem.NextLogDue(now);
+        if (due) {
             const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*due).count();
             timeout = static_cast<int>(std::clamp<long long>(ms, 0, 1000));
         }
-        const bool unpaced = modem.StreamActive() && options.rate == 0;
+        const bool unpaced = modem.StreamActive() && options.rate == 0 && !due;
         std::array<pollfd, 2> fds{{{signals.Get(), POLLIN, 0}, {master.Get(), POLLIN, 0}}};
         if (out.Size() > 0 || unpaced)
             fds[1].events |= POLLOUT;
@@ -301,7 +345,7 @@ int Run(const Options& options)
         }
     }
 
-    std::fprintf(stderr, "orvane-vmodem: stopped; %llu frames read, %llu bad frames ignored, %llu log packets sent\n",
+    std::fprintf(stderr, "orvane-vmodem: stopped; %llu frames read, %llu bad frames ignored, %llu records sent\n",
                  static_cast<unsigned long long>(modem.GoodFrames()), static_cast<unsigned long long>(modem.BadFrames()),
                  static_cast<unsigned long long>(modem.LogPackets()));
     return status;
