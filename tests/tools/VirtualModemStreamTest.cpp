@@ -1,6 +1,7 @@
 // What the virtual modem streams: which records each request starts and
 // stops, the hold while a client sets its masks, the timestamps, and the
 // records of a capture filtered by the client's masks.
+#include "support/SampleData.h"
 #include "tools/vmodem/CaptureStream.h"
 #include "tools/vmodem/LogRecords.h"
 #include "tools/vmodem/VirtualModem.h"
@@ -253,9 +254,10 @@ TEST(CaptureStream, TheModemStreamsWhatTheMasksEnableWithFreshTimestamps)
 
 TEST(CaptureStream, SampleCaptureFile)
 {
-    const std::filesystem::path file = std::filesystem::path(ORVANE_SAMPLE_DATA) / "qmdl" / "goodsim-small.qmdl";
-    if (!std::filesystem::exists(file))
-        GTEST_SKIP() << "no sample data at " << file;
+    const std::optional<std::string> sample = SampleFile("qmdl/goodsim-small.qmdl");
+    if (!sample)
+        GTEST_SKIP() << SampleMissing("qmdl/goodsim-small.qmdl");
+    const std::filesystem::path file = *sample;
     std::string error;
     auto stream = CCaptureStream::Open(file.string(), error);
     ASSERT_TRUE(stream) << error;
