@@ -131,6 +131,14 @@ void CCaptureFile::Close()
 {
     if (m_fd < 0)
         return;
+    // An empty capture is removed, but only while its name still leads to this
+    // very file: a file someone put in its place is not ours to delete.
+    if (m_written == 0 && !m_failed) {
+        struct stat mine {}, named {};
+        if (::fstat(m_fd, &mine) == 0 && mine.st_size == 0 && ::stat(m_path.c_str(), &named) == 0
+            && named.st_dev == mine.st_dev && named.st_ino == mine.st_ino)
+            ::unlink(m_path.c_str());
+    }
     // close() is not retried on EINTR: the descriptor is gone either way on Linux.
     ::close(m_fd);
     m_fd = -1;

@@ -45,6 +45,8 @@ public:
     // unless it looked less than kLinkCheckInterval before now. A removed file
     // fails the capture as a failed write does. false when the capture failed.
     bool CheckLinked(Clock::time_point now = Clock::now());
+    // Closes the file. A capture that never received a byte and never failed is
+    // removed, so reconnects do not leave empty files behind.
     void Close();
     const std::string& Path() const { return m_path; }
     const std::string& LastError() const { return m_lastError; }

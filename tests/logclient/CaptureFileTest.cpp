@@ -286,3 +286,32 @@ TEST(CaptureFile, ARemovedFileEndsTheCapture)
         EXPECT_FALSE(file.TakeFailure().has_value());
     }
 }
+
+TEST(CaptureFile, AnEmptyCaptureIsRemovedWhenItCloses)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> written;
+        bool replaceName;   // another file takes the capture's name before it closes
+        bool kept;
+    };
+    const Case cases[] = {
+        {"nothing received", {}, false, false},
+        {"one byte", {0x7E}, false, true},
+        {"a file put in its place", {}, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        CCaptureFile file;
+        ASSERT_TRUE(file.Create(dir.Path(), At(3, 7, 14, 5, 9)));
+        if (!c.written.empty())
+            ASSERT_TRUE(file.Write(c.written.data(), c.written.size()));
+        if (c.replaceName) {
+            std::filesystem::remove(file.Path());
+            std::ofstream(file.Path(), std::ios::binary).flush();
+        }
+        file.Close();
+        EXPECT_EQ(std::filesystem::exists(file.Path()), c.kept);
+    }
+}
