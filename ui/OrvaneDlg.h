@@ -202,6 +202,8 @@ public:
     QTimer m_timerConfig;
     // After the device went away under an open connection: looks for it again.
     QTimer m_timerReconnect;
+    // Once a second while a capture is open: looks whether its file is still there.
+    QTimer m_timerCaptureCheck;
 
 private slots:
     // Window thread: runs the messages the reader posted, in order.
@@ -218,6 +220,8 @@ private:
     void AppendResults(const QString& text);
     void QueueCannedReply(const std::uint8_t* data, std::uint32_t count);
     void CaptureChunk(const std::uint8_t* data, std::uint32_t count);
+    void CheckCaptureFile();
+    void ReportCaptureFailure();
     void DispatchCommMessage(unsigned message, std::uint64_t ticket);
     struct PostedMessage {
         unsigned message;

@@ -8,6 +8,7 @@
 #include "logclient/MaskBuilders.h"
 
 #include <QFile>
+#include <QMetaObject>
 #include <QThread>
 
 #include <algorithm>
@@ -222,18 +223,43 @@ void COrvaneDlg::CreateCaptureFile()
     if (!m_hCaptureFile.Create(m_szStartDir, local, &error))
         m_prompts.MessageBox(QStringLiteral("Fail to create log file"), IPrompts::Icon::Exclamation,
                              QString::fromStdString(error));
+    else
+        m_timerCaptureCheck.start();
 }
 
 void COrvaneDlg::CloseCaptureFile()
 {
     m_hCaptureFile.Close();
+    m_timerCaptureCheck.stop();
 }
 
 // Window thread, inside OnCommRxChar under m_csRx: the reader does not hand
 // over the next chunk before this returns, so chunks land in arrival order.
-// A failed write is not reported; the data is still counted.
+// A write that fails ends the capture (the data is still counted); the user
+// is told once, after the handler has left the lock.
 void COrvaneDlg::CaptureChunk(const std::uint8_t* data, std::uint32_t count)
 {
-    if (m_hCaptureFile.IsOpen())
-        m_hCaptureFile.Write(data, count);
+    if (m_hCaptureFile.IsOpen() && !m_hCaptureFile.Write(data, count))
+        QMetaObject::invokeMethod(this, [this] { ReportCaptureFailure(); }, Qt::QueuedConnection);
+}
+
+// Window thread, m_timerCaptureCheck: a capture whose file was removed is
+// reported even while nothing arrives.
+void COrvaneDlg::CheckCaptureFile()
+{
+    if (!m_hCaptureFile.IsOpen()) {
+        m_timerCaptureCheck.stop();
+        return;
+    }
+    if (!m_hCaptureFile.CheckLinked())
+        ReportCaptureFailure();
+}
+
+// Window thread: "Fail to write log file" with the reason and the file, once per failure.
+void COrvaneDlg::ReportCaptureFailure()
+{
+    if (const std::optional<CaptureFailure> failure = m_hCaptureFile.TakeFailure())
+        m_prompts.MessageBox(QStringLiteral("Fail to write log file"), IPrompts::Icon::Exclamation,
+                             QString::fromStdString(failure->reason) + QLatin1Char('\n')
+                                 + QFile::decodeName(failure->path.c_str()));
 }
