@@ -23,6 +23,7 @@ bool SameItems(const std::vector<HdlcItem>& a, const std::vector<HdlcItem>& b)
 struct Scratch {
     std::vector<HdlcItem> once, chunked, back;
     CHdlcDeframer reader;
+    std::array<unsigned char, 2048> frame{};
     Scratch()
     {
         // An item takes a byte of the stream at least; longer inputs only grow them.
@@ -87,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(item.data.size() + 2 <= limit);
         if (item.data.size() > 1021)
             continue;
-        std::array<unsigned char, 2048> buffer{};
+        // Framed in place: only the packet's bytes need to be there first.
+        std::array<unsigned char, 2048>& buffer = scratch.frame;
         std::copy(item.data.begin(), item.data.end(), buffer.begin());
         CHdlcFramer framer;
         const int n = framer.Frame(buffer.data(), static_cast<int>(item.data.size()));
