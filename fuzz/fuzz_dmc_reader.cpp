@@ -12,33 +12,42 @@
 
 namespace {
 
-// The input as a file: an anonymous in-memory one, reached by its /proc path.
+// The input as a file: one anonymous in-memory file for the whole run, its
+// content replaced by each input and reached by the same /proc path, so an
+// input costs a rewrite rather than a new file.
 class MemFile {
 public:
-    MemFile(const std::uint8_t* data, std::size_t size) : m_fd(memfd_create("fuzz.dmc", 0))
+    MemFile() : m_fd(memfd_create("fuzz.dmc", MFD_CLOEXEC)), m_path("/proc/self/fd/" + std::to_string(m_fd))
     {
         FUZZ_CHECK(m_fd >= 0);
-        std::size_t done = 0;
-        while (done < size) {
-            const ssize_t n = write(m_fd, data + done, size - done);
-            FUZZ_CHECK(n > 0);
-            done += static_cast<std::size_t>(n);
-        }
     }
     ~MemFile() { close(m_fd); }
     MemFile(const MemFile&) = delete;
     MemFile& operator=(const MemFile&) = delete;
-    std::string Path() const { return "/proc/self/fd/" + std::to_string(m_fd); }
+
+    void Hold(const std::uint8_t* data, std::size_t size)
+    {
+        FUZZ_CHECK(ftruncate(m_fd, 0) == 0);
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t n = pwrite(m_fd, data + done, size - done, static_cast<off_t>(done));
+            FUZZ_CHECK(n > 0);
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    const std::string& Path() const { return m_path; }
 
 private:
     int m_fd;
+    std::string m_path;
 };
 
 }   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    MemFile file(data, size);
+    static MemFile file;
+    file.Hold(data, size);
     CDmcReader reader;
     DmcDocument doc;
     std::string error;

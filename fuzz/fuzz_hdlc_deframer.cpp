@@ -20,6 +20,36 @@ bool SameItems(const std::vector<HdlcItem>& a, const std::vector<HdlcItem>& b)
                       [](const HdlcItem& x, const HdlcItem& y) { return x.kind == y.kind && x.data == y.data; });
 }
 
+struct Scratch {
+    std::vector<HdlcItem> once, chunked, back;
+    CHdlcDeframer reader;
+    std::array<unsigned char, 2048> frame{};
+    Scratch()
+    {
+        // An item takes a byte of the stream at least; longer inputs only grow them.
+        once.reserve(4096);
+        chunked.reserve(4096);
+        back.reserve(1);
+    }
+};
+
+class ScratchEmptied {
+public:
+    explicit ScratchEmptied(Scratch& s) : m_s(s) {}
+    ~ScratchEmptied()
+    {
+        m_s.once.clear();
+        m_s.chunked.clear();
+        m_s.back.clear();
+        m_s.reader.Reset();
+    }
+    ScratchEmptied(const ScratchEmptied&) = delete;
+    ScratchEmptied& operator=(const ScratchEmptied&) = delete;
+
+private:
+    Scratch& m_s;
+};
+
 }   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -31,12 +61,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t chunk = data[1] % 17 + 1;
     const std::span<const std::uint8_t> stream(data + 2, size - 2);
 
+    // Item lists and the read-back deframer live across inputs, so an input
+    // does not pay for growing them again. They are emptied before the input
+    // ends: what an input allocates it also frees, or libFuzzer would take
+    // each input for a leak and run it again under the leak checker.
+    static Scratch scratch;
+    const ScratchEmptied emptied(scratch);
+    std::vector<HdlcItem>& once = scratch.once;
+    std::vector<HdlcItem>& chunked = scratch.chunked;
+    std::vector<HdlcItem>& back = scratch.back;
+    CHdlcDeframer& reader = scratch.reader;
+
     CHdlcDeframer whole(textLines, maxFrame);
-    std::vector<HdlcItem> once;
     whole.Push(stream, once);
 
     CHdlcDeframer pieces(textLines, maxFrame);
-    std::vector<HdlcItem> chunked;
     for (std::size_t at = 0; at < stream.size(); at += chunk)
         pieces.Push(stream.subspan(at, std::min(chunk, stream.size() - at)), chunked);
     FUZZ_CHECK(SameItems(once, chunked));
@@ -49,14 +88,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(item.data.size() + 2 <= limit);
         if (item.data.size() > 1021)
             continue;
-        std::array<unsigned char, 2048> buffer{};
+        // Framed in place: only the packet's bytes need to be there first.
+        std::array<unsigned char, 2048>& buffer = scratch.frame;
         std::copy(item.data.begin(), item.data.end(), buffer.begin());
         CHdlcFramer framer;
         const int n = framer.Frame(buffer.data(), static_cast<int>(item.data.size()));
         if (n < 3 || buffer[static_cast<std::size_t>(n) - 1] != 0x7E)
             continue;   // cut at the framer's room: not a whole frame
-        CHdlcDeframer reader;
-        std::vector<HdlcItem> back;
+        reader.Reset();
+        back.clear();
         reader.Push(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n)), back);
         FUZZ_CHECK(back.size() == 1 && back[0].kind == HdlcItem::Kind::Frame && back[0].data == item.data);
     }

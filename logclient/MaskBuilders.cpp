@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <bitset>
+#include <cctype>
 #include <string>
 #include <vector>
 #include <optional>
@@ -105,6 +106,11 @@ public:
     std::optional<std::uint16_t> Convert()
     {
         if (m_length == 0 || m_length >= m_text.size())
+            return std::nullopt;
+        // Only white space (the line break before a list's closing tag) is no
+        // entry at all; the number parser would read it as 0.
+        if (std::all_of(m_text.begin(), m_text.begin() + static_cast<std::ptrdiff_t>(m_length),
+                        [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }))
             return std::nullopt;
         m_text[m_length] = '\0';
         unsigned short value = 0;

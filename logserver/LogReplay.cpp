@@ -1,6 +1,8 @@
 #include "logserver/LogReplay.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -62,12 +64,18 @@ LogLoadResult LoadLogData(const std::string& path, std::uint64_t limit)
     if (end < 0)
         return Refuse(LogLoadStatus::CannotSize, "lseek", errno);
     const auto size = static_cast<std::uint64_t>(end);
-    if (size > limit)
-        return Refuse(LogLoadStatus::TooLarge, "size", EFBIG);
+    if (size > limit) {
+        LogLoadResult r = Refuse(LogLoadStatus::TooLarge, "size", EFBIG);
+        r.size = size;
+        r.limit = limit;
+        return r;
+    }
     if (lseek(file.Get(), 0, SEEK_SET) != 0)
         return Refuse(LogLoadStatus::CannotSize, "lseek", errno);
 
     LogLoadResult r;
+    r.size = size;
+    r.limit = limit;
     try {
         r.data.assign(static_cast<std::size_t>(size), 0);
     } catch (const std::bad_alloc&) {
@@ -89,6 +97,53 @@ LogLoadResult LoadLogData(const std::string& path, std::uint64_t limit)
     }
     r.status = LogLoadStatus::Loaded;
     return r;
+}
+
+namespace {
+
+// A file's size as people read it: decimal units, one decimal place.
+std::string DecimalSize(std::uint64_t bytes)
+{
+    constexpr std::array<std::pair<double, const char*>, 4> kUnits{
+        {{1e12, "TB"}, {1e9, "GB"}, {1e6, "MB"}, {1e3, "kB"}}};
+    for (const auto& [scale, unit] : kUnits) {
+        if (static_cast<double>(bytes) >= scale) {
+            std::array<char, 32> text{};
+            std::snprintf(text.data(), text.size(), "%.1f %s", static_cast<double>(bytes) / scale, unit);
+            return text.data();
+        }
+    }
+    return std::to_string(bytes) + " bytes";
+}
+
+// A limit as it was set: whole binary units where it is one.
+std::string BinarySize(std::uint64_t bytes)
+{
+    constexpr std::array<std::pair<unsigned, const char*>, 3> kUnits{{{30, "GiB"}, {20, "MiB"}, {10, "KiB"}}};
+    for (const auto& [shift, unit] : kUnits) {
+        const std::uint64_t scale = std::uint64_t{1} << shift;
+        if (bytes >= scale && bytes % scale == 0)
+            return std::to_string(bytes / scale) + " " + unit;
+    }
+    return std::to_string(bytes) + " bytes";
+}
+
+}  // namespace
+
+std::optional<LogRefusal> DescribeRefusal(const LogLoadResult& result)
+{
+    switch (result.status) {
+    case LogLoadStatus::Loaded:
+    case LogLoadStatus::CannotOpen:
+        return std::nullopt;
+    case LogLoadStatus::TooLarge:
+        return LogRefusal{"Log file too large: " + DecimalSize(result.size) + ", at most " + BinarySize(result.limit),
+                          {}};
+    case LogLoadStatus::CannotSize:
+    case LogLoadStatus::NoMemory:
+        break;
+    }
+    return LogRefusal{"Fail to read log file", result.error};
 }
 
 std::size_t ReplayChunkCount(std::size_t size)

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -25,7 +26,18 @@ struct LogLoadResult {
     LogLoadStatus status = LogLoadStatus::CannotOpen;
     std::vector<std::uint8_t> data;   // the file's bytes; only when Loaded
     std::string error;                // "<call>: <reason>" when not Loaded
+    std::uint64_t size = 0;           // the file's size, once it was learned
+    std::uint64_t limit = 0;          // the largest size that was allowed
 };
+
+// What the user is told when a file is refused: "Log file too large: 1.1 GB,
+// at most 1 GiB", or "Fail to read log file" with the system's reason as
+// detail. Nothing for a file that cannot be opened, which stays silent.
+struct LogRefusal {
+    std::string text;
+    std::string detail;
+};
+std::optional<LogRefusal> DescribeRefusal(const LogLoadResult& result);
 
 // Reads the whole file at path. The buffer is sized first and zero-filled, then
 // read until the end: bytes that a short read did not deliver stay zero. A file

@@ -174,6 +174,10 @@ void COrvaneDlg::CreateControls()
     connect(&m_timerReconnect, &QTimer::timeout, this, [this] { TryReconnect(); });
     connect(&m_timerDefaults, &QTimer::timeout, this, [this] { OnTimer(TIMER_DEFAULTS); });
     connect(&m_timerConfig, &QTimer::timeout, this, [this] { OnTimer(TIMER_CONFIG); });
+    // While a capture is open: is its file still there, even when nothing arrives?
+    m_timerCaptureCheck.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(CCaptureFile::kLinkCheckInterval));
+    connect(&m_timerCaptureCheck, &QTimer::timeout, this, [this] { CheckCaptureFile(); });
+    m_timerCaptureCheck.start();
 }
 
 bool COrvaneDlg::OnInitDialog()

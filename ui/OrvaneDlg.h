@@ -211,6 +211,8 @@ public:
     QTimer m_timerConfig;
     // After the device went away under an open connection: looks for it again.
     QTimer m_timerReconnect;
+    // Once a second while a capture is open: looks whether its file is still there.
+    QTimer m_timerCaptureCheck;
 
 private slots:
     // Window thread: runs the messages the reader posted, in order.
@@ -240,6 +242,8 @@ private:
     private:
         CSerialPort& m_port;
     };
+    void CheckCaptureFile();
+    void ReportCaptureFailure();
     void DispatchCommMessage(unsigned message, std::uint64_t ticket);
     struct PostedMessage {
         unsigned message;

@@ -6,6 +6,7 @@
 // Connect handler and the two timers; CaptureChunk runs inside OnCommRxChar
 // under m_csRx while the reader thread waits for it.
 #include <QFile>
+#include <QMetaObject>
 #include <QThread>
 
 #include <algorithm>
@@ -138,7 +139,27 @@ void COrvaneDlg::CloseCaptureFile()
 
 // Window thread, inside OnCommRxChar under m_csRx: the reader does not hand
 // over the next chunk before this returns, so chunks land in arrival order.
+// A write that fails ends the capture (the data is still counted); the user
+// is told once, after the handler has left the lock.
 void COrvaneDlg::CaptureChunk(const std::uint8_t* data, std::uint32_t count)
 {
-    m_logClient.OnReceived({data, count});
+    if (!m_logClient.OnReceived({data, count}))
+        QMetaObject::invokeMethod(this, [this] { ReportCaptureFailure(); }, Qt::QueuedConnection);
+}
+
+// Window thread, m_timerCaptureCheck (once a second, always running): a
+// capture whose file was removed is reported even while nothing arrives.
+void COrvaneDlg::CheckCaptureFile()
+{
+    if (m_hCaptureFile.IsOpen() && !m_hCaptureFile.CheckLinked())
+        ReportCaptureFailure();
+}
+
+// Window thread: "Fail to write log file" with the reason and the file, once per failure.
+void COrvaneDlg::ReportCaptureFailure()
+{
+    if (const std::optional<CaptureFailure> failure = m_hCaptureFile.TakeFailure())
+        m_prompts.MessageBox(QStringLiteral("Fail to write log file"), IPrompts::Icon::Exclamation,
+                             QString::fromStdString(failure->reason) + QLatin1Char('\n')
+                                 + QFile::decodeName(failure->path.c_str()));
 }

@@ -24,11 +24,14 @@ void COrvaneDlg::LoadLogFile()
         return;
     }
 
-    // A file that cannot be opened, sized or held in memory is refused as
-    // quietly as one that cannot be opened: nothing is sent.
+    // A file that cannot be sized or held in memory is refused, saying why;
+    // one that cannot be opened is refused quietly. Nothing is sent.
     LogLoadResult loaded = LoadLogData(QFile::encodeName(*path).toStdString());
     if (loaded.status != LogLoadStatus::Loaded) {
         m_logServer.EndReplay();
+        if (const std::optional<LogRefusal> refusal = DescribeRefusal(loaded))
+            m_prompts.MessageBox(QString::fromStdString(refusal->text), IPrompts::Icon::Exclamation,
+                                 QString::fromStdString(refusal->detail));
         return;
     }
 

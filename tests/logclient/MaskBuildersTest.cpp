@@ -158,6 +158,9 @@ TEST(MaskBuilders, EventMask)
         {"highest id that fits the room", "8143,", highest},
         {"ids past the room are left out", "8143,8144,65535,", highest},
         {"empty text sends nothing", "", {}},
+        {"line break after the last comma is no id 0", "1,2,\n", EventMask({0x06})},
+        {"white space between entries is no id 0", "1,\r\n\t,2,  \n", EventMask({0x06})},
+        {"line break before an id", "1,\n2,", EventMask({0x06})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -201,6 +204,7 @@ TEST(MaskBuilders, LogConfig)
         {"decimal of six characters", "004101,", "", {LogMask(1, {5})}},
         {"unconvertible code skipped", "0x10G5,0x1006,", "", {LogMask(1, {6})}},
         {"highest item of an id", "0x1FFF,", "", {LogMask(1, {0xFFF})}},
+        {"white space of six characters is no code", "0x1005,\n\t\t\t\t\t", "\r\n    \n", {LogMask(1, {5})}},
         {"fifteen equipment ids", "0xF001,0xE001,0xD001,0xC001,0xB001,0xA001,0x9001,0x8001,0x7001,0x6001,0x5001,0x4001,0x3001,0x2001,0x1001",
          "",
          {LogMask(1, {1}), LogMask(2, {1}), LogMask(3, {1}), LogMask(4, {1}), LogMask(5, {1}), LogMask(6, {1}),
@@ -254,6 +258,9 @@ TEST(MaskBuilders, ExtMsgConfig)
         {"spaces are ignored", "1 0/ 1, 1 0/2 ,", {LevelMask(10, 10, {{10, 6}})}},
         {"zero-padded as saved", "10374/04,10374/03,09502/06", {LevelMask(9502, 9502, {{9502, 0x40}}),
                                                                 LevelMask(10374, 10374, {{10374, 0x18}})}},
+        {"line break after the last comma is no level 0", "5/3,\n", {LevelMask(5, 5, {{5, 8}})}},
+        {"white space between entries is no level 0", "0/1,\n\t,5/3,\r\n", {LevelMask(0, 5, {{0, 2}, {5, 8}})}},
+        {"white space for an ssid is no ssid 0", "\n/1,5/3,", {LevelMask(5, 5, {{5, 8}})}},
         {"highest ssid", "65535/0,", {LevelMask(65535, 65535, {{65535, 1}})}},
         {"ascending over three ranges", ascending, ranges},
         {"descending over three ranges", descending, ranges},

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -150,14 +151,21 @@ TEST(LogReplay, RefusesWhatCannotBeReadWhole)
         std::string path;
         std::uint64_t limit;
         LogLoadStatus status;
+        const char* text;     // what the user is told; nullptr: nothing
+        const char* detail;
     };
     const Case cases[] = {
-        {"missing", dir.Path() + "/none.bin", kMaxLogFileSize, LogLoadStatus::CannotOpen},
-        {"directory", dir.Path(), kMaxLogFileSize, LogLoadStatus::CannotOpen},
-        {"fifo without a writer", fifo, kMaxLogFileSize, LogLoadStatus::CannotSize},
-        {"one byte past 1 GiB", sparse, kMaxLogFileSize, LogLoadStatus::TooLarge},
-        {"past a given limit", small, 99, LogLoadStatus::TooLarge},
-        {"at a given limit", small, 100, LogLoadStatus::Loaded},
+        {"missing", dir.Path() + "/none.bin", kMaxLogFileSize, LogLoadStatus::CannotOpen, nullptr, nullptr},
+        {"directory", dir.Path(), kMaxLogFileSize, LogLoadStatus::CannotOpen, nullptr, nullptr},
+        {"fifo without a writer", fifo, kMaxLogFileSize, LogLoadStatus::CannotSize, "Fail to read log file",
+         "lseek: Illegal seek"},
+        {"one byte past 1 GiB", sparse, kMaxLogFileSize, LogLoadStatus::TooLarge,
+         "Log file too large: 1.1 GB, at most 1 GiB", ""},
+        {"past a given limit", small, 99, LogLoadStatus::TooLarge, "Log file too large: 100 bytes, at most 99 bytes",
+         ""},
+        {"nothing allowed", small, 0, LogLoadStatus::TooLarge, "Log file too large: 100 bytes, at most 0 bytes",
+         ""},
+        {"at a given limit", small, 100, LogLoadStatus::Loaded, nullptr, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -167,5 +175,33 @@ TEST(LogReplay, RefusesWhatCannotBeReadWhole)
             EXPECT_TRUE(r.data.empty());
             EXPECT_FALSE(r.error.empty());
         }
+        const std::optional<LogRefusal> told = DescribeRefusal(r);
+        ASSERT_EQ(told.has_value(), c.text != nullptr);
+        if (told) {
+            EXPECT_EQ(told->text, c.text);
+            EXPECT_EQ(told->detail, c.detail);
+        }
+    }
+
+    // Sizes as people read them beside the limit as it was set.
+    struct Size {
+        std::uint64_t size, limit;
+        const char* text;
+    };
+    const Size sizes[] = {
+        {std::uint64_t{5} << 30, std::uint64_t{1} << 30, "Log file too large: 5.4 GB, at most 1 GiB"},
+        {1500000, std::uint64_t{1} << 20, "Log file too large: 1.5 MB, at most 1 MiB"},
+        {4097, 4096, "Log file too large: 4.1 kB, at most 4 KiB"},
+        {4097, 4000, "Log file too large: 4.1 kB, at most 4000 bytes"},
+    };
+    for (const Size& c : sizes) {
+        SCOPED_TRACE(c.text);
+        LogLoadResult r;
+        r.status = LogLoadStatus::TooLarge;
+        r.size = c.size;
+        r.limit = c.limit;
+        const std::optional<LogRefusal> told = DescribeRefusal(r);
+        ASSERT_TRUE(told.has_value());
+        EXPECT_EQ(told->text, c.text);
     }
 }

@@ -324,14 +324,17 @@ TEST_F(LogClientSequence, ReconnectRepeatsTheConfiguration)
     EXPECT_EQ(far.WaitFor(Framed(defaults).size()), Framed(defaults));
 
     far.Clear();
+    const std::string first = dlg->m_hCaptureFile.Path();
     dlg->OnDisconnect();
     EXPECT_FALSE(dlg->m_hCaptureFile.IsOpen());
+    EXPECT_TRUE(startDir.Files().empty()) << "the first capture stayed empty and is gone";
     Connect();
     EXPECT_TRUE(dlg->m_hCaptureFile.IsOpen());
+    EXPECT_NE(dlg->m_hCaptureFile.Path(), first);
     ASSERT_TRUE(WaitStep(3));
     EXPECT_EQ(far.WaitFor(Framed(dmcPackets).size()), Framed(dmcPackets));
     EXPECT_TRUE(prompts.boxes.empty());
-    EXPECT_EQ(startDir.Files().size(), 2u);
+    EXPECT_EQ(startDir.Files().size(), 1u);
 }
 
 TEST_F(LogClientSequence, ReconnectRepeatsTheDefaults)

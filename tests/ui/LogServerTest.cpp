@@ -268,15 +268,16 @@ TEST_F(LogServer, RefusedLogFilesSendNothing)
     struct Case {
         const char* name;
         std::optional<QString> answer;
-        bool warned;   // "Please select log file"
+        const char* warning;   // nullptr: refused without a word
+        const char* detail;
     };
     const Case cases[] = {
-        {"cancelled", std::nullopt, false},
-        {"empty path", QString(), true},
-        {"missing file", QString::fromStdString(m_dir.Path() + "/none.bin"), false},
-        {"directory", QString::fromStdString(m_dir.Path()), false},
-        {"pipe without a writer", QString::fromStdString(fifo), false},
-        {"past 1 GiB", QString::fromStdString(huge), false},
+        {"cancelled", std::nullopt, nullptr, nullptr},
+        {"empty path", QString(), "Please select log file", ""},
+        {"missing file", QString::fromStdString(m_dir.Path() + "/none.bin"), nullptr, nullptr},
+        {"directory", QString::fromStdString(m_dir.Path()), nullptr, nullptr},
+        {"pipe without a writer", QString::fromStdString(fifo), "Fail to read log file", "lseek: Illegal seek"},
+        {"past 1 GiB", QString::fromStdString(huge), "Log file too large: 1.1 GB, at most 1 GiB", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -284,9 +285,10 @@ TEST_F(LogServer, RefusedLogFilesSendNothing)
         m_prompts.answers.push_back(c.answer);
         m_dlg.OnSend();
         EXPECT_EQ(m_prompts.filters.back(), kLogFileFilter);
-        if (c.warned) {
+        if (c.warning) {
             ASSERT_EQ(m_prompts.boxes.size(), 1u);
-            EXPECT_EQ(m_prompts.boxes[0].text, QStringLiteral("Please select log file"));
+            EXPECT_EQ(m_prompts.boxes[0].text, QString::fromLatin1(c.warning));
+            EXPECT_EQ(m_prompts.boxes[0].detail, QString::fromLatin1(c.detail));
             EXPECT_EQ(m_prompts.boxes[0].icon, IPrompts::Icon::Exclamation);
         } else {
             EXPECT_TRUE(m_prompts.boxes.empty());

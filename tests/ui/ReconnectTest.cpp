@@ -48,10 +48,12 @@ TEST_F(ReconnectTest, LogClientGetsANewCaptureAndTheDefaultsAgain)
     ASSERT_TRUE(WaitUntil([&] { return dlg->m_nStep == 11; }, 5000));
     pty.ReceiveUntilQuiet(std::chrono::milliseconds(100));
     ASSERT_EQ(startDir.Files().size(), 1u);
+    const std::string firstCapture = dlg->m_hCaptureFile.Path();
 
     PtyPair& device = Replug();
     ASSERT_TRUE(WaitUntil([&] { return dlg->m_SerialPort.IsOpen(); }, 5000));
-    EXPECT_EQ(startDir.Files().size(), 2u) << "a new capture file for the new connection";
+    EXPECT_NE(dlg->m_hCaptureFile.Path(), firstCapture) << "a new capture file for the new connection";
+    EXPECT_EQ(startDir.Files().size(), 1u) << "the first stayed empty and is gone";
     // Packet 0 of the defaults goes out at once, the rest one per tick.
     const Bytes first = device.Receive(5, std::chrono::seconds(2));
     EXPECT_EQ(first, ReferenceFrame({0x60, 0x01}));
