@@ -94,6 +94,7 @@ void COrvaneDlg::LoadConfiguration()
                              QString::fromStdString(error));
         return;
     }
+    ShowListSummary();   // window: which lists the file holds, on the capture line
     CreateCaptureFile();
     RunConfigStep(1);
 }
@@ -132,13 +133,14 @@ void COrvaneDlg::RunConfigStep(int restart)
         m_nStep = 0;
     KillTimer(TIMER_CONFIG);
 
+    const DmcListPaths& paths = DmcPathsFor(m_listView);   // window: MessagesView or LoggingView
     const CDmcReader::MessageSink showMessage = [this](const char* text) {
         m_prompts.MessageBox(QString::fromLatin1(text), IPrompts::Icon::Exclamation);
     };
     switch (m_nStep) {
     case 0: {
         std::string text;
-        if (m_XmlReader.GetListText(m_pXmlDoc, g_pathEventIDs, text, showMessage)) {
+        if (m_XmlReader.GetListText(m_pXmlDoc, *paths.eventIDs, text, showMessage)) {
             m_nListPos = 0;
             SendEventReport(text);
             PausePacket();
@@ -149,8 +151,8 @@ void COrvaneDlg::RunConfigStep(int restart)
     }
     case 1: {
         std::string textA, textB;
-        const int a = m_XmlReader.GetListText(m_pXmlDoc, g_pathLogCodes, textA, showMessage);
-        const int b = m_XmlReader.GetListText(m_pXmlDoc, g_pathOTATypes, textB, showMessage);
+        const int a = m_XmlReader.GetListText(m_pXmlDoc, *paths.logCodes, textA, showMessage);
+        const int b = m_XmlReader.GetListText(m_pXmlDoc, *paths.otaTypes, textB, showMessage);
         if (a || b) {
             m_nListPos = 0;
             m_nListPos2 = 0;
@@ -164,7 +166,7 @@ void COrvaneDlg::RunConfigStep(int restart)
     }
     case 2: {
         std::string text;
-        if (m_XmlReader.GetListText(m_pXmlDoc, g_pathMessageLevels, text, showMessage)) {
+        if (m_XmlReader.GetListText(m_pXmlDoc, *paths.messageLevels, text, showMessage)) {
             m_nListPos = 0;
             int done = 0;
             for (int n = 0; !done && n < kMaxPacketsPerStep; ++n) {
@@ -236,4 +238,5 @@ void COrvaneDlg::CaptureChunk(const std::uint8_t* data, std::uint32_t count)
 {
     if (m_hCaptureFile.IsOpen())
         m_hCaptureFile.Write(data, count);
+    m_captureInfo.Feed({data, count});   // window: the capture line counts what went to the file
 }

@@ -1,5 +1,6 @@
 #include "ui/PreferencesDlg.h"
 
+#include "ui/DialogLayout.h"
 #include "ui/DialogUnits.h"
 #include "ui/OrvaneDlg.h"
 
@@ -119,13 +120,8 @@ void CPreferencesDlg::CreateControls()
     const DialogUnits du(font());
     setFixedSize(du.Size(220, 186));
 
-    struct Placement {
-        QWidget* widget;
-        const char* name;
-        int x, y, w, h;
-    };
     // The template, in tab order. A combo's height is that of its dropped list.
-    const Placement placements[] = {
+    const DialogPlacement placements[] = {
         {&m_btnOk, "IDOK", 163, 165, 50, 14},
         {&m_btnCancel, "IDCANCEL", 109, 165, 50, 14},
         {&m_labelBaudRate, "IDC_STATIC_BAUDRATE", 7, 9, 34, 8},
@@ -162,30 +158,12 @@ void CPreferencesDlg::CreateControls()
         {&m_editEvtChar, "IDC_EVT_CHAR", 87, 166, 16, 14},
         {&m_labelChars, "IDC_STATIC_CHARS", 7, 156, 98, 8},
     };
-    // A closed drop-down list is as tall as an edit; each entry of the dropped
-    // list takes about one line of text.
-    constexpr int kClosedComboHeight = 14;
-    constexpr int kEntryHeight = 8;
-    QWidget* previous = nullptr;
-    for (const Placement& p : placements) {
-        p.widget->setObjectName(QString::fromLatin1(p.name));
-        if (auto* combo = qobject_cast<QComboBox*>(p.widget)) {
-            combo->setGeometry(du.Rect(p.x, p.y, p.w, kClosedComboHeight));
-            combo->setMaxVisibleItems(std::max(1, (p.h - kClosedComboHeight) / kEntryHeight));
-        } else {
-            p.widget->setGeometry(du.Rect(p.x, p.y, p.w, p.h));
-        }
-        if (auto* label = qobject_cast<QLabel*>(p.widget)) {
-            label->setTextFormat(Qt::PlainText);
-            label->setFocusPolicy(Qt::NoFocus);
-            continue;
-        }
-        p.widget->setFocusPolicy(Qt::StrongFocus);
-        if (previous)
-            setTabOrder(previous, p.widget);
-        previous = p.widget;
-    }
+    CDialogLayout().Place(placements, du, {.everyControlTakesFocus = true});
+    SetUpControls();
+}
 
+void CPreferencesDlg::SetUpControls()
+{
     m_btnOk.setDefault(true);
     m_btnCancel.setAutoDefault(false);
 
