@@ -285,7 +285,10 @@ TEST_F(WindowAdditions, PortListMarksNamesWithADevice)
     PtyPair modem;
     ports.Link("COM2", modem.SlavePath());
     ports.Link("COM3", startDir.Path() + "/unplugged");
-    dlg->RefreshPortMarks();
+    EXPECT_TRUE(dlg->m_comboPort.itemIcon(1).isNull());   // looked over at start, before the link
+    // The list is looked over again each time it drops down.
+    dlg->m_comboPort.showPopup();
+    dlg->m_comboPort.hidePopup();
     struct Case {
         int index;
         bool marked;
