@@ -127,7 +127,7 @@ void CLogClientSession::EventStep(std::vector<LogClientPacket>& packets)
 {
     const CDmcReader::MessageSink show = [this](const char* text) { Tell(text); };
     std::string text;
-    if (!m_XmlReader.GetListText(m_pXmlDoc, g_pathEventIDs, text, show))
+    if (!m_XmlReader.GetListText(m_pXmlDoc, *DmcPathsFor(m_listView).eventIDs, text, show))
         return;
     ResetListPositions();
     Take(EventReportPacket(text), kLogClientPacketPause, packets);
@@ -140,8 +140,8 @@ void CLogClientSession::LogCodeStep(std::vector<LogClientPacket>& packets)
     const CDmcReader::MessageSink show = [this](const char* text) { Tell(text); };
     std::string textA, textB;
     // Both lookups are always made; a list not found takes part as an empty text.
-    const int a = m_XmlReader.GetListText(m_pXmlDoc, g_pathLogCodes, textA, show);
-    const int b = m_XmlReader.GetListText(m_pXmlDoc, g_pathOTATypes, textB, show);
+    const int a = m_XmlReader.GetListText(m_pXmlDoc, *DmcPathsFor(m_listView).logCodes, textA, show);
+    const int b = m_XmlReader.GetListText(m_pXmlDoc, *DmcPathsFor(m_listView).otaTypes, textB, show);
     if (!a && !b)
         return;
     ResetListPositions();
@@ -154,7 +154,7 @@ void CLogClientSession::MessageLevelStep(std::vector<LogClientPacket>& packets)
 {
     const CDmcReader::MessageSink show = [this](const char* text) { Tell(text); };
     std::string text;
-    if (!m_XmlReader.GetListText(m_pXmlDoc, g_pathMessageLevels, text, show))
+    if (!m_XmlReader.GetListText(m_pXmlDoc, *DmcPathsFor(m_listView).messageLevels, text, show))
         return;
     ResetListPositions();
     std::int32_t done = 0;

@@ -122,6 +122,13 @@ public:
     const std::string& DmcPath() const { return m_strDmcPath; }
     const DmcDocument& Document() const { return m_pXmlDoc; }
 
+    // Which view of the .dmc file the lists are read from: the designed
+    // MessagesView, or LoggingView where real saved files keep theirs.
+    void SetListView(DmcListView view) { m_listView = view; }
+    DmcListView ListView() const { return m_listView; }
+    // Where the loaded document's lists are and how many entries each has.
+    DmcListSummary ListSummary() const { return SummarizeLists(m_XmlReader, m_pXmlDoc, m_listView); }
+
 private:
     LogClientStep RunConfigStep(bool restart);
     LogClientStep SendDefaultStep(bool restart);
@@ -136,6 +143,7 @@ private:
     std::int32_t m_nListPos = 0;
     std::int32_t m_nListPos2 = 0;
     std::uint32_t m_nStep = 0;
+    DmcListView m_listView = DmcListView::MessagesView;
     CCaptureFile m_capture;
     std::string m_captureDir;
     MessageSink m_sink;

@@ -95,13 +95,26 @@ def main():
         + "same timer on the idle window: worst "
         + fmt(q.get("bench_receive", "BM_ReceiveHex", "idle_worst_late_ms"), "{:.1f} ms"))
 
+    row("  the same beside one busy process: worst lateness",
+        fmt(q.get("bench_receive", "BM_ReceiveHexBusyMachine", "worst_late_ms"), "{:.1f} ms"),
+        "receive " + fmt(q.get("bench_receive", "BM_ReceiveHexBusyMachine", "rx_MiBps"), "{:.2f} MiB/s")
+        + "; the timer fired " + fmt(q.get("bench_receive", "BM_ReceiveHexBusyMachine", "ticks_per_s"), "{:.0f}")
+        + " times a second of 100")
+    row("  window thread CPU per 4095 bytes during the flood",
+        fmt(q.get("bench_receive", "BM_ReceiveHex", "window_cpu_ms_per_4095B"), "{:.2f} ms"),
+        "beside a busy process: "
+        + fmt(q.get("bench_receive", "BM_ReceiveHexBusyMachine", "window_cpu_ms_per_4095B"), "{:.2f} ms"))
+
     cap = "BM_CaptureVsCat/1"
     nofile = "BM_CaptureVsCat/0"
-    row("  window thread per chunk: 4095 / 8192 bytes (handler + repaint)",
-        fmt(q.get("bench_receive", "BM_OnCommRxCharHexChunk/4095", "cpu_time"), "{:.1f} ms") + " / "
-        + fmt(q.get("bench_receive", "BM_OnCommRxCharHexChunk/8192", "cpu_time"), "{:.1f} ms"),
-        "CPU time; wall " + fmt(q.get("bench_receive", "BM_OnCommRxCharHexChunk/4095", "real_time"), "{:.1f}")
-        + " / " + fmt(q.get("bench_receive", "BM_OnCommRxCharHexChunk/8192", "real_time"), "{:.1f} ms"))
+    row("  window thread per chunk: 4095 / 8192 bytes (handler + one loop pass)",
+        fmt(q.get("bench_receive", "BM_OnCommRxCharHexChunk/4095", "cpu_time"), "{:.2f} ms") + " / "
+        + fmt(q.get("bench_receive", "BM_OnCommRxCharHexChunk/8192", "cpu_time"), "{:.2f} ms"),
+        "CPU time; wall " + fmt(q.get("bench_receive", "BM_OnCommRxCharHexChunk/4095", "real_time"), "{:.2f}")
+        + " / " + fmt(q.get("bench_receive", "BM_OnCommRxCharHexChunk/8192", "real_time"), "{:.2f} ms"))
+    row("  capture line's counting per 4095-byte chunk of log frames",
+        fmt(q.get("bench_receive", "BM_CaptureStatsChunk", "cpu_time"), "{:.0f} us"),
+        "deframer and log-code count beside each capture write")
     row("Capture throughput, ratio to cat",
         fmt(q.get("bench_capture", cap, "ratio"), "{:.2f}"),
         note_of("bench_capture", cap,

@@ -27,4 +27,6 @@ done
 echo "Virtual modem on $(head -n1 "$ports/.device"), linked as COM1."
 echo "Connect on COM1 and try every mode: DM AT (ATI), HEX, ASCII (AT), Log client"
 echo "(Load Default Cfg... or a .dmc from ../shared/data/dmc; captures land in $(pwd)), Log server."
+echo "In Log client mode the line under the results box counts the capture; the context menu"
+echo "(right click) stops the modem's logging and opens the capture folder."
 "$build/app/orvane"

@@ -1,10 +1,12 @@
 // Port names to device paths. The port directory lets a user (or a test, or
 // the virtual modem) point any name at any tty without renaming devices.
+#include "serial/PortNames.h"
 #include "serial/SerialPlatform.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace serialio {
@@ -79,6 +81,32 @@ std::string ResolvePortName(std::string_view name)
     if (!plain)
         return {};
     return (dir / std::string(name)).string();   // where an entry of that name would go
+}
+
+PortPresence LookUpPort(std::string_view name, const std::string& byIdDir)
+{
+    namespace fs = std::filesystem;
+    PortPresence presence;
+    presence.device = ResolvePortName(name);
+    std::error_code ec;
+    if (presence.device.empty() || !fs::exists(presence.device, ec))
+        return presence;
+    presence.present = true;
+    // Links that point at the same node (followed to the end) name this device.
+    // Compared by stat: std::filesystem::equivalent refuses two device nodes.
+    struct stat device {};
+    if (::stat(presence.device.c_str(), &device) != 0)
+        return presence;
+    for (fs::directory_iterator it(byIdDir, ec), end; !ec && it != end; it.increment(ec)) {
+        struct stat link {};
+        const std::string path = it->path().string();
+        if (::stat(path.c_str(), &link) != 0 || link.st_dev != device.st_dev || link.st_ino != device.st_ino)
+            continue;
+        // Of several, the first by name, so the list reads the same every time.
+        if (presence.byId.empty() || path < presence.byId)
+            presence.byId = path;
+    }
+    return presence;
 }
 
 }  // namespace serialio

@@ -16,6 +16,8 @@
 
 namespace {
 constexpr int kPortCount = 60;
+// The least height the results box keeps in a small window, in dialog units.
+constexpr int kMinResultsHeight = 60;
 
 struct ModeLook {
     const char* send;
@@ -63,66 +65,64 @@ COrvaneDlg::~COrvaneDlg()
 void COrvaneDlg::CreateControls()
 {
     setWindowTitle(QStringLiteral("Orvane"));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
-                   | Qt::MSWindowsFixedSizeDialogHint);
+    // Resizable: the results box takes any room the window is given.
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     const DialogUnits du(font());
-    setFixedSize(du.Size(283, 392));
+    m_templateSize = du.Size(283, 392);
 
-    struct Placement {
-        QWidget* widget;
-        const char* name;
-        int x, y, w, h;
-    };
-    // The template, in tab order.
-    const Placement placements[] = {
+    constexpr unsigned kStretch = kGrowWidth | kGrowHeight;
+    constexpr unsigned kCorner = kFollowRight | kFollowBottom;
+    // The template, in tab order, and how each control follows a resized window.
+    const DialogPlacement placements[] = {
         {&m_labelPort, "IDC_STATIC_PORT", 19, 21, 16, 8},
         {&m_comboPort, "IDC_PORT", 40, 19, 48, 14},
-        {&m_staticStatus, "IDC_STATIC_STATUS", 12, 127, 260, 11},
+        {&m_staticStatus, "IDC_STATIC_STATUS", 12, 127, 260, 11, kGrowWidth},
         {&m_btnConnect, "IDC_CONNECT", 93, 18, 50, 14},
         {&m_btnDisconnect, "IDC_DISCONNECT", 145, 18, 50, 14},
-        {&m_editCommand, "IDC_COMMAND", 7, 78, 269, 14},
+        {&m_editCommand, "IDC_COMMAND", 7, 78, 269, 14, kGrowWidth},
         {&m_btnSend, "IDC_SEND", 7, 96, 86, 16},
-        {&m_groupResults, "IDC_STATIC_RESULTS", 7, 119, 269, 248},
-        {&m_groupConnection, "IDC_STATIC_CONNECTION", 7, 7, 269, 34},
+        {&m_groupResults, "IDC_STATIC_RESULTS", 7, 119, 269, 248, kStretch},
+        {&m_groupConnection, "IDC_STATIC_CONNECTION", 7, 7, 269, 34, kGrowWidth},
         {&m_checkAddCR, "IDC_ADD_CR", 183, 100, 41, 10},
-        {&m_editChar, "IDC_CHAR", 214, 369, 15, 14},
-        {&m_btnCharToHex, "IDC_CHAR_TO_HEX", 232, 369, 15, 14},
-        {&m_staticHexValue, "IDC_HEX_VALUE", 250, 369, 19, 14},
-        {&m_labelCharToHex, "IDC_STATIC_CHAR_TO_HEX", 168, 372, 44, 8},
+        {&m_editChar, "IDC_CHAR", 214, 369, 15, 14, kCorner},
+        {&m_btnCharToHex, "IDC_CHAR_TO_HEX", 232, 369, 15, 14, kCorner},
+        {&m_staticHexValue, "IDC_HEX_VALUE", 250, 369, 19, 14, kCorner},
+        {&m_labelCharToHex, "IDC_STATIC_CHAR_TO_HEX", 168, 372, 44, 8, kCorner},
         {&m_btnSetting, "IDC_SETTING", 218, 18, 50, 14},
-        {&m_editResults, "IDC_RESULTS", 11, 141, 261, 216},
-        {&m_btnClearResults, "IDC_CLEAR_RESULTS", 12, 369, 33, 15},
+        {&m_editResults, "IDC_RESULTS", 11, 141, 261, 216, kStretch},
+        {&m_btnClearResults, "IDC_CLEAR_RESULTS", 12, 369, 33, 15, kFollowBottom},
         {&m_checkAddLF, "IDC_ADD_LF", 231, 100, 40, 10},
         {&m_btnClear, "IDC_CLEAR", 98, 96, 78, 15},
         {&m_radioLogClient, "IDC_MODE_LOG_CLIENT", 14, 55, 47, 10},
-        {&m_groupMode, "IDC_STATIC_SELECT_MODE", 7, 43, 269, 29},
+        {&m_groupMode, "IDC_STATIC_SELECT_MODE", 7, 43, 269, 29, kGrowWidth},
         {&m_radioDmAt, "IDC_MODE_DM_AT", 65, 55, 37, 10},
         {&m_radioHex, "IDC_MODE_HEX", 110, 55, 29, 10},
         {&m_radioAscii, "IDC_MODE_ASCII", 153, 55, 33, 10},
         {&m_radioLogServer, "IDC_MODE_LOG_SERVER", 195, 55, 50, 10},
     };
-    QWidget* previous = nullptr;
-    for (const Placement& p : placements) {
-        p.widget->setObjectName(QString::fromLatin1(p.name));
-        p.widget->setGeometry(du.Rect(p.x, p.y, p.w, p.h));
-        if (p.widget->focusPolicy() != Qt::NoFocus) {
-            if (previous)
-                setTabOrder(previous, p.widget);
-            previous = p.widget;
-        }
-    }
+    m_layout.Place(placements, du);
     // Frames sit behind the controls they enclose.
     for (QWidget* frame : {static_cast<QWidget*>(&m_groupConnection), static_cast<QWidget*>(&m_groupMode),
                            static_cast<QWidget*>(&m_groupResults)})
         frame->lower();
+    // The window may be smaller than the template (a small screen at a large
+    // scale factor): the results box gives up its height first.
+    setMinimumSize(m_templateSize.width(), m_templateSize.height() - du.Y(216 - kMinResultsHeight));
+    resize(m_templateSize);
 
+    SetUpControls();
+    ConnectMessageMap();
+    SetUpWindowAdditions();
+}
+
+void COrvaneDlg::SetUpControls()
+{
     for (int i = 1; i <= kPortCount; ++i)
         m_comboPort.addItem(QStringLiteral("COM%1").arg(i));
     m_comboPort.setMaxVisibleItems(12);
 
     m_staticStatus.setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     m_staticStatus.setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    m_staticStatus.setTextFormat(Qt::PlainText);
     m_staticHexValue.setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     m_staticHexValue.setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_staticHexValue.setTextFormat(Qt::PlainText);
@@ -150,8 +150,10 @@ void COrvaneDlg::CreateControls()
     m_modeGroup.addButton(&m_radioLogServer, MODE_LOG_SERVER);
 
     setWindowIcon(OrvaneIcon());
+}
 
-    // The message map.
+void COrvaneDlg::ConnectMessageMap()
+{
     connect(&m_btnConnect, &QPushButton::clicked, this, [this] { OnConnect(); });
     connect(&m_btnDisconnect, &QPushButton::clicked, this, [this] { OnDisconnect(); });
     connect(&m_comboPort, &QComboBox::activated, this, [this] { OnSelChangePort(); });
@@ -405,6 +407,8 @@ void COrvaneDlg::OnDestroy()
         return;
     m_bDestroyed = true;
     StopReconnecting();
+    if (const QString folder = m_prompts.StartFolder(); !folder.isEmpty())
+        m_settings.SetLastFolder(folder);
     CloseCaptureFile();
 }
 
@@ -436,6 +440,13 @@ void COrvaneDlg::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
     QAction* about = menu.addAction(QStringLiteral("&About Orvane..."));
+    menu.addSeparator();
+    m_actionStopModemLogging.setEnabled(m_SerialPort.IsOpen());
+    const bool captured = !m_captureInfo.CapturePath().empty();
+    m_actionOpenCaptureFolder.setEnabled(captured);
+    m_actionCopyCapturePath.setEnabled(captured);
+    menu.addActions({&m_actionStopModemLogging, &m_actionOpenCaptureFolder, &m_actionCopyCapturePath,
+                     &m_actionListsFromLoggingView});
     if (menu.exec(event->globalPos()) == about)
         OnSysCommand(IDM_ABOUTBOX);
 }

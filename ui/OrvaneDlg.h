@@ -6,15 +6,23 @@
 // Source files: OrvaneDlg.cpp (window, connection, modes), OrvaneDlgSend.cpp
 // (send and receive), OrvaneDlgLogClient.cpp (configuration sequence, default
 // packets, capture), OrvaneDlgLogServer.cpp (canned replies, replay),
-// OrvaneDlgSetting.cpp (port settings).
+// OrvaneDlgSetting.cpp (port settings), OrvaneDlgWindow.cpp (the capture line,
+// the context menu's logging entries, command history, port marks, resizing).
 #include "dm/FramedWriter.h"
 #include "dm/HdlcFramer.h"
 #include "logclient/CaptureFile.h"
 #include "logclient/LogClientSession.h"
 #include "logserver/LogServerSession.h"
 #include "serial/SerialPort.h"
+#include "ui/CaptureLine.h"
+#include "ui/CommandHistory.h"
+#include "ui/DialogLayout.h"
+#include "ui/PortCombo.h"
 #include "ui/Prompts.h"
+#include "ui/ResultsBox.h"
+#include "ui/SettingsStore.h"
 
+#include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -152,6 +160,19 @@ public:
     void SetTimer(int id);
     void KillTimer(int id);
 
+    // Window additions (OrvaneDlgWindow.cpp), all on the window's thread.
+    // Sends the packets that switch the modem's logging off and says so.
+    void OnStopModemLogging();
+    void OnOpenCaptureFolder();
+    void OnCopyCapturePath();
+    void OnListsFromLoggingView(bool on);
+    // After a configuration loaded: which lists it sends, on the capture line.
+    void ShowListSummary();
+    // Marks the port names that have a device behind them.
+    void RefreshPortMarks();
+    // Keeps the command line's text in this mode's history (and the settings).
+    void RecordCommand();
+
     // ISerialNotify (reader thread).
     void PostToWindow(unsigned message, std::uint64_t ticket) override;
 
@@ -182,7 +203,7 @@ public:
     // Controls (objectName is the id's name).
     QGroupBox m_groupConnection{QStringLiteral("Connection"), this};
     QLabel m_labelPort{QStringLiteral("Port:"), this};
-    QComboBox m_comboPort{this};
+    CPortCombo m_comboPort{this};
     QPushButton m_btnConnect{QStringLiteral("&Connect"), this};
     QPushButton m_btnDisconnect{QStringLiteral("&Disconnect"), this};
     QPushButton m_btnSetting{QStringLiteral("Setting..."), this};
@@ -200,12 +221,25 @@ public:
     QCheckBox m_checkAddLF{QStringLiteral("Add LF"), this};
     QGroupBox m_groupResults{QStringLiteral("Results"), this};
     QLabel m_staticStatus{this};
-    QPlainTextEdit m_editResults{this};
+    CResultsBox m_editResults{this};
     QPushButton m_btnClearResults{QStringLiteral("Clear"), this};
     QLabel m_labelCharToHex{QStringLiteral("Char to Hex :"), this};
     QLineEdit m_editChar{this};
     QPushButton m_btnCharToHex{QStringLiteral(">>"), this};
     QLabel m_staticHexValue{this};
+    // Under the results box while a capture is open: its path, size and counts.
+    CCaptureLine m_captureInfo{this};
+
+    // The context menu's entries beside the About box.
+    QAction m_actionStopModemLogging{QStringLiteral("Stop Modem Logging"), this};
+    QAction m_actionOpenCaptureFolder{QStringLiteral("Open Capture Folder"), this};
+    QAction m_actionCopyCapturePath{QStringLiteral("Copy Capture Path"), this};
+    QAction m_actionListsFromLoggingView{QStringLiteral("Read Lists From LoggingView"), this};
+
+    // Kept between runs: command history per mode, the file dialogs' folder,
+    // where the lists are read from.
+    CSettingsStore m_settings;
+    CCommandHistory m_history;
 
     QTimer m_timerDefaults;
     QTimer m_timerConfig;
@@ -220,11 +254,22 @@ private slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void done(int result) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void CreateControls();
+    void SetUpControls();
+    void ConnectMessageMap();
+    void SetUpWindowAdditions();
+    void LayOutResults();
+    bool WalkHistory(int key);
+    CDialogLayout m_layout;
+    QSize m_templateSize;
+    bool m_bShownOnce = false;
     void ApplyMode(int mode);
     void AppendResults(const QString& text);
     void QueueCannedReply(const std::uint8_t* data, std::uint32_t count);

@@ -78,8 +78,10 @@ void COrvaneDlg::LoadConfiguration()
     const std::optional<QString> chosen = m_prompts.GetOpenFileName(QStringLiteral("Config file(*.dmc)|*.dmc|"));
     if (!chosen)
         return;
-    if (const std::optional<LogClientStep> step = m_logClient.LoadConfiguration(QFile::encodeName(*chosen).toStdString()))
+    if (const std::optional<LogClientStep> step = m_logClient.LoadConfiguration(QFile::encodeName(*chosen).toStdString())) {
+        ShowListSummary();   // which lists the file holds, on the capture line
         PlayLogClientStep(*step);
+    }
 }
 
 // "Load Default Cfg..." (the Clear button in the other modes).
@@ -97,8 +99,11 @@ void COrvaneDlg::LoadDefaultConfig()
 // last starts again.
 void COrvaneDlg::RepeatConfiguration()
 {
-    if (const std::optional<LogClientStep> step = m_logClient.AfterConnect())
+    if (const std::optional<LogClientStep> step = m_logClient.AfterConnect()) {
+        if (!m_logClient.DmcPath().empty())
+            ShowListSummary();   // the file was read again
         PlayLogClientStep(*step);
+    }
 }
 
 void COrvaneDlg::OnTimer(int id)
@@ -145,6 +150,7 @@ void COrvaneDlg::CaptureChunk(const std::uint8_t* data, std::uint32_t count)
 {
     if (!m_logClient.OnReceived({data, count}))
         QMetaObject::invokeMethod(this, [this] { ReportCaptureFailure(); }, Qt::QueuedConnection);
+    m_captureInfo.Feed({data, count});   // the capture line counts what went to the file
 }
 
 // Window thread, m_timerCaptureCheck (once a second, always running): a

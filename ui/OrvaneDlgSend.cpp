@@ -98,6 +98,7 @@ void COrvaneDlg::OnSend()
     if (!CheckConnected())
         return;
     UpdateData(true);
+    RecordCommand();   // window: the command history, for Up and Down
 
     sendpkt::SendMode mode{};
     switch (m_nMode) {
@@ -188,13 +189,8 @@ void COrvaneDlg::OnCommRxChar()
 
 void COrvaneDlg::AppendResults(const QString& text)
 {
-    if (!text.isEmpty()) {
-        QTextCursor cursor = m_editResults.textCursor();
-        cursor.movePosition(QTextCursor::End);
-        cursor.insertText(text);
-        m_editResults.setTextCursor(cursor);
-    }
-    m_editResults.verticalScrollBar()->setValue(m_editResults.verticalScrollBar()->maximum());
+    // Drawn with the next redraw of the box: a flood is not laid out chunk by chunk.
+    m_editResults.Append(text);
 }
 
 void COrvaneDlg::OnCommEvent()

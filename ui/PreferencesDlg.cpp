@@ -1,5 +1,6 @@
 #include "ui/PreferencesDlg.h"
 
+#include "ui/DialogLayout.h"
 #include "ui/DialogUnits.h"
 #include "ui/OrvaneDlg.h"
 
@@ -89,54 +90,6 @@ bool ParseNumber(const QString& text, std::int32_t& value)
     value = static_cast<std::int32_t>(number);
     return true;
 }
-struct Placement {
-    QWidget* widget;
-    const char* name;
-    int x, y, w, h;
-};
-
-// The template, in tab order. A combo's height is that of its dropped list.
-std::vector<Placement> TemplatePlacements(CPreferencesDlg& d)
-{
-    return {
-        {&d.m_btnOk, "IDOK", 163, 165, 50, 14},
-        {&d.m_btnCancel, "IDCANCEL", 109, 165, 50, 14},
-        {&d.m_labelBaudRate, "IDC_STATIC_BAUDRATE", 7, 9, 34, 8},
-        {&d.m_cbBaudRate, "IDC_BAUDRATE", 49, 7, 48, 171},
-        {&d.m_labelByteSize, "IDC_STATIC_BYTESIZE", 7, 23, 34, 8},
-        {&d.m_cbByteSize, "IDC_BYTESIZE", 49, 21, 48, 95},
-        {&d.m_labelStopBits, "IDC_STATIC_STOPBITS", 7, 37, 33, 8},
-        {&d.m_cbStopBits, "IDC_STOPBITS", 49, 35, 48, 93},
-        {&d.m_labelParity, "IDC_STATIC_PARITY", 7, 51, 22, 8},
-        {&d.m_cbParity, "IDC_PARITY", 49, 49, 48, 74},
-        {&d.m_labelDtrFlow, "IDC_STATIC_DTR_FLOW", 7, 67, 37, 8},
-        {&d.m_cbDtrFlow, "IDC_DTR_FLOW", 49, 65, 48, 93},
-        {&d.m_labelRtsFlow, "IDC_STATIC_RTS_FLOW", 7, 81, 36, 8},
-        {&d.m_cbRtsFlow, "IDC_RTS_FLOW", 49, 79, 48, 74},
-        {&d.m_checkBinary, "IDC_BINARY", 102, 7, 55, 10},
-        {&d.m_checkParityCheck, "IDC_PARITY_CHECK", 102, 20, 65, 10},
-        {&d.m_checkCtsFlow, "IDC_CTS_FLOW", 102, 33, 90, 10},
-        {&d.m_checkDsrFlow, "IDC_DSR_FLOW", 102, 46, 91, 10},
-        {&d.m_checkDsrSensitivity, "IDC_DSR_SENSITIVITY", 102, 59, 63, 10},
-        {&d.m_checkTxContinue, "IDC_TX_CONTINUE", 102, 72, 77, 10},
-        {&d.m_checkOutX, "IDC_OUTX", 102, 85, 103, 10},
-        {&d.m_checkInX, "IDC_INX", 102, 98, 98, 10},
-        {&d.m_checkErrorReplace, "IDC_ERROR_REPLACE", 102, 111, 94, 10},
-        {&d.m_checkNullStrip, "IDC_NULL_STRIP", 102, 124, 80, 10},
-        {&d.m_checkAbortOnError, "IDC_ABORT_ON_ERROR", 102, 137, 101, 10},
-        {&d.m_editXonLimit, "IDC_XON_LIMIT", 7, 108, 40, 14},
-        {&d.m_editXoffLimit, "IDC_XOFF_LIMIT", 7, 138, 40, 14},
-        {&d.m_labelXonLimit, "IDC_STATIC_XON_LIMIT", 7, 97, 75, 8},
-        {&d.m_labelXoffLimit, "IDC_STATIC_XOFF_LIMIT", 7, 125, 76, 8},
-        {&d.m_editXonChar, "IDC_XON_CHAR", 7, 166, 16, 14},
-        {&d.m_editXoffChar, "IDC_XOFF_CHAR", 27, 166, 16, 14},
-        {&d.m_editErrorChar, "IDC_ERROR_CHAR", 47, 166, 16, 14},
-        {&d.m_editEofChar, "IDC_EOF_CHAR", 67, 166, 16, 14},
-        {&d.m_editEvtChar, "IDC_EVT_CHAR", 87, 166, 16, 14},
-        {&d.m_labelChars, "IDC_STATIC_CHARS", 7, 156, 98, 8},
-    };
-}
-
 }  // namespace
 
 CPreferencesDlg::CPreferencesDlg(IPrompts& prompts, QWidget* parent)
@@ -156,31 +109,50 @@ void CPreferencesDlg::CreateControls()
     const DialogUnits du(font());
     setFixedSize(du.Size(220, 186));
 
-    const std::vector<Placement> placements = TemplatePlacements(*this);
-    // A closed drop-down list is as tall as an edit; each entry of the dropped
-    // list takes about one line of text.
-    constexpr int kClosedComboHeight = 14;
-    constexpr int kEntryHeight = 8;
-    QWidget* previous = nullptr;
-    for (const Placement& p : placements) {
-        p.widget->setObjectName(QString::fromLatin1(p.name));
-        if (auto* combo = qobject_cast<QComboBox*>(p.widget)) {
-            combo->setGeometry(du.Rect(p.x, p.y, p.w, kClosedComboHeight));
-            combo->setMaxVisibleItems(std::max(1, (p.h - kClosedComboHeight) / kEntryHeight));
-        } else {
-            p.widget->setGeometry(du.Rect(p.x, p.y, p.w, p.h));
-        }
-        if (auto* label = qobject_cast<QLabel*>(p.widget)) {
-            label->setTextFormat(Qt::PlainText);
-            label->setFocusPolicy(Qt::NoFocus);
-            continue;
-        }
-        p.widget->setFocusPolicy(Qt::StrongFocus);
-        if (previous)
-            setTabOrder(previous, p.widget);
-        previous = p.widget;
-    }
+    // The template, in tab order. A combo's height is that of its dropped list.
+    const DialogPlacement placements[] = {
+        {&m_btnOk, "IDOK", 163, 165, 50, 14},
+        {&m_btnCancel, "IDCANCEL", 109, 165, 50, 14},
+        {&m_labelBaudRate, "IDC_STATIC_BAUDRATE", 7, 9, 34, 8},
+        {&m_cbBaudRate, "IDC_BAUDRATE", 49, 7, 48, 171},
+        {&m_labelByteSize, "IDC_STATIC_BYTESIZE", 7, 23, 34, 8},
+        {&m_cbByteSize, "IDC_BYTESIZE", 49, 21, 48, 95},
+        {&m_labelStopBits, "IDC_STATIC_STOPBITS", 7, 37, 33, 8},
+        {&m_cbStopBits, "IDC_STOPBITS", 49, 35, 48, 93},
+        {&m_labelParity, "IDC_STATIC_PARITY", 7, 51, 22, 8},
+        {&m_cbParity, "IDC_PARITY", 49, 49, 48, 74},
+        {&m_labelDtrFlow, "IDC_STATIC_DTR_FLOW", 7, 67, 37, 8},
+        {&m_cbDtrFlow, "IDC_DTR_FLOW", 49, 65, 48, 93},
+        {&m_labelRtsFlow, "IDC_STATIC_RTS_FLOW", 7, 81, 36, 8},
+        {&m_cbRtsFlow, "IDC_RTS_FLOW", 49, 79, 48, 74},
+        {&m_checkBinary, "IDC_BINARY", 102, 7, 55, 10},
+        {&m_checkParityCheck, "IDC_PARITY_CHECK", 102, 20, 65, 10},
+        {&m_checkCtsFlow, "IDC_CTS_FLOW", 102, 33, 90, 10},
+        {&m_checkDsrFlow, "IDC_DSR_FLOW", 102, 46, 91, 10},
+        {&m_checkDsrSensitivity, "IDC_DSR_SENSITIVITY", 102, 59, 63, 10},
+        {&m_checkTxContinue, "IDC_TX_CONTINUE", 102, 72, 77, 10},
+        {&m_checkOutX, "IDC_OUTX", 102, 85, 103, 10},
+        {&m_checkInX, "IDC_INX", 102, 98, 98, 10},
+        {&m_checkErrorReplace, "IDC_ERROR_REPLACE", 102, 111, 94, 10},
+        {&m_checkNullStrip, "IDC_NULL_STRIP", 102, 124, 80, 10},
+        {&m_checkAbortOnError, "IDC_ABORT_ON_ERROR", 102, 137, 101, 10},
+        {&m_editXonLimit, "IDC_XON_LIMIT", 7, 108, 40, 14},
+        {&m_editXoffLimit, "IDC_XOFF_LIMIT", 7, 138, 40, 14},
+        {&m_labelXonLimit, "IDC_STATIC_XON_LIMIT", 7, 97, 75, 8},
+        {&m_labelXoffLimit, "IDC_STATIC_XOFF_LIMIT", 7, 125, 76, 8},
+        {&m_editXonChar, "IDC_XON_CHAR", 7, 166, 16, 14},
+        {&m_editXoffChar, "IDC_XOFF_CHAR", 27, 166, 16, 14},
+        {&m_editErrorChar, "IDC_ERROR_CHAR", 47, 166, 16, 14},
+        {&m_editEofChar, "IDC_EOF_CHAR", 67, 166, 16, 14},
+        {&m_editEvtChar, "IDC_EVT_CHAR", 87, 166, 16, 14},
+        {&m_labelChars, "IDC_STATIC_CHARS", 7, 156, 98, 8},
+    };
+    CDialogLayout().Place(placements, du, {.everyControlTakesFocus = true});
+    SetUpControls();
+}
 
+void CPreferencesDlg::SetUpControls()
+{
     m_btnOk.setDefault(true);
     m_btnCancel.setAutoDefault(false);
 

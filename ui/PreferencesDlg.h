@@ -138,6 +138,7 @@ public slots:
 
 private:
     void CreateControls();
+    void SetUpControls();
     bool m_bFailed = false;   // a control failed validation during this exchange
     IPrompts& m_prompts;
 };

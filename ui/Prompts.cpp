@@ -1,6 +1,7 @@
 #include "ui/Prompts.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -34,11 +35,14 @@ QString ToQtFilter(const QString& filter)
 
 std::optional<QString> CQtPrompts::GetOpenFileName(const QString& filter)
 {
-    QFileDialog dialog(m_parent, QString(), QString(), ToQtFilter(filter));
+    QFileDialog dialog(m_parent, QString(), m_startFolder, ToQtFilter(filter));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     const QStringList files = dialog.selectedFiles();
-    return files.isEmpty() ? QString() : files.first();
+    if (files.isEmpty())
+        return QString();
+    m_startFolder = QFileInfo(files.first()).absolutePath();
+    return files.first();
 }

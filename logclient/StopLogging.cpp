@@ -1,0 +1,17 @@
+#include "logclient/StopLogging.h"
+
+namespace {
+constexpr std::array<std::uint8_t, 8> kLogMasksOff = {0x73, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+constexpr std::array<std::uint8_t, 2> kEventsOff = {0x60, 0x00};
+constexpr std::array<std::uint8_t, 8> kMessagesOff = {0x7D, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+}  // namespace
+
+const std::array<StopLoggingPacket, 3>& StopLoggingPackets()
+{
+    static const std::array<StopLoggingPacket, 3> kPackets = {{
+        {"log masks off", kLogMasksOff},
+        {"event reporting off", kEventsOff},
+        {"message levels 0", kMessagesOff},
+    }};
+    return kPackets;
+}
