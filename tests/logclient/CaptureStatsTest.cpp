@@ -1,3 +1,4 @@
+#include "support/SampleData.h"
 #include "logclient/CaptureStats.h"
 #include "support/DmFrames.h"
 
@@ -110,10 +111,11 @@ TEST(CaptureStats, RateCoversTheLastSecondOnly)
 
 TEST(CaptureStats, SampleCaptureHasOnlyGoodFrames)
 {
-    const std::string path = std::string(ORVANE_SAMPLE_DATA) + "/qmdl/goodsim-small.qmdl";
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        GTEST_SKIP() << "no sample data at " << path;
+    const std::optional<std::string> sample = SampleFile("qmdl/goodsim-small.qmdl");
+    if (!sample)
+        GTEST_SKIP() << SampleMissing("qmdl/goodsim-small.qmdl");
+    std::FILE* file = std::fopen(sample->c_str(), "rb");
+    ASSERT_NE(file, nullptr) << *sample;
     Bytes data;
     std::array<std::uint8_t, 4096> buffer{};
     for (std::size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0;)

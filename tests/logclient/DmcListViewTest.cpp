@@ -1,3 +1,4 @@
+#include "support/SampleData.h"
 #include "logclient/DmcReader.h"
 #include "logclient/MaskBuilders.h"
 #include "support/Pty.h"
@@ -116,11 +117,12 @@ TEST(DmcListView, SummaryTellsWhereTheListsAreAndNamesTheSwitch)
 
 TEST(DmcListView, RealFileKeepsItsListsUnderLoggingView)
 {
-    const std::string path = std::string(ORVANE_SAMPLE_DATA) + "/dmc/default.dmc";
+    const std::optional<std::string> sample = SampleFile("dmc/default.dmc");
+    if (!sample)
+        GTEST_SKIP() << SampleMissing("dmc/default.dmc");
+    const std::string& path = *sample;
     CDmcReader reader;
     DmcDocument doc;
-    if (!std::ifstream(path))
-        GTEST_SKIP() << "no sample data at " << path;
     ASSERT_EQ(reader.LoadDocument(path, doc), 1);
     const DmcListSummary summary = SummarizeLists(reader, doc, DmcListView::LoggingView);
     EXPECT_EQ(summary.used.eventIDs, 2782u);

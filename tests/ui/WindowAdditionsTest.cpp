@@ -1,6 +1,7 @@
 // What the window offers around the designed controls: the capture line, the
 // LoggingView choice, stopping the modem's logging, command history kept
 // between runs, port marks and a window that fits a small screen.
+#include "support/SampleData.h"
 #include "DialogFixture.h"
 #include "LogClientFarEnd.h"
 
@@ -164,10 +165,10 @@ TEST(WindowListsView, ChoiceReadsTheListsFromLoggingViewAndOffIsUnchanged)
 
 TEST(WindowListsView, SampleFileSendsItsLoggingViewLogCodesPerEquipmentId)
 {
-    const std::string sample = ORVANE_SAMPLE_DATA "/dmc/default.dmc";
-    if (!std::ifstream(sample))
-        GTEST_SKIP() << "no sample data at " << sample;
-    const SequenceRun run = RunSequence(sample, true);
+    const std::optional<std::string> sample = SampleFile("dmc/default.dmc");
+    if (!sample)
+        GTEST_SKIP() << SampleMissing("dmc/default.dmc");
+    const SequenceRun run = RunSequence(*sample, true);
     EXPECT_EQ(run.note, "Lists from LoggingView: 2782 event ids, 1395 log codes, 30 OTA types, 886 message levels");
     std::vector<std::uint32_t> equipment;
     for (const Bytes& frame : Unframe(run.wire))
