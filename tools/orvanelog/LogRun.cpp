@@ -1,0 +1,327 @@
+#include "tools/orvanelog/LogRun.h"
+
+#include "tools/orvanelog/Status.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The window gives the modem this long after the port opens before it sends.
+constexpr auto kAfterOpen = 500ms;
+// How often the device's return is looked for (the window's reconnect timer).
+constexpr auto kReconnectTick = 250ms;
+// The live status line is redrawn at most this often; otherwise one line per period.
+constexpr auto kLiveRefresh = 500ms;
+constexpr auto kQuietRefresh = 10s;
+// After a stop, what the reader still hands over within this much quiet is captured too.
+constexpr auto kDrainQuiet = 50ms;
+constexpr auto kDrainLimit = 300ms;
+constexpr std::size_t kTopCodes = 10;
+
+sigset_t StopSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+double Seconds(std::chrono::steady_clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+// Reads every pending signal; returns how many there were.
+int TakeSignals(int fd)
+{
+    int count = 0;
+    signalfd_siginfo info{};
+    while (::read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+        ++count;
+    return count;
+}
+
+}  // namespace
+
+bool BlockStopSignals()
+{
+    const sigset_t set = StopSignals();
+    std::signal(SIGPIPE, SIG_IGN);
+    return ::pthread_sigmask(SIG_BLOCK, &set, nullptr) == 0;
+}
+
+COrvaneLog::COrvaneLog(LogOptions options, std::FILE* out, std::FILE* err, bool terminal)
+    : m_options(std::move(options)),
+      m_out(out),
+      m_err(err),
+      m_terminal(terminal && !m_options.quiet),
+      m_pump(m_options.port),
+      m_sequence([this](std::span<const std::uint8_t> frame) { m_pump.Write(frame); },
+                 [this](const std::string& text) { Message(text); }, m_options.view)
+{
+}
+
+void COrvaneLog::Message(const std::string& text)
+{
+    ClearStatus();
+    std::fprintf(m_err, "orvane-log: %s\n", text.c_str());
+    std::fflush(m_err);
+}
+
+void COrvaneLog::ClearStatus()
+{
+    if (!m_statusShown)
+        return;
+    std::fputs("\r\033[K", m_out);
+    std::fflush(m_out);
+    m_statusShown = false;
+}
+
+void COrvaneLog::ShowStatus(Clock::time_point now, bool force)
+{
+    if (!force && now < m_nextStatus)
+        return;
+    const double period = Seconds(now - m_lastStatus);
+    StatusFigures figures;
+    figures.elapsedSeconds = Seconds(now - m_start);
+    figures.capture = m_capture.IsOpen() ? m_capture.Path() : std::string();
+    figures.bytes = m_counters.Bytes();
+    figures.bytesPerSecond = period > 0 ? static_cast<double>(m_counters.Bytes() - m_lastStatusBytes) / period : 0;
+    figures.frames = m_counters.Frames();
+    figures.badFrames = m_counters.BadFrames();
+    figures.logCodes = m_counters.DistinctCodes();
+    const std::string line = FormatStatus(figures);
+    if (m_terminal) {
+        std::fprintf(m_out, "\r%s\033[K", line.c_str());
+        m_statusShown = true;
+    } else {
+        std::fprintf(m_out, "%s\n", line.c_str());
+    }
+    std::fflush(m_out);
+    m_lastStatus = now;
+    m_lastStatusBytes = m_counters.Bytes();
+    m_nextStatus = now + (m_terminal ? Clock::duration(kLiveRefresh) : Clock::duration(kQuietRefresh));
+}
+
+bool COrvaneLog::OpenPort(bool quiet)
+{
+    if (m_pump.Open(m_options.dcb))
+        return true;
+    if (!quiet) {
+        Message("Connection failed, please close another connection first!");
+        Message(m_pump.LastError());
+    }
+    return false;
+}
+
+// A new capture named after the local time in the capture directory; the
+// configuration follows after the window's pause.
+bool COrvaneLog::StartCapture()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::string error;
+    if (!m_capture.Create(m_options.dir, local, &error)) {
+        Message("Fail to create log file: " + error);
+        return false;
+    }
+    m_captures.push_back(m_capture.Path());
+    m_counters.NewStream();
+    Message("capturing into " + m_capture.Path());
+    return true;
+}
+
+void COrvaneLog::StopCapture(const char* why)
+{
+    if (!m_capture.IsOpen())
+        return;
+    const std::string path = m_capture.Path();
+    const std::uint64_t written = m_capture.BytesWritten();
+    m_capture.Close();
+    Message(std::string(why) + "; capture closed: " + path + " (" + std::to_string(written) + " bytes)");
+}
+
+// Program thread, inside the port's hand-over: the reader waits until this
+// returns, so chunks land in arrival order.
+void COrvaneLog::OnChunk(std::span<const std::uint8_t> chunk)
+{
+    m_counters.Feed(chunk);
+    if (!m_capture.IsOpen() || m_failure != 0)
+        return;
+    if (!m_capture.Write(chunk.data(), chunk.size())) {
+        // Never written to again: a capture with a hole would read as whole.
+        const std::string path = m_capture.Path();
+        const std::string why = m_capture.LastError();
+        m_capture.Close();
+        Message("Fail to write log file: " + why + " (" + path + ", " + std::to_string(m_capture.BytesWritten())
+                + " bytes kept)");
+        m_failure = kExitCapture;
+    }
+}
+
+void COrvaneLog::OnGone()
+{
+    const std::string device = m_pump.DevicePath();
+    m_pump.Close();
+    m_nextStep.reset();
+    StopCapture(("device gone: " + device).c_str());
+    Message("waiting for " + m_options.port + " to come back");
+    m_nextReconnect = Clock::now() + kReconnectTick;
+}
+
+void COrvaneLog::TryReconnect(Clock::time_point now)
+{
+    m_nextReconnect = now + kReconnectTick;
+    // Only a device node that is there again is worth an attempt; one that is
+    // not ready yet is tried again on the next tick.
+    const std::string path = m_pump.DevicePath();
+    std::error_code ec;
+    if (path.empty() || !std::filesystem::exists(path, ec) || !OpenPort(true))
+        return;
+    m_nextReconnect.reset();
+    Message(m_options.port + " is back (" + path + ")");
+    if (!StartCapture()) {
+        m_failure = kExitCapture;
+        return;
+    }
+    if (!m_options.dmcPath.empty()) {
+        std::string error;
+        if (!m_sequence.Load(m_options.dmcPath, &error)) {
+            Message("malformated dmc file, reload it! (" + error + ")");
+            return;
+        }
+    }
+    m_nextStep = Clock::now() + kAfterOpen;
+    m_sequence.Start();
+}
+
+void COrvaneLog::RunDue(Clock::time_point now)
+{
+    if (m_nextReconnect && now >= *m_nextReconnect)
+        TryReconnect(now);
+    if (m_nextStep && now >= *m_nextStep && m_pump.IsOpen()) {
+        const auto pause = m_sequence.Step();
+        // The pause counts from the end of the step, as the window's timer is armed after it.
+        m_nextStep = pause ? std::optional(Clock::now() + *pause) : std::nullopt;
+    }
+}
+
+int COrvaneLog::Timeout(Clock::time_point now) const
+{
+    Clock::time_point next = m_nextStatus;
+    for (const auto& t : {m_nextStep, m_nextReconnect, m_deadline})
+        if (t)
+            next = std::min(next, *t);
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+    return static_cast<int>(std::clamp<long long>(ms, 0, 1000));
+}
+
+// After a stop: whatever the reader still has for us goes into the capture
+// before it closes. A further signal ends the wait at once.
+void COrvaneLog::DrainAfterStop(int signals)
+{
+    const auto limit = Clock::now() + kDrainLimit;
+    while (m_pump.IsOpen() && m_capture.IsOpen() && m_failure == 0 && Clock::now() < limit) {
+        std::array<pollfd, 2> fds{{{m_signalFd, POLLIN, 0}, {m_pump.WakeFd(), POLLIN, 0}}};
+        const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(kDrainQuiet.count()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return;
+        if ((fds[0].revents & POLLIN) && (signals += TakeSignals(m_signalFd)) > 1)
+            return;
+        if (fds[1].revents & POLLIN)
+            m_pump.Dispatch([this](std::span<const std::uint8_t> c) { OnChunk(c); }, [] {});
+    }
+}
+
+int COrvaneLog::Finish(int status)
+{
+    m_nextStep.reset();
+    if (m_capture.IsOpen())
+        m_capture.Close();
+    m_pump.Close();   // puts the device's own settings back
+    ClearStatus();
+    SummaryFigures summary;
+    summary.elapsedSeconds = Seconds(Clock::now() - m_start);
+    summary.captures = m_captures;
+    summary.bytes = m_counters.Bytes();
+    summary.frames = m_counters.Frames();
+    summary.badFrames = m_counters.BadFrames();
+    summary.logCodes = m_counters.DistinctCodes();
+    summary.topCodes = m_counters.TopCodes(kTopCodes);
+    std::fputs(FormatSummary(summary).c_str(), m_out);
+    std::fflush(m_out);
+    return status;
+}
+
+int COrvaneLog::Run()
+{
+    m_start = Clock::now();
+    const sigset_t stopSignals = StopSignals();
+    const serialio::UniqueFd signals(::signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK));
+    if (!signals.Valid()) {
+        Message(std::string("signalfd: ") + std::strerror(errno));
+        return kExitUsage;
+    }
+    m_signalFd = signals.Get();
+
+    if (!m_options.dmcPath.empty()) {
+        std::string error;
+        if (!m_sequence.Load(m_options.dmcPath, &error)) {
+            Message("Fail to load dmc file: " + (error.empty() ? m_options.dmcPath : error));
+            return kExitDmc;
+        }
+    }
+    if (!OpenPort(false))
+        return kExitPort;
+    if (!StartCapture()) {
+        m_pump.Close();
+        return kExitCapture;
+    }
+    m_nextStep = Clock::now() + kAfterOpen;
+    m_sequence.Start();
+    if (m_options.durationSeconds > 0)
+        m_deadline = m_start + std::chrono::duration_cast<Clock::duration>(
+                                   std::chrono::duration<double>(m_options.durationSeconds));
+    m_lastStatus = m_start;
+    m_nextStatus = m_start + (m_terminal ? Clock::duration(kLiveRefresh) : Clock::duration(kQuietRefresh));
+
+    int stopSignals_ = 0;
+    while (m_failure == 0) {
+        const Clock::time_point now = Clock::now();
+        if (m_deadline && now >= *m_deadline)
+            break;
+        std::array<pollfd, 2> fds{{{m_signalFd, POLLIN, 0}, {m_pump.WakeFd(), POLLIN, 0}}};
+        const int ready = ::poll(fds.data(), fds.size(), Timeout(now));
+        if (ready < 0 && errno != EINTR) {
+            Message(std::string("poll: ") + std::strerror(errno));
+            break;
+        }
+        if (ready > 0 && (fds[0].revents & POLLIN) && (stopSignals_ = TakeSignals(m_signalFd)) > 0)
+            break;
+        if (ready > 0 && (fds[1].revents & POLLIN))
+            m_pump.Dispatch([this](std::span<const std::uint8_t> c) { OnChunk(c); }, [this] { OnGone(); });
+        if (m_failure != 0)
+            break;
+        RunDue(Clock::now());
+        ShowStatus(Clock::now(), false);
+    }
+    if (m_failure == 0)
+        DrainAfterStop(stopSignals_);
+    return Finish(m_failure);
+}

@@ -1,0 +1,71 @@
+#pragma once
+// One orvane-log run: open the port as the window does, capture everything,
+// send the configuration, keep a status line, follow the device when it goes
+// and comes back, stop cleanly on a signal or at the end of --duration.
+//
+// One thread (the caller's) runs everything here from one poll loop: the
+// signals (a signalfd), the port's hand-overs (its wake descriptor) and the
+// timed steps. The only other thread is the port's reader.
+#include "logclient/CaptureFile.h"
+#include "tools/orvanelog/Counters.h"
+#include "tools/orvanelog/LogSequence.h"
+#include "tools/orvanelog/Options.h"
+#include "tools/orvanelog/PortPump.h"
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Blocks SIGINT, SIGTERM and SIGHUP (they are read from a descriptor by the
+// run) and ignores SIGPIPE. Call before any thread starts, so every thread
+// inherits the mask.
+bool BlockStopSignals();
+
+class COrvaneLog {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    COrvaneLog(LogOptions options, std::FILE* out, std::FILE* err, bool terminal);
+
+    // The exit status.
+    int Run();
+
+private:
+    bool OpenPort(bool quiet);
+    bool StartCapture();
+    void StopCapture(const char* why);
+    void OnChunk(std::span<const std::uint8_t> chunk);
+    void OnGone();
+    void TryReconnect(Clock::time_point now);
+    void RunDue(Clock::time_point now);
+    int Timeout(Clock::time_point now) const;
+    void DrainAfterStop(int signals);
+    void ShowStatus(Clock::time_point now, bool force);
+    void ClearStatus();
+    void Message(const std::string& text);
+    int Finish(int status);
+
+    LogOptions m_options;
+    std::FILE* m_out;
+    std::FILE* m_err;
+    bool m_terminal;
+
+    CPortPump m_pump;
+    CLogSequence m_sequence;
+    CCaptureFile m_capture;
+    CCaptureCounters m_counters;
+    std::vector<std::string> m_captures;
+
+    Clock::time_point m_start;
+    std::optional<Clock::time_point> m_nextStep;
+    std::optional<Clock::time_point> m_nextReconnect;
+    std::optional<Clock::time_point> m_deadline;
+    Clock::time_point m_nextStatus;
+    Clock::time_point m_lastStatus;
+    std::uint64_t m_lastStatusBytes = 0;
+    bool m_statusShown = false;   // a live status line is on the terminal
+    int m_failure = 0;            // exit status of a failure met in a handler
+    int m_signalFd = -1;
+};
