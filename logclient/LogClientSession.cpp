@@ -1,0 +1,213 @@
+#include "logclient/LogClientSession.h"
+
+#include "logclient/DefaultPackets.h"
+#include "logclient/MaskBuilders.h"
+
+#include <array>
+
+namespace {
+
+// No list needs more packets than it has entries; this only guards the loop
+// against a builder that would stop making progress.
+constexpr int kMaxPacketsPerStep = 65537;
+
+std::tm LocalTimeNow()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+// The builders fill a room of kMaskPacketRoom bytes; a packet is taken out of it
+// when they built one.
+class BuilderRoom {
+public:
+    std::span<std::uint8_t> Span() { return m_room; }
+    void Take(std::size_t length, std::chrono::milliseconds pause, std::vector<LogClientPacket>& packets) const
+    {
+        if (length > 0)
+            packets.push_back({{m_room.begin(), m_room.begin() + static_cast<std::ptrdiff_t>(length)}, pause});
+    }
+
+private:
+    std::array<std::uint8_t, kMaskPacketRoom> m_room{};
+};
+
+}   // namespace
+
+CLogClientSession::CLogClientSession() : m_clock(LocalTimeNow) {}
+
+void CLogClientSession::Tell(std::string text, std::string detail) const
+{
+    if (m_sink)
+        m_sink({std::move(text), std::move(detail)});
+}
+
+std::optional<LogClientStep> CLogClientSession::LoadConfiguration(const std::string& path)
+{
+    m_strDmcPath = path;
+    if (m_strDmcPath.empty()) {
+        Tell(kMsgSelectDmcFile);
+        return std::nullopt;
+    }
+    std::string error;
+    if (!m_XmlReader.LoadDocument(m_strDmcPath, m_pXmlDoc, &error)) {
+        Tell(kMsgLoadDmcFailed, error);
+        return std::nullopt;
+    }
+    CreateCaptureFile();
+    return Start(LogClientSequence::Config);
+}
+
+LogClientStep CLogClientSession::LoadDefaultConfig()
+{
+    CreateCaptureFile();
+    return Start(LogClientSequence::Defaults);
+}
+
+LogClientStep CLogClientSession::Start(LogClientSequence sequence)
+{
+    return sequence == LogClientSequence::Config ? RunConfigStep(true) : SendDefaultStep(true);
+}
+
+LogClientStep CLogClientSession::Step(LogClientSequence sequence)
+{
+    return sequence == LogClientSequence::Config ? RunConfigStep(false) : SendDefaultStep(false);
+}
+
+void CLogClientSession::BeforeConnect()
+{
+    if (ConfigurationApplied())
+        CreateCaptureFile();
+}
+
+std::optional<LogClientStep> CLogClientSession::AfterConnect()
+{
+    if (!ConfigurationApplied())
+        return std::nullopt;
+    if (m_strDmcPath.empty())
+        return Start(LogClientSequence::Defaults);
+    if (!m_XmlReader.LoadDocument(m_strDmcPath, m_pXmlDoc)) {
+        Tell(kMsgReloadDmcFailed);
+        return std::nullopt;
+    }
+    return Start(LogClientSequence::Config);
+}
+
+// One step of applying the loaded .dmc file: 0 events, 1 log codes, 2 message
+// levels. A list missing from the document is skipped; its step still counts.
+LogClientStep CLogClientSession::RunConfigStep(bool restart)
+{
+    if (restart)
+        m_nStep = 0;
+    LogClientStep step{LogClientSequence::Config, {}, std::nullopt};
+    switch (m_nStep) {
+    case 0:
+        EventStep(step.packets);
+        break;
+    case 1:
+        LogCodeStep(step.packets);
+        break;
+    case 2:
+        MessageLevelStep(step.packets);
+        break;
+    default:
+        return step;   // past the end (the defaults moved the counter): stays off
+    }
+    ++m_nStep;
+    if (m_nStep < kConfigStepCount)
+        step.next = kLogClientStepPeriod;
+    return step;
+}
+
+void CLogClientSession::EventStep(std::vector<LogClientPacket>& packets)
+{
+    const CDmcReader::MessageSink show = [this](const char* text) { Tell(text); };
+    std::string text;
+    if (!m_XmlReader.GetListText(m_pXmlDoc, g_pathEventIDs, text, show))
+        return;
+    m_nListPos = 0;
+    BuilderRoom room;
+    room.Take(BuildEventReport(text, room.Span()), kLogClientPacketPause, packets);
+    std::int32_t done = 0;
+    room.Take(BuildEventMask(text, m_nListPos, room.Span(), &done), std::chrono::milliseconds{0}, packets);
+}
+
+void CLogClientSession::LogCodeStep(std::vector<LogClientPacket>& packets)
+{
+    const CDmcReader::MessageSink show = [this](const char* text) { Tell(text); };
+    std::string textA, textB;
+    // Both lookups are always made; a list not found takes part as an empty text.
+    const int a = m_XmlReader.GetListText(m_pXmlDoc, g_pathLogCodes, textA, show);
+    const int b = m_XmlReader.GetListText(m_pXmlDoc, g_pathOTATypes, textB, show);
+    if (!a && !b)
+        return;
+    m_nListPos = 0;
+    m_nListPos2 = 0;
+    BuilderRoom room;
+    std::int32_t done = 0;
+    for (int n = 0; !done && n < kMaxPacketsPerStep; ++n)
+        room.Take(BuildLogConfig(textA, textB, m_nListPos, m_nListPos2, room.Span(), &done), kLogClientPacketPause,
+                  packets);
+}
+
+void CLogClientSession::MessageLevelStep(std::vector<LogClientPacket>& packets)
+{
+    const CDmcReader::MessageSink show = [this](const char* text) { Tell(text); };
+    std::string text;
+    if (!m_XmlReader.GetListText(m_pXmlDoc, g_pathMessageLevels, text, show))
+        return;
+    m_nListPos = 0;
+    BuilderRoom room;
+    std::int32_t done = 0;
+    for (int n = 0; !done && n < kMaxPacketsPerStep; ++n)
+        room.Take(BuildExtMsgConfig(text, m_nListPos, room.Span(), &done), kLogClientPacketPause, packets);
+}
+
+// Default packet m_nStep, and the next step when packets remain.
+LogClientStep CLogClientSession::SendDefaultStep(bool restart)
+{
+    if (restart)
+        m_nStep = 0;
+    LogClientStep step{LogClientSequence::Defaults, {}, std::nullopt};
+    const DefaultPacketTable& table = DefaultConfigPackets();
+    // Past the table only when the .dmc sequence moved the shared counter: end.
+    if (m_nStep >= table.size())
+        return step;
+    const std::vector<std::uint8_t>& packet = table[m_nStep];
+    const std::size_t length = dmcmd::PacketLengthFromHeader(packet);
+    if (length == 0 || length > packet.size() || length > kMaskPacketRoom)
+        return step;
+    step.packets.push_back({{packet.begin(), packet.begin() + static_cast<std::ptrdiff_t>(length)}, {}});
+    ++m_nStep;
+    if (m_nStep < table.size())
+        step.next = kLogClientStepPeriod;
+    return step;
+}
+
+// The directory is named in the path rather than made current, so a file
+// dialog that moved the current directory cannot send the capture elsewhere.
+bool CLogClientSession::CreateCaptureFile()
+{
+    if (m_capture.IsOpen())
+        return true;
+    std::string error;
+    if (!m_capture.Create(m_captureDir, m_clock(), &error)) {
+        Tell(kMsgCreateCaptureFailed, error);
+        return false;
+    }
+    return true;
+}
+
+void CLogClientSession::CloseCaptureFile()
+{
+    m_capture.Close();
+}
+
+bool CLogClientSession::OnReceived(std::span<const std::uint8_t> chunk)
+{
+    if (!m_capture.IsOpen())
+        return true;
+    return m_capture.Write(chunk.data(), chunk.size());
+}
