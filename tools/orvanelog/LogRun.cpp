@@ -1,5 +1,6 @@
 #include "tools/orvanelog/LogRun.h"
 
+#include "dm/FramedWriter.h"
 #include "tools/orvanelog/Status.h"
 
 #include <algorithm>
@@ -68,10 +69,12 @@ COrvaneLog::COrvaneLog(LogOptions options, std::FILE* out, std::FILE* err, bool 
       m_out(out),
       m_err(err),
       m_terminal(terminal && !m_options.quiet),
-      m_pump(m_options.port),
-      m_sequence([this](std::span<const std::uint8_t> frame) { m_pump.Write(frame); },
-                 [this](const std::string& text) { Message(text); }, m_options.view)
+      m_pump(m_options.port)
 {
+    m_session.CaptureDirectory() = m_options.dir;
+    m_session.SetMessageSink([this](const LogClientMessage& message) {
+        Message(message.detail.empty() ? message.text : message.text + ": " + message.detail);
+    });
 }
 
 void COrvaneLog::Message(const std::string& text)
@@ -97,7 +100,7 @@ void COrvaneLog::ShowStatus(Clock::time_point now, bool force)
     const double period = Seconds(now - m_lastStatus);
     StatusFigures figures;
     figures.elapsedSeconds = Seconds(now - m_start);
-    figures.capture = m_capture.IsOpen() ? m_capture.Path() : std::string();
+    figures.capture = m_session.Capture().IsOpen() ? m_session.Capture().Path() : std::string();
     figures.bytes = m_counters.Bytes();
     figures.bytesPerSecond = period > 0 ? static_cast<double>(m_counters.Bytes() - m_lastStatusBytes) / period : 0;
     figures.frames = m_counters.Frames();
@@ -127,32 +130,30 @@ bool COrvaneLog::OpenPort(bool quiet)
     return false;
 }
 
-// A new capture named after the local time in the capture directory; the
-// configuration follows after the window's pause.
+// A new capture named after the local time in the capture directory (an
+// open one stays open).
 bool COrvaneLog::StartCapture()
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    std::string error;
-    if (!m_capture.Create(m_options.dir, local, &error)) {
-        Message("Fail to create log file: " + error);
-        return false;
+    const bool wasOpen = m_session.Capture().IsOpen();
+    if (!m_session.CreateCaptureFile())
+        return false;   // the session told why
+    if (!wasOpen) {
+        m_captures.push_back(m_session.Capture().Path());
+        m_counters.NewStream();
+        Message("capturing into " + m_session.Capture().Path());
     }
-    m_captures.push_back(m_capture.Path());
-    m_counters.NewStream();
-    Message("capturing into " + m_capture.Path());
     return true;
 }
 
-void COrvaneLog::StopCapture(const char* why)
+void COrvaneLog::StopCapture(const std::string& why)
 {
-    if (!m_capture.IsOpen())
+    const CCaptureFile& capture = m_session.Capture();
+    if (!capture.IsOpen())
         return;
-    const std::string path = m_capture.Path();
-    const std::uint64_t written = m_capture.BytesWritten();
-    m_capture.Close();
-    Message(std::string(why) + "; capture closed: " + path + " (" + std::to_string(written) + " bytes)");
+    const std::string path = capture.Path();
+    const std::uint64_t written = capture.BytesWritten();
+    m_session.CloseCaptureFile();
+    Message(why + "; capture closed: " + path + " (" + std::to_string(written) + " bytes)");
 }
 
 // Program thread, inside the port's hand-over: the reader waits until this
@@ -160,29 +161,32 @@ void COrvaneLog::StopCapture(const char* why)
 void COrvaneLog::OnChunk(std::span<const std::uint8_t> chunk)
 {
     m_counters.Feed(chunk);
-    if (!m_capture.IsOpen() || m_failure != 0)
+    if (m_failure != 0 || m_session.OnReceived(chunk))
         return;
-    if (!m_capture.Write(chunk.data(), chunk.size())) {
-        // Never written to again: a capture with a hole would read as whole.
-        const std::string path = m_capture.Path();
-        const std::string why = m_capture.LastError();
-        m_capture.Close();
-        Message("Fail to write log file: " + why + " (" + path + ", " + std::to_string(m_capture.BytesWritten())
-                + " bytes kept)");
-        m_failure = kExitCapture;
-    }
+    // Never written to again: a capture with a hole would read as whole.
+    const CCaptureFile& capture = m_session.Capture();
+    const std::string path = capture.Path();
+    const std::string why = capture.LastError();
+    const std::uint64_t kept = capture.BytesWritten();
+    m_session.CloseCaptureFile();
+    Message("Fail to write log file: " + why + " (" + path + ", " + std::to_string(kept) + " bytes kept)");
+    m_failure = kExitCapture;
 }
 
 void COrvaneLog::OnGone()
 {
     const std::string device = m_pump.DevicePath();
     m_pump.Close();
+    m_configureAt.reset();
     m_nextStep.reset();
-    StopCapture(("device gone: " + device).c_str());
+    m_outbox.clear();
+    StopCapture("device gone: " + device);
     Message("waiting for " + m_options.port + " to come back");
     m_nextReconnect = Clock::now() + kReconnectTick;
 }
 
+// As the window's reconnect: the capture, the port, and after the pause the
+// configuration applied last, again.
 void COrvaneLog::TryReconnect(Clock::time_point now)
 {
     m_nextReconnect = now + kReconnectTick;
@@ -198,34 +202,87 @@ void COrvaneLog::TryReconnect(Clock::time_point now)
         m_failure = kExitCapture;
         return;
     }
-    if (!m_options.dmcPath.empty()) {
-        std::string error;
-        if (!m_sequence.Load(m_options.dmcPath, &error)) {
-            Message("malformated dmc file, reload it! (" + error + ")");
-            return;
+    m_configureAt = Clock::now() + kAfterOpen;
+}
+
+// The configuration starts: the first time as the buttons start it, after a
+// reconnect as Connect repeats it.
+void COrvaneLog::Configure(Clock::time_point now)
+{
+    m_configureAt.reset();
+    std::optional<LogClientStep> step;
+    if (m_session.ConfigurationApplied())
+        step = m_session.AfterConnect();
+    else if (m_options.dmcPath.empty())
+        step = m_session.LoadDefaultConfig();
+    else if (!(step = m_session.LoadConfiguration(m_options.dmcPath)))
+        m_failure = kExitDmc;   // read at start-up, unreadable now; the session told why
+    if (!m_session.Capture().IsOpen() && m_failure == 0)
+        m_failure = kExitCapture;
+    if (step)
+        Queue(*step, now);
+}
+
+void COrvaneLog::Queue(const LogClientStep& step, Clock::time_point now)
+{
+    m_running = step.sequence;
+    m_outbox.assign(step.packets.begin(), step.packets.end());
+    m_afterStep = step.next;
+    m_nextPacket = now;
+    m_nextStep.reset();
+    SendDue(now);
+}
+
+// Writes the packets that are due, each framed as the window frames it; once
+// a step's last packet and its pause are done, the next step is timed.
+void COrvaneLog::SendDue(Clock::time_point now)
+{
+    class PortWriter final : public IByteWriter {
+    public:
+        explicit PortWriter(CPortPump& pump) : m_pump(pump) {}
+        std::size_t Write(std::span<const std::uint8_t> data) override
+        {
+            return static_cast<std::size_t>(std::max(0, m_pump.Write(data)));
         }
+
+    private:
+        CPortPump& m_pump;
+    } writer(m_pump);
+
+    while (!m_outbox.empty() && now >= m_nextPacket) {
+        const LogClientPacket packet = std::move(m_outbox.front());
+        m_outbox.pop_front();
+        FrameAndWrite(writer, packet.bytes);
+        now = Clock::now();
+        m_nextPacket = now + packet.pauseAfter;
     }
-    m_nextStep = Clock::now() + kAfterOpen;
-    m_sequence.Start();
+    if (m_outbox.empty() && m_afterStep && now >= m_nextPacket) {
+        m_nextStep = now + *m_afterStep;
+        m_afterStep.reset();
+    }
 }
 
 void COrvaneLog::RunDue(Clock::time_point now)
 {
     if (m_nextReconnect && now >= *m_nextReconnect)
         TryReconnect(now);
-    if (m_nextStep && now >= *m_nextStep && m_pump.IsOpen()) {
-        const auto pause = m_sequence.Step();
-        // The pause counts from the end of the step, as the window's timer is armed after it.
-        m_nextStep = pause ? std::optional(Clock::now() + *pause) : std::nullopt;
-    }
+    if (!m_pump.IsOpen() || m_failure != 0)
+        return;
+    if (m_configureAt && now >= *m_configureAt)
+        Configure(now);
+    SendDue(Clock::now());
+    if (m_nextStep && Clock::now() >= *m_nextStep)
+        Queue(m_session.Step(m_running), Clock::now());
 }
 
 int COrvaneLog::Timeout(Clock::time_point now) const
 {
     Clock::time_point next = m_nextStatus;
-    for (const auto& t : {m_nextStep, m_nextReconnect, m_deadline})
+    for (const auto& t : {m_nextStep, m_nextReconnect, m_deadline, m_configureAt})
         if (t)
             next = std::min(next, *t);
+    if (!m_outbox.empty() || m_afterStep)
+        next = std::min(next, m_nextPacket);
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
     return static_cast<int>(std::clamp<long long>(ms, 0, 1000));
 }
@@ -235,7 +292,7 @@ int COrvaneLog::Timeout(Clock::time_point now) const
 void COrvaneLog::DrainAfterStop(int signals)
 {
     const auto limit = Clock::now() + kDrainLimit;
-    while (m_pump.IsOpen() && m_capture.IsOpen() && m_failure == 0 && Clock::now() < limit) {
+    while (m_pump.IsOpen() && m_session.Capture().IsOpen() && m_failure == 0 && Clock::now() < limit) {
         std::array<pollfd, 2> fds{{{m_signalFd, POLLIN, 0}, {m_pump.WakeFd(), POLLIN, 0}}};
         const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(kDrainQuiet.count()));
         if (ready < 0 && errno == EINTR)
@@ -252,8 +309,7 @@ void COrvaneLog::DrainAfterStop(int signals)
 int COrvaneLog::Finish(int status)
 {
     m_nextStep.reset();
-    if (m_capture.IsOpen())
-        m_capture.Close();
+    m_session.CloseCaptureFile();
     m_pump.Close();   // puts the device's own settings back
     ClearStatus();
     SummaryFigures summary;
@@ -280,10 +336,12 @@ int COrvaneLog::Run()
     }
     m_signalFd = signals.Get();
 
+    // A file that cannot be read ends the run before the port is touched.
     if (!m_options.dmcPath.empty()) {
         std::string error;
-        if (!m_sequence.Load(m_options.dmcPath, &error)) {
-            Message("Fail to load dmc file: " + (error.empty() ? m_options.dmcPath : error));
+        DmcDocument doc;
+        if (!CDmcReader().LoadDocument(m_options.dmcPath, doc, &error)) {
+            Message(std::string(kMsgLoadDmcFailed) + ": " + (error.empty() ? m_options.dmcPath : error));
             return kExitDmc;
         }
     }
@@ -293,8 +351,7 @@ int COrvaneLog::Run()
         m_pump.Close();
         return kExitCapture;
     }
-    m_nextStep = Clock::now() + kAfterOpen;
-    m_sequence.Start();
+    m_configureAt = Clock::now() + kAfterOpen;
     if (m_options.durationSeconds > 0)
         m_deadline = m_start + std::chrono::duration_cast<Clock::duration>(
                                    std::chrono::duration<double>(m_options.durationSeconds));

@@ -6,14 +6,14 @@
 // One thread (the caller's) runs everything here from one poll loop: the
 // signals (a signalfd), the port's hand-overs (its wake descriptor) and the
 // timed steps. The only other thread is the port's reader.
-#include "logclient/CaptureFile.h"
+#include "logclient/LogClientSession.h"
 #include "tools/orvanelog/Counters.h"
-#include "tools/orvanelog/LogSequence.h"
 #include "tools/orvanelog/Options.h"
 #include "tools/orvanelog/PortPump.h"
 
 #include <chrono>
 #include <cstdio>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,7 +35,10 @@ public:
 private:
     bool OpenPort(bool quiet);
     bool StartCapture();
-    void StopCapture(const char* why);
+    void StopCapture(const std::string& why);
+    void Configure(Clock::time_point now);
+    void Queue(const LogClientStep& step, Clock::time_point now);
+    void SendDue(Clock::time_point now);
     void OnChunk(std::span<const std::uint8_t> chunk);
     void OnGone();
     void TryReconnect(Clock::time_point now);
@@ -53,12 +56,19 @@ private:
     bool m_terminal;
 
     CPortPump m_pump;
-    CLogSequence m_sequence;
-    CCaptureFile m_capture;
+    CLogClientSession m_session;
     CCaptureCounters m_counters;
     std::vector<std::string> m_captures;
 
     Clock::time_point m_start;
+    // The configuration: when to start it (the window's pause after open),
+    // the packets of the running step with the pause after each, and when the
+    // sequence's next step is due.
+    std::optional<Clock::time_point> m_configureAt;
+    std::deque<LogClientPacket> m_outbox;
+    Clock::time_point m_nextPacket;
+    std::optional<std::chrono::milliseconds> m_afterStep;
+    LogClientSequence m_running = LogClientSequence::Defaults;
     std::optional<Clock::time_point> m_nextStep;
     std::optional<Clock::time_point> m_nextReconnect;
     std::optional<Clock::time_point> m_deadline;
