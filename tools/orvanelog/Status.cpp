@@ -34,11 +34,11 @@ std::string FormatBytes(std::uint64_t bytes)
         return Format("%" PRIu64 " B", bytes);
     double value = static_cast<double>(bytes) / 1024;
     std::size_t unit = 0;
-    while (value >= 1024 && unit + 1 < std::size(kUnits)) {
+    while (value >= 1023.95 && unit + 1 < std::size(kUnits)) {   // 1023.96 KiB reads as 1.00 MiB
         value /= 1024;
         ++unit;
     }
-    return Format(value < 10 ? "%.2f %s" : "%.1f %s", value, kUnits[unit]);
+    return Format(value < 9.995 ? "%.2f %s" : "%.1f %s", value, kUnits[unit]);   // 9.999 reads as 10.0
 }
 
 std::string FormatStatus(const StatusFigures& f)
