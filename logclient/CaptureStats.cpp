@@ -1,0 +1,53 @@
+#include "logclient/CaptureStats.h"
+
+CCaptureStats::CCaptureStats()
+{
+    Reset();
+}
+
+void CCaptureStats::Reset()
+{
+    m_deframer = CHdlcDeframer();
+    m_items.clear();
+    m_codes.clear();
+    m_nBytes = 0;
+    m_slotBytes.fill(0);
+    m_slotNumber.fill(-1);
+}
+
+std::int64_t CCaptureStats::SlotNumber(Clock::time_point t) const
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()) / kSlotLength;
+}
+
+void CCaptureStats::Feed(std::span<const std::uint8_t> bytes, Clock::time_point now)
+{
+    m_nBytes += bytes.size();
+    const std::int64_t slot = SlotNumber(now);
+    const std::size_t index = static_cast<std::size_t>(((slot % kSlots) + kSlots) % kSlots);
+    if (m_slotNumber[index] != slot) {
+        m_slotNumber[index] = slot;
+        m_slotBytes[index] = 0;
+    }
+    m_slotBytes[index] += bytes.size();
+
+    m_items.clear();
+    m_deframer.Push(bytes, m_items);
+    for (const HdlcItem& item : m_items) {
+        if (item.kind != HdlcItem::Kind::Frame || item.data.size() < kLogCodeOffset + 2
+            || item.data[0] != kLogPacket)
+            continue;
+        const auto code = static_cast<std::uint16_t>(item.data[kLogCodeOffset] | (item.data[kLogCodeOffset + 1] << 8));
+        ++m_codes[code];
+    }
+}
+
+std::uint64_t CCaptureStats::BytesLastSecond(Clock::time_point now) const
+{
+    const std::int64_t current = SlotNumber(now);
+    std::uint64_t sum = 0;
+    for (int i = 0; i < kSlots; ++i)
+        if (m_slotNumber[static_cast<std::size_t>(i)] > current - kSlots && m_slotNumber[static_cast<std::size_t>(i)] <= current)
+            sum += m_slotBytes[static_cast<std::size_t>(i)];
+    return sum;
+}
