@@ -12,6 +12,79 @@ const DmcPath g_pathLogCodes{"QXDM", "Persistence", "MessagesView", "ISVConfig",
 const DmcPath g_pathOTATypes{"QXDM", "Persistence", "MessagesView", "ISVConfig", "OTATypes"};
 const DmcPath g_pathMessageLevels{"QXDM", "Persistence", "MessagesView", "ISVConfig", "MessageLevels"};
 
+const DmcPath g_pathLoggingEventIDs{"QXDM", "Persistence", "LoggingView", "ISVConfig", "EventIDs"};
+const DmcPath g_pathLoggingLogCodes{"QXDM", "Persistence", "LoggingView", "ISVConfig", "LogCodes"};
+const DmcPath g_pathLoggingOTATypes{"QXDM", "Persistence", "LoggingView", "ISVConfig", "OTATypes"};
+const DmcPath g_pathLoggingMessageLevels{"QXDM", "Persistence", "LoggingView", "ISVConfig", "MessageLevels"};
+
+const DmcListPaths& DmcPathsFor(DmcListView view)
+{
+    static const DmcListPaths kMessages{&g_pathEventIDs, &g_pathLogCodes, &g_pathOTATypes, &g_pathMessageLevels};
+    static const DmcListPaths kLogging{&g_pathLoggingEventIDs, &g_pathLoggingLogCodes, &g_pathLoggingOTATypes,
+                                       &g_pathLoggingMessageLevels};
+    return view == DmcListView::LoggingView ? kLogging : kMessages;
+}
+
+const char* DmcViewName(DmcListView view)
+{
+    return view == DmcListView::LoggingView ? "LoggingView" : "MessagesView";
+}
+
+std::size_t CountListEntries(std::string_view text)
+{
+    std::size_t count = 0;
+    bool blank = true;
+    for (const char c : text) {
+        if (c == ',') {
+            count += blank ? 0 : 1;
+            blank = true;
+        } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+            blank = false;
+        }
+    }
+    return count + (blank ? 0 : 1);
+}
+
+namespace {
+
+DmcListCounts CountLists(const CDmcReader& reader, const DmcDocument& doc, DmcListView view)
+{
+    const DmcListPaths& paths = DmcPathsFor(view);
+    const auto count = [&](const DmcPath& path) {
+        std::string text;
+        return reader.GetListText(doc, path, text) ? CountListEntries(text) : std::size_t{0};
+    };
+    return {count(*paths.eventIDs), count(*paths.logCodes), count(*paths.otaTypes), count(*paths.messageLevels)};
+}
+
+}   // namespace
+
+DmcListSummary SummarizeLists(const CDmcReader& reader, const DmcDocument& doc, DmcListView chosen)
+{
+    const DmcListView other = chosen == DmcListView::LoggingView ? DmcListView::MessagesView : DmcListView::LoggingView;
+    return {chosen, CountLists(reader, doc, chosen), CountLists(reader, doc, other)};
+}
+
+std::string DescribeLists(const DmcListSummary& summary)
+{
+    const DmcListView other =
+        summary.chosen == DmcListView::LoggingView ? DmcListView::MessagesView : DmcListView::LoggingView;
+    const DmcListCounts& c = summary.used;
+    if (c.Total() == 0 && summary.other.Total() > 0)
+        return std::string("No logging lists under ") + DmcViewName(summary.chosen) + "; this file has "
+               + std::to_string(summary.other.eventIDs) + " event ids and " + std::to_string(summary.other.logCodes)
+               + " log codes under " + DmcViewName(other) + ": see Read Lists From LoggingView";
+    std::string line = std::string("Lists from ") + DmcViewName(summary.chosen) + ": " + std::to_string(c.eventIDs)
+                       + " event ids, " + std::to_string(c.logCodes) + " log codes, " + std::to_string(c.otaTypes)
+                       + " OTA types, " + std::to_string(c.messageLevels) + " message levels";
+    // A real file may keep a token list here and its full lists in the other view.
+    if (summary.other.Total() > c.Total())
+        line += std::string("; ") + DmcViewName(other) + " has " + std::to_string(summary.other.eventIDs)
+                + " event ids and " + std::to_string(summary.other.logCodes)
+                + " log codes: see Read Lists From LoggingView";
+    return line;
+}
+
 namespace {
 
 // Comments and CDATA stay nodes of their own kind so that neither is taken for

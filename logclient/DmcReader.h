@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <cstddef>
 
 namespace pugi { class xml_document; }
 
@@ -26,6 +28,52 @@ extern const DmcPath g_pathMessageLevels;
 // Told to the caller when GetListText is handed a document without a root
 // element; the window shows it in a message box.
 inline constexpr const char* kDmcEmptyDocumentMessage = "Empty document!Error Loading XML";
+
+// The same four lists as the logging tool keeps them for its logging window:
+// real files hold their full lists there, the MessagesView ones are often empty.
+extern const DmcPath g_pathLoggingEventIDs;
+extern const DmcPath g_pathLoggingLogCodes;
+extern const DmcPath g_pathLoggingOTATypes;
+extern const DmcPath g_pathLoggingMessageLevels;
+
+// Which ISVConfig block the four lists are read from. MessagesView is the
+// designed one; LoggingView is the user's choice for files saved that way.
+enum class DmcListView { MessagesView, LoggingView };
+
+struct DmcListPaths {
+    const DmcPath* eventIDs;
+    const DmcPath* logCodes;
+    const DmcPath* otaTypes;
+    const DmcPath* messageLevels;
+};
+const DmcListPaths& DmcPathsFor(DmcListView view);
+const char* DmcViewName(DmcListView view);
+
+class CDmcReader;
+
+// How many entries each list of one view holds (0 for a list that is missing
+// or empty). Entries are the comma-separated items that are not blank.
+struct DmcListCounts {
+    std::size_t eventIDs = 0;
+    std::size_t logCodes = 0;
+    std::size_t otaTypes = 0;
+    std::size_t messageLevels = 0;
+    std::size_t Total() const { return eventIDs + logCodes + otaTypes + messageLevels; }
+};
+
+// What a loaded file offers under the chosen view and under the other one.
+struct DmcListSummary {
+    DmcListView chosen = DmcListView::MessagesView;
+    DmcListCounts used;    // under the chosen view: what the sequence sends
+    DmcListCounts other;   // under the other view: only told about
+};
+
+std::size_t CountListEntries(std::string_view text);
+DmcListSummary SummarizeLists(const CDmcReader& reader, const DmcDocument& doc, DmcListView chosen);
+// One line for the user: where the lists came from and their sizes; when the
+// chosen view has nothing and the other one has, says so and names the
+// window's entry that switches ("Read Lists From LoggingView").
+std::string DescribeLists(const DmcListSummary& summary);
 
 class CDmcReader {
 public:
