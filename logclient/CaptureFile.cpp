@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -50,6 +51,8 @@ bool CCaptureFile::Create(const std::string& dir, const std::tm& localTime, std:
             m_path = path;
             m_lastError.clear();
             m_written = 0;
+            m_failed = false;
+            m_lastLinkCheck = Clock::now();
             return true;
         }
         if (errno != EEXIST) {
@@ -74,18 +77,54 @@ bool CCaptureFile::Write(const std::uint8_t* data, std::size_t count)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            m_lastError = SysError("write", errno);
+            Fail(SysError("write", errno));
             return false;
         }
         if (n == 0) {
-            m_lastError = "write: no progress";
+            Fail("write: no progress");
             return false;
         }
         data += n;
         count -= static_cast<std::size_t>(n);
         m_written += static_cast<std::uint64_t>(n);
     }
+    // Bytes written into a file without a name are gone when it closes.
+    return CheckLinked();
+}
+
+bool CCaptureFile::CheckLinked(Clock::time_point now)
+{
+    if (!IsOpen())
+        return !m_failed;
+    if (now - m_lastLinkCheck < kLinkCheckInterval)
+        return true;
+    m_lastLinkCheck = now;
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0) {
+        Fail(SysError("fstat", errno));
+        return false;
+    }
+    if (st.st_nlink == 0) {
+        Fail("the file was removed (its folder or the file itself was deleted)");
+        return false;
+    }
     return true;
+}
+
+void CCaptureFile::Fail(std::string reason)
+{
+    m_lastError = std::move(reason);
+    m_failed = true;
+    m_failure = CaptureFailure{m_path, m_lastError};
+    // Never written to again: whatever comes later would follow a gap.
+    Close();
+}
+
+std::optional<CaptureFailure> CCaptureFile::TakeFailure()
+{
+    std::optional<CaptureFailure> failure;
+    failure.swap(m_failure);
+    return failure;
 }
 
 void CCaptureFile::Close()

@@ -1,11 +1,16 @@
 #include "logclient/CaptureFile.h"
+#include "support/DiskFull.h"
 #include "support/Pty.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -125,4 +130,159 @@ TEST(CaptureFile, FailuresCarryTheReason)
     }
 }
 
+// A numbered stream: byte i of it is the low byte of (i / 4) spelled out in
+// 4-byte words, so a missing or repeated stretch shows wherever it falls.
+std::vector<std::uint8_t> Numbered(std::size_t from, std::size_t count)
+{
+    std::vector<std::uint8_t> out(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t at = from + i;
+        out[i] = static_cast<std::uint8_t>((at / 4) >> (8 * (at % 4)));
+    }
+    return out;
+}
+
+std::uint64_t FileSize(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : ~std::uint64_t{0};
+}
+
+// A folder whose file system refuses a capture after some bytes, and the way
+// to give it room again.
+struct FillingDisk {
+    std::string dir;
+    std::function<void()> makeRoom;
+    std::string expectedReason;
+    std::shared_ptr<void> keep;   // what keeps the folder full
+};
+
+// A 64 KiB tmpfs, half of it taken by another file; room comes back when that
+// file goes. Empty dir when the tmpfs cannot be mounted.
+FillingDisk SmallFileSystem(const TempDir& base, std::string* skip)
+{
+    const std::string dir = base.Path() + "/small";
+    std::filesystem::create_directory(dir);
+    auto fs = std::make_shared<SmallTmpfs>(dir, 64 * 1024);
+    if (!fs->Mounted()) {
+        *skip = fs->Error();
+        return {};
+    }
+    const std::string filler = dir + "/filler";
+    std::ofstream(filler, std::ios::binary) << std::string(32 * 1024, 'f');
+    return {dir, [filler] { std::filesystem::remove(filler); }, "write: No space left on device", fs};
+}
+
+// Files of this process may not grow past 40,000 bytes until the limit is lifted.
+FillingDisk SizeLimit(const TempDir& base, std::string*)
+{
+    auto limit = std::make_shared<FileSizeLimit>(40000);
+    return {base.Path(), [limit] { limit->Lift(); }, "write: File too large", limit};
+}
+
 }   // namespace
+
+TEST(CaptureFile, AFullDiskEndsTheCaptureOnceAndLeavesAnExactPrefix)
+{
+    struct Case {
+        const char* name;
+        FillingDisk (*make)(const TempDir&, std::string*);
+    };
+    const Case cases[] = {
+        {"tmpfs of 64 KiB fills up", SmallFileSystem},
+        {"file size limit reached", SizeLimit},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir base;
+        std::string skip;
+        const FillingDisk disk = c.make(base, &skip);
+        if (disk.dir.empty()) {
+            std::printf("[  SKIPPED ] %s: %s\n", c.name, skip.c_str());
+            continue;
+        }
+        CCaptureFile file;
+        ASSERT_TRUE(file.Create(disk.dir, At(3, 7, 14, 5, 9)));
+        const std::string path = file.Path();
+
+        // Chunks of an odd size, so the last one is cut inside.
+        constexpr std::size_t kChunk = 3001;
+        std::size_t offered = 0;
+        int refused = 0;
+        for (int i = 0; i < 200 && refused < 3; ++i) {
+            const std::vector<std::uint8_t> chunk = Numbered(offered, kChunk);
+            if (!file.Write(chunk.data(), chunk.size()))
+                ++refused;
+            offered += kChunk;
+        }
+        ASSERT_EQ(refused, 3) << "the disk never filled";
+        EXPECT_FALSE(file.IsOpen());
+        EXPECT_TRUE(file.Failed());
+
+        std::optional<CaptureFailure> failure = file.TakeFailure();
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_EQ(failure->reason, disk.expectedReason);
+        EXPECT_EQ(failure->path, path);
+        EXPECT_FALSE(file.TakeFailure().has_value()) << "told once";
+
+        const std::vector<std::uint8_t> held = ReadAll(path);
+        EXPECT_EQ(held.size(), file.BytesWritten());
+        EXPECT_GT(held.size(), 0u);
+        EXPECT_NE(held.size() % kChunk, 0u) << "the chunk at the edge is cut inside";
+        EXPECT_EQ(held, Numbered(0, held.size())) << "an exact prefix of the stream";
+
+        // Room again: the ended capture stays as it is.
+        disk.makeRoom();
+        const std::vector<std::uint8_t> more = Numbered(offered, kChunk);
+        EXPECT_FALSE(file.Write(more.data(), more.size()));
+        EXPECT_FALSE(file.CheckLinked(CCaptureFile::Clock::now() + std::chrono::hours(1)));
+        EXPECT_EQ(FileSize(path), held.size());
+        EXPECT_FALSE(file.TakeFailure().has_value());
+
+        // The next creation point starts a new file, which captures again.
+        ASSERT_TRUE(file.Create(disk.dir, At(3, 7, 14, 5, 9)));
+        EXPECT_NE(file.Path(), path);
+        EXPECT_FALSE(file.Failed());
+        EXPECT_TRUE(file.Write(more.data(), more.size()));
+        file.Close();
+        EXPECT_EQ(ReadAll(path), held) << "the failed capture keeps what it holds";
+    }
+}
+
+TEST(CaptureFile, ARemovedFileEndsTheCapture)
+{
+    struct Case {
+        const char* name;
+        bool removeFolder;
+    };
+    const Case cases[] = {
+        {"file deleted", false},
+        {"capture folder deleted", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir base;
+        const std::string dir = base.Path() + "/captures";
+        std::filesystem::create_directory(dir);
+        CCaptureFile file;
+        ASSERT_TRUE(file.Create(dir, At(3, 7, 14, 5, 9)));
+        const std::string path = file.Path();
+        const auto created = CCaptureFile::Clock::now();
+        const std::uint8_t byte = 1;
+        ASSERT_TRUE(file.Write(&byte, 1));
+
+        if (c.removeFolder)
+            std::filesystem::remove_all(dir);
+        else
+            std::filesystem::remove(path);
+        EXPECT_TRUE(file.CheckLinked(created)) << "looks at most once a second";
+        EXPECT_FALSE(file.CheckLinked(created + CCaptureFile::kLinkCheckInterval));
+        EXPECT_FALSE(file.IsOpen());
+        const std::optional<CaptureFailure> failure = file.TakeFailure();
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_EQ(failure->path, path);
+        EXPECT_NE(failure->reason.find("removed"), std::string::npos) << failure->reason;
+        EXPECT_FALSE(file.Write(&byte, 1));
+        EXPECT_FALSE(file.TakeFailure().has_value());
+    }
+}
