@@ -68,7 +68,7 @@ TEST(OrvaneLogArgs, DefaultsAreTheWindowsAndOptionsLandWhereTheySay)
     EXPECT_EQ(plain.options->dir, ".");
     EXPECT_EQ(DcbFlagWord(plain.options->dcb), 0x5011u);
     EXPECT_EQ(plain.options->dcb.BaudRate, 115200u);
-    EXPECT_EQ(plain.options->view, ListView::Messages);
+    EXPECT_EQ(plain.options->view, DmcListView::MessagesView);
     EXPECT_FALSE(plain.options->quiet);
 
     const ParsedArgs all = ParseLogArgs({"--quiet", "COM60", "--dmc", "x.dmc", "--dir", "/tmp", "--settings",
@@ -82,7 +82,7 @@ TEST(OrvaneLogArgs, DefaultsAreTheWindowsAndOptionsLandWhereTheySay)
     EXPECT_EQ(all.options->dcb.StopBits, TWOSTOPBITS);
     EXPECT_EQ(DcbFlagWord(all.options->dcb), 0x5011u);   // the flags stay the window's
     EXPECT_DOUBLE_EQ(all.options->durationSeconds, 2.5);
-    EXPECT_EQ(all.options->view, ListView::Logging);
+    EXPECT_EQ(all.options->view, DmcListView::LoggingView);
     EXPECT_TRUE(all.options->quiet);
 }
 

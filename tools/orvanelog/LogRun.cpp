@@ -69,7 +69,8 @@ COrvaneLog::COrvaneLog(LogOptions options, std::FILE* out, std::FILE* err, bool 
       m_out(out),
       m_err(err),
       m_terminal(terminal && !m_options.quiet),
-      m_pump(m_options.port)
+      m_pump(m_options.port),
+      m_lists(m_options.view)
 {
     m_session.CaptureDirectory() = m_options.dir;
     m_session.SetMessageSink([this](const LogClientMessage& message) {
@@ -97,15 +98,15 @@ void COrvaneLog::ShowStatus(Clock::time_point now, bool force)
 {
     if (!force && now < m_nextStatus)
         return;
-    const double period = Seconds(now - m_lastStatus);
+    const Totals totals = RunTotals();
     StatusFigures figures;
     figures.elapsedSeconds = Seconds(now - m_start);
     figures.capture = m_session.Capture().IsOpen() ? m_session.Capture().Path() : std::string();
-    figures.bytes = m_counters.Bytes();
-    figures.bytesPerSecond = period > 0 ? static_cast<double>(m_counters.Bytes() - m_lastStatusBytes) / period : 0;
-    figures.frames = m_counters.Frames();
-    figures.badFrames = m_counters.BadFrames();
-    figures.logCodes = m_counters.DistinctCodes();
+    figures.bytes = totals.bytes;
+    figures.bytesPerSecond = static_cast<double>(m_stats.BytesLastSecond(now));
+    figures.frames = totals.frames;
+    figures.badFrames = totals.badFrames;
+    figures.logCodes = totals.codes.size();
     const std::string line = FormatStatus(figures);
     if (m_terminal) {
         std::fprintf(m_out, "\r%s\033[K", line.c_str());
@@ -114,8 +115,6 @@ void COrvaneLog::ShowStatus(Clock::time_point now, bool force)
         std::fprintf(m_out, "%s\n", line.c_str());
     }
     std::fflush(m_out);
-    m_lastStatus = now;
-    m_lastStatusBytes = m_counters.Bytes();
     m_nextStatus = now + (m_terminal ? Clock::duration(kLiveRefresh) : Clock::duration(kQuietRefresh));
 }
 
@@ -139,7 +138,6 @@ bool COrvaneLog::StartCapture()
         return false;   // the session told why
     if (!wasOpen) {
         m_captures.push_back(m_session.Capture().Path());
-        m_counters.NewStream();
         Message("capturing into " + m_session.Capture().Path());
     }
     return true;
@@ -153,24 +151,55 @@ void COrvaneLog::StopCapture(const std::string& why)
     const std::string path = capture.Path();
     const std::uint64_t written = capture.BytesWritten();
     m_session.CloseCaptureFile();
+    m_done = RunTotals();   // a frame torn by the close is not joined to the next capture's
+    m_stats.Reset();
     Message(why + "; capture closed: " + path + " (" + std::to_string(written) + " bytes)");
+}
+
+COrvaneLog::Totals COrvaneLog::RunTotals() const
+{
+    Totals totals = m_done;
+    totals.bytes += m_stats.Bytes();
+    totals.frames += m_stats.Frames();
+    totals.badFrames += m_stats.BadFrames();
+    for (const auto& [code, count] : m_stats.LogCodeCounts())
+        totals.codes[code] += count;
+    return totals;
 }
 
 // Program thread, inside the port's hand-over: the reader waits until this
 // returns, so chunks land in arrival order.
 void COrvaneLog::OnChunk(std::span<const std::uint8_t> chunk)
 {
-    m_counters.Feed(chunk);
-    if (m_failure != 0 || m_session.OnReceived(chunk))
-        return;
-    // Never written to again: a capture with a hole would read as whole.
+    m_stats.Feed(chunk, Clock::now());
+    if (m_failure == 0 && !m_session.OnReceived(chunk))
+        CaptureFailed();
+}
+
+// The capture could not take what came (no space, its folder removed): it
+// has closed itself with everything it held; the run ends.
+void COrvaneLog::CaptureFailed()
+{
     const CCaptureFile& capture = m_session.Capture();
-    const std::string path = capture.Path();
-    const std::string why = capture.LastError();
     const std::uint64_t kept = capture.BytesWritten();
+    std::optional<CaptureFailure> failure = m_session.Capture().TakeFailure();
+    const std::string why = failure ? failure->reason : capture.LastError();
+    const std::string path = failure ? failure->path : capture.Path();
     m_session.CloseCaptureFile();
     Message("Fail to write log file: " + why + " (" + path + ", " + std::to_string(kept) + " bytes kept)");
     m_failure = kExitCapture;
+}
+
+// Reads the user's file for the chosen view; false and why.
+bool COrvaneLog::LoadLists(std::string* error)
+{
+    std::string lists;
+    const std::optional<std::string> path = m_lists.Prepare(m_options.dmcPath, error, &lists);
+    if (!path)
+        return false;
+    m_sessionDmc = *path;
+    Message(lists);
+    return true;
 }
 
 void COrvaneLog::OnGone()
@@ -211,12 +240,21 @@ void COrvaneLog::Configure(Clock::time_point now)
 {
     m_configureAt.reset();
     std::optional<LogClientStep> step;
-    if (m_session.ConfigurationApplied())
-        step = m_session.AfterConnect();
-    else if (m_options.dmcPath.empty())
+    std::string error;
+    if (m_session.ConfigurationApplied()) {
+        // Connect reads the file again; a LoggingView copy is made again from it.
+        if (!m_options.dmcPath.empty() && !LoadLists(&error))
+            Message(std::string(kMsgReloadDmcFailed) + ": " + error);
+        else
+            step = m_session.AfterConnect();
+    } else if (m_options.dmcPath.empty()) {
         step = m_session.LoadDefaultConfig();
-    else if (!(step = m_session.LoadConfiguration(m_options.dmcPath)))
-        m_failure = kExitDmc;   // read at start-up, unreadable now; the session told why
+    } else if (!LoadLists(&error)) {
+        Message(std::string(kMsgLoadDmcFailed) + ": " + error);
+        m_failure = kExitDmc;   // read at start-up, unreadable now
+    } else if (!(step = m_session.LoadConfiguration(m_sessionDmc))) {
+        m_failure = kExitDmc;   // the session told why
+    }
     if (!m_session.Capture().IsOpen() && m_failure == 0)
         m_failure = kExitCapture;
     if (step)
@@ -315,11 +353,16 @@ int COrvaneLog::Finish(int status)
     SummaryFigures summary;
     summary.elapsedSeconds = Seconds(Clock::now() - m_start);
     summary.captures = m_captures;
-    summary.bytes = m_counters.Bytes();
-    summary.frames = m_counters.Frames();
-    summary.badFrames = m_counters.BadFrames();
-    summary.logCodes = m_counters.DistinctCodes();
-    summary.topCodes = m_counters.TopCodes(kTopCodes);
+    const Totals totals = RunTotals();
+    summary.bytes = totals.bytes;
+    summary.frames = totals.frames;
+    summary.badFrames = totals.badFrames;
+    summary.logCodes = totals.codes.size();
+    summary.topCodes.assign(totals.codes.begin(), totals.codes.end());
+    std::stable_sort(summary.topCodes.begin(), summary.topCodes.end(),
+                     [](const auto& a, const auto& b) { return a.second > b.second; });
+    if (summary.topCodes.size() > kTopCodes)
+        summary.topCodes.resize(kTopCodes);
     std::fputs(FormatSummary(summary).c_str(), m_out);
     std::fflush(m_out);
     return status;
@@ -355,7 +398,6 @@ int COrvaneLog::Run()
     if (m_options.durationSeconds > 0)
         m_deadline = m_start + std::chrono::duration_cast<Clock::duration>(
                                    std::chrono::duration<double>(m_options.durationSeconds));
-    m_lastStatus = m_start;
     m_nextStatus = m_start + (m_terminal ? Clock::duration(kLiveRefresh) : Clock::duration(kQuietRefresh));
 
     int stopSignals_ = 0;
@@ -373,6 +415,8 @@ int COrvaneLog::Run()
             break;
         if (ready > 0 && (fds[1].revents & POLLIN))
             m_pump.Dispatch([this](std::span<const std::uint8_t> c) { OnChunk(c); }, [this] { OnGone(); });
+        if (m_failure == 0 && m_session.Capture().IsOpen() && !m_session.Capture().CheckLinked(Clock::now()))
+            CaptureFailed();
         if (m_failure != 0)
             break;
         RunDue(Clock::now());

@@ -6,14 +6,16 @@
 // One thread (the caller's) runs everything here from one poll loop: the
 // signals (a signalfd), the port's hand-overs (its wake descriptor) and the
 // timed steps. The only other thread is the port's reader.
+#include "logclient/CaptureStats.h"
 #include "logclient/LogClientSession.h"
-#include "tools/orvanelog/Counters.h"
+#include "tools/orvanelog/ListViewFile.h"
 #include "tools/orvanelog/Options.h"
 #include "tools/orvanelog/PortPump.h"
 
 #include <chrono>
 #include <cstdio>
 #include <deque>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +42,8 @@ private:
     void Queue(const LogClientStep& step, Clock::time_point now);
     void SendDue(Clock::time_point now);
     void OnChunk(std::span<const std::uint8_t> chunk);
+    void CaptureFailed();
+    bool LoadLists(std::string* error);
     void OnGone();
     void TryReconnect(Clock::time_point now);
     void RunDue(Clock::time_point now);
@@ -49,6 +53,12 @@ private:
     void ClearStatus();
     void Message(const std::string& text);
     int Finish(int status);
+    // The run's figures: the captures before this one and this one.
+    struct Totals {
+        std::uint64_t bytes = 0, frames = 0, badFrames = 0;
+        std::map<std::uint16_t, std::uint64_t> codes;
+    };
+    Totals RunTotals() const;
 
     LogOptions m_options;
     std::FILE* m_out;
@@ -57,7 +67,10 @@ private:
 
     CPortPump m_pump;
     CLogClientSession m_session;
-    CCaptureCounters m_counters;
+    CListViewFile m_lists;
+    std::string m_sessionDmc;     // the file the session loads (the user's, or its LoggingView copy)
+    CCaptureStats m_stats;        // of the open capture
+    Totals m_done;                // of the captures closed before it
     std::vector<std::string> m_captures;
 
     Clock::time_point m_start;
@@ -73,8 +86,6 @@ private:
     std::optional<Clock::time_point> m_nextReconnect;
     std::optional<Clock::time_point> m_deadline;
     Clock::time_point m_nextStatus;
-    Clock::time_point m_lastStatus;
-    std::uint64_t m_lastStatusBytes = 0;
     bool m_statusShown = false;   // a live status line is on the terminal
     int m_failure = 0;            // exit status of a failure met in a handler
     int m_signalFd = -1;

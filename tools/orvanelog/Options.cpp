@@ -159,9 +159,9 @@ ParsedArgs ParseLogArgs(const std::vector<std::string>& args)
                 repeated = haveView;
                 haveView = true;
                 if (value == "messages")
-                    options.view = ListView::Messages;
+                    options.view = DmcListView::MessagesView;
                 else if (value == "logging")
-                    options.view = ListView::Logging;
+                    options.view = DmcListView::LoggingView;
                 else
                     return Usage("--view takes messages or logging, not \"" + value + "\"");
             }

@@ -2,14 +2,12 @@
 // orvane-log's command line: what to open, what to send, where to capture.
 // Parsing is pure (no file or device is touched), so every refusal is a
 // table row in the tests.
+#include "logclient/DmcReader.h"
 #include "serial/Dcb.h"
 
 #include <optional>
 #include <string>
 #include <vector>
-
-// Which element of a .dmc file holds the four lists.
-enum class ListView { Messages, Logging };
 
 struct LogOptions {
     std::string port;               // "COM3" or a device path
@@ -17,7 +15,7 @@ struct LogOptions {
     std::string dir = ".";          // where captures are created
     DCB dcb = DefaultDcb();         // --settings applied to the window's defaults
     double durationSeconds = 0;     // 0: until a signal
-    ListView view = ListView::Messages;
+    DmcListView view = DmcListView::MessagesView;   // where the four lists are read
     bool quiet = false;
 };
 
