@@ -248,3 +248,23 @@ TEST_F(OrvaneLogRun, AFullDiskEndsTheRunWithTheReasonAndAnIntactFile)
 }
 
 }  // namespace
+
+namespace {
+
+// The capture's folder is removed under a running capture: the run ends with
+// 4 and says so, rather than writing on into a file nobody can find.
+TEST_F(OrvaneLogRun, ARemovedCaptureEndsTheRun)
+{
+    TempDir parent;
+    const std::string dir = parent.Path() + "/captures";
+    ASSERT_TRUE(std::filesystem::create_directory(dir));
+    FarEnd far(pty);
+    LogProcess run({"COM1", "--dir", dir});
+    ASSERT_TRUE(Eventually([&] { return !std::filesystem::is_empty(dir); })) << run.Err();
+    pty.Send(Pattern(1000, 3));
+    std::filesystem::remove_all(dir);
+    EXPECT_EQ(run.Wait(), kExitCapture) << run.Err();
+    EXPECT_NE(run.Err().find("Fail to write log file"), std::string::npos) << run.Err();
+}
+
+}  // namespace

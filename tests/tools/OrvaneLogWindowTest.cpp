@@ -16,11 +16,15 @@ namespace {
 using namespace orvanelog_test;
 using logclient_test::FarEnd;
 
-std::string Dmc(const std::string& lists)
+std::string Dmc(const std::string& lists, const char* view = "MessagesView")
 {
-    return "<QXDMProfessional>\n <Persistence>\n  <MessagesView>\n   <ISVConfig>\n" + lists
-           + "\n   </ISVConfig>\n  </MessagesView>\n </Persistence>\n</QXDMProfessional>\n";
+    return std::string("<QXDMProfessional>\n <Persistence>\n  <") + view + ">\n   <ISVConfig>\n" + lists
+           + "\n   </ISVConfig>\n  </" + view + ">\n </Persistence>\n</QXDMProfessional>\n";
 }
+
+const std::string kLists = "<EventIDs>1,5,300,0x7E,0x7D</EventIDs>"
+                           "<LogCodes>0x1004,0x1005,0x412F,0xB0C0</LogCodes><OTATypes>0x713A</OTATypes>"
+                           "<MessageLevels>0/31,5/30,3005/28,6002/31</MessageLevels>";
 
 // What the window writes for a configuration: "Load Configuration..." with
 // path, or "Load Default Cfg..." when path is empty.
@@ -50,7 +54,7 @@ Bytes WindowWire(PortDir& ports, const std::string& path)
 }
 
 // What orvane-log writes for the same configuration before it is stopped.
-Bytes HeadlessWire(PortDir& ports, const std::string& path, std::size_t expected)
+Bytes HeadlessWire(PortDir& ports, const std::string& path, const std::vector<std::string>& options, std::size_t expected)
 {
     PtyPair pty;
     FarEnd far(pty);
@@ -59,6 +63,7 @@ Bytes HeadlessWire(PortDir& ports, const std::string& path, std::size_t expected
     std::vector<std::string> args{"COM2", "--dir", dir.Path()};
     if (!path.empty())
         args.insert(args.end(), {"--dmc", path});
+    args.insert(args.end(), options.begin(), options.end());
     LogProcess run(args);
     // Once it has written as much as the window, a little longer shows anything more.
     EXPECT_TRUE(WaitUntil([&] { return far.Size() >= expected; }, 20000)) << run.Err();
@@ -70,17 +75,22 @@ Bytes HeadlessWire(PortDir& ports, const std::string& path, std::size_t expected
 
 struct Case {
     const char* name;
-    std::string dmc;   // empty: the default packets
-    bool sends;        // false: the file has no list, nothing goes out
+    std::string dmc;        // empty: the default packets
+    bool sends;             // false: the file has no list, nothing goes out
+    std::string headless;   // when set, orvane-log reads this file with --view logging instead
 };
 
 const Case kCases[] = {
-    {"DefaultPackets", "", true},
-    {"AllFourLists", Dmc("<EventIDs>1,5,300,0x7E,0x7D</EventIDs>"
-                         "<LogCodes>0x1004,0x1005,0x412F,0xB0C0</LogCodes><OTATypes>0x713A</OTATypes>"
-                         "<MessageLevels>0/31,5/30,3005/28,6002/31</MessageLevels>"), true},
-    {"OnlyLogCodes", Dmc("<LogCodes>0x5000,0x7001</LogCodes>"), true},
-    {"NoLists", Dmc("<Items>5</Items>"), false},
+    {"DefaultPackets", "", true, ""},
+    {"AllFourLists", Dmc(kLists), true, ""},
+    {"OnlyLogCodes", Dmc("<LogCodes>0x5000,0x7001</LogCodes>"), true, ""},
+    {"NoLists", Dmc("<Items>5</Items>"), false, ""},
+    // The lists of a file saved for the logging window, with other lists
+    // under MessagesView that must not go out.
+    {"LoggingViewLists", Dmc(kLists), true,
+     "<QXDMProfessional><Persistence><MessagesView><ISVConfig><EventIDs>9</EventIDs><LogCodes>0x7001</LogCodes>"
+     "</ISVConfig></MessagesView><LoggingView><ISVConfig>" + kLists + "</ISVConfig></LoggingView></Persistence>"
+     "</QXDMProfessional>"},
 };
 
 class OrvaneLogAsWindow : public ::testing::TestWithParam<Case> {};
@@ -96,7 +106,13 @@ TEST_P(OrvaneLogAsWindow, TheSameConfigurationGivesTheSameBytes)
         std::ofstream(path, std::ios::binary) << c.dmc;
     }
     const Bytes window = WindowWire(ports, path);
-    const Bytes headless = HeadlessWire(ports, path, window.size());
+    std::vector<std::string> options;
+    if (!c.headless.empty()) {
+        path = files.Path() + "/logging.dmc";
+        std::ofstream(path, std::ios::binary) << c.headless;
+        options = {"--view", "logging"};
+    }
+    const Bytes headless = HeadlessWire(ports, path, options, window.size());
     EXPECT_EQ(headless.size(), window.size());
     EXPECT_TRUE(headless == window);
     EXPECT_EQ(!window.empty(), c.sends);
