@@ -19,24 +19,26 @@ std::tm LocalTimeNow()
     return local;
 }
 
-// The builders fill a room of kMaskPacketRoom bytes; a packet is taken out of it
-// when they built one.
-class BuilderRoom {
-public:
-    std::span<std::uint8_t> Span() { return m_room; }
-    void Take(std::size_t length, std::chrono::milliseconds pause, std::vector<LogClientPacket>& packets) const
-    {
-        if (length > 0)
-            packets.push_back({{m_room.begin(), m_room.begin() + static_cast<std::ptrdiff_t>(length)}, pause});
-    }
+// The builders fill a room of kMaskPacketRoom bytes; the packet is taken out of it.
+template <typename Build>
+std::vector<std::uint8_t> BuildInRoom(Build build)
+{
+    std::array<std::uint8_t, kMaskPacketRoom> room{};
+    const std::size_t length = build(std::span<std::uint8_t>(room));
+    return {room.begin(), room.begin() + static_cast<std::ptrdiff_t>(length)};
+}
 
-private:
-    std::array<std::uint8_t, kMaskPacketRoom> m_room{};
-};
+void Take(std::vector<std::uint8_t> bytes, std::chrono::milliseconds pause, std::vector<LogClientPacket>& packets)
+{
+    if (!bytes.empty())
+        packets.push_back({std::move(bytes), pause});
+}
 
 }   // namespace
 
 CLogClientSession::CLogClientSession() : m_clock(LocalTimeNow) {}
+
+CLogClientSession::CLogClientSession(MessageSink sink) : m_sink(std::move(sink)), m_clock(LocalTimeNow) {}
 
 void CLogClientSession::Tell(std::string text, std::string detail) const
 {
@@ -127,11 +129,10 @@ void CLogClientSession::EventStep(std::vector<LogClientPacket>& packets)
     std::string text;
     if (!m_XmlReader.GetListText(m_pXmlDoc, g_pathEventIDs, text, show))
         return;
-    m_nListPos = 0;
-    BuilderRoom room;
-    room.Take(BuildEventReport(text, room.Span()), kLogClientPacketPause, packets);
+    ResetListPositions();
+    Take(EventReportPacket(text), kLogClientPacketPause, packets);
     std::int32_t done = 0;
-    room.Take(BuildEventMask(text, m_nListPos, room.Span(), &done), std::chrono::milliseconds{0}, packets);
+    Take(EventMaskPacket(text, &done), std::chrono::milliseconds{0}, packets);
 }
 
 void CLogClientSession::LogCodeStep(std::vector<LogClientPacket>& packets)
@@ -143,13 +144,10 @@ void CLogClientSession::LogCodeStep(std::vector<LogClientPacket>& packets)
     const int b = m_XmlReader.GetListText(m_pXmlDoc, g_pathOTATypes, textB, show);
     if (!a && !b)
         return;
-    m_nListPos = 0;
-    m_nListPos2 = 0;
-    BuilderRoom room;
+    ResetListPositions();
     std::int32_t done = 0;
     for (int n = 0; !done && n < kMaxPacketsPerStep; ++n)
-        room.Take(BuildLogConfig(textA, textB, m_nListPos, m_nListPos2, room.Span(), &done), kLogClientPacketPause,
-                  packets);
+        Take(LogConfigPacket(textA, textB, &done), kLogClientPacketPause, packets);
 }
 
 void CLogClientSession::MessageLevelStep(std::vector<LogClientPacket>& packets)
@@ -158,11 +156,55 @@ void CLogClientSession::MessageLevelStep(std::vector<LogClientPacket>& packets)
     std::string text;
     if (!m_XmlReader.GetListText(m_pXmlDoc, g_pathMessageLevels, text, show))
         return;
-    m_nListPos = 0;
-    BuilderRoom room;
+    ResetListPositions();
     std::int32_t done = 0;
     for (int n = 0; !done && n < kMaxPacketsPerStep; ++n)
-        room.Take(BuildExtMsgConfig(text, m_nListPos, room.Span(), &done), kLogClientPacketPause, packets);
+        Take(ExtMsgConfigPacket(text, &done), kLogClientPacketPause, packets);
+}
+
+void CLogClientSession::ResetListPositions()
+{
+    m_nListPos = 0;
+    m_nListPos2 = 0;
+}
+
+std::vector<std::uint8_t> CLogClientSession::EventReportPacket(std::string_view eventIds)
+{
+    return BuildInRoom([&](std::span<std::uint8_t> room) { return BuildEventReport(eventIds, room); });
+}
+
+std::vector<std::uint8_t> CLogClientSession::EventMaskPacket(std::string_view eventIds, std::int32_t* done)
+{
+    std::int32_t finished = 1;
+    auto packet = BuildInRoom([&](std::span<std::uint8_t> room) {
+        return BuildEventMask(eventIds, m_nListPos, room, &finished);
+    });
+    if (done)
+        *done = finished;
+    return packet;
+}
+
+std::vector<std::uint8_t> CLogClientSession::LogConfigPacket(std::string_view logCodes, std::string_view otaTypes,
+                                                             std::int32_t* done)
+{
+    std::int32_t finished = 1;
+    auto packet = BuildInRoom([&](std::span<std::uint8_t> room) {
+        return BuildLogConfig(logCodes, otaTypes, m_nListPos, m_nListPos2, room, &finished);
+    });
+    if (done)
+        *done = finished;
+    return packet;
+}
+
+std::vector<std::uint8_t> CLogClientSession::ExtMsgConfigPacket(std::string_view messageLevels, std::int32_t* done)
+{
+    std::int32_t finished = 1;
+    auto packet = BuildInRoom([&](std::span<std::uint8_t> room) {
+        return BuildExtMsgConfig(messageLevels, m_nListPos, room, &finished);
+    });
+    if (done)
+        *done = finished;
+    return packet;
 }
 
 // Default packet m_nStep, and the next step when packets remain.

@@ -21,6 +21,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The two timed sequences; the values are the window's timer ids.
@@ -63,6 +64,7 @@ public:
     using Clock = std::function<std::tm()>;   // the local time a capture is named after
 
     CLogClientSession();
+    explicit CLogClientSession(MessageSink sink);
 
     void SetMessageSink(MessageSink sink) { m_sink = std::move(sink); }
     void SetClock(Clock clock) { m_clock = std::move(clock); }
@@ -103,6 +105,15 @@ public:
     bool OnReceived(std::span<const std::uint8_t> chunk);
     CCaptureFile& Capture() { return m_capture; }
     const CCaptureFile& Capture() const { return m_capture; }
+
+    // One packet of a list as the configuration steps build it, with the
+    // session's list positions (ResetListPositions starts a list again). done
+    // is set with a list's last packet; an empty packet means nothing to send.
+    void ResetListPositions();
+    std::vector<std::uint8_t> EventReportPacket(std::string_view eventIds);
+    std::vector<std::uint8_t> EventMaskPacket(std::string_view eventIds, std::int32_t* done);
+    std::vector<std::uint8_t> LogConfigPacket(std::string_view logCodes, std::string_view otaTypes, std::int32_t* done);
+    std::vector<std::uint8_t> ExtMsgConfigPacket(std::string_view messageLevels, std::int32_t* done);
 
     // Steps taken since the last start; nonzero once a configuration was applied.
     const std::uint32_t& StepCounter() const { return m_nStep; }
