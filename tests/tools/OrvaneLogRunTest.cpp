@@ -145,9 +145,12 @@ TEST_F(OrvaneLogRun, EveryStopKeepsEveryByteAndRestoresTheDevice)
         ASSERT_TRUE(Eventually([&] { return dir.Files().size() == 1; })) << run.Err();
         const Bytes sent = Pattern(300000, static_cast<std::uint8_t>(c.signal));
         pty.Send(sent);
+        const std::string path = dir.Path() + "/" + dir.Files().at(0);
+        // The pty's kernel side hands bytes on asynchronously: the stop comes
+        // once they have all reached the port, and must lose none of them.
+        EXPECT_TRUE(Eventually([&] { return logclient_test::ReadFile(path).size() >= sent.size(); }));
         const int status = c.signal ? run.Stop(c.signal) : run.Wait();
         EXPECT_EQ(status, kExitClean) << run.Err();
-        const std::string path = dir.Path() + "/" + dir.Files().at(0);
         EXPECT_TRUE(logclient_test::ReadFile(path) == sent) << logclient_test::ReadFile(path).size() << " of " << sent.size();
         EXPECT_NE(run.Out().find("bytes: 300000"), std::string::npos) << run.Out();
         termios after{};

@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -25,10 +26,18 @@ constexpr auto kReconnectTick = 250ms;
 // The live status line is redrawn at most this often; otherwise one line per period.
 constexpr auto kLiveRefresh = 500ms;
 constexpr auto kQuietRefresh = 10s;
-// After a stop, what the reader still hands over within this much quiet is captured too.
-constexpr auto kDrainQuiet = 50ms;
-constexpr auto kDrainLimit = 300ms;
+// After a stop, what the line still holds is captured too: until the driver's
+// queue is empty and no chunk came for this long, or at most kDrainLimit.
+constexpr auto kDrainQuiet = 100ms;
+constexpr auto kDrainLimit = 1s;
 constexpr std::size_t kTopCodes = 10;
+// Received bytes waiting for the counts; past this (the loop starved for
+// seconds) chunks are counted as bytes only, never held up.
+constexpr std::size_t kMaxUncounted = std::size_t{32} << 20;
+// The loop counts what came at least this often.
+constexpr auto kCountPeriod = 200ms;
+
+using Lock = std::lock_guard<std::mutex>;
 
 sigset_t StopSignals()
 {
@@ -72,7 +81,9 @@ COrvaneLog::COrvaneLog(LogOptions options, std::FILE* out, std::FILE* err, bool 
       m_pump(m_options.port),
       m_lists(m_options.view)
 {
+    m_pump.SetChunkHandler([this](std::span<const std::uint8_t> chunk) { OnChunk(chunk); });
     m_session.CaptureDirectory() = m_options.dir;
+    // Called by the session from the loop's thread only (loading, creating a capture).
     m_session.SetMessageSink([this](const LogClientMessage& message) {
         Message(message.detail.empty() ? message.text : message.text + ": " + message.detail);
     });
@@ -94,19 +105,48 @@ void COrvaneLog::ClearStatus()
     m_statusShown = false;
 }
 
+COrvaneLog::Totals COrvaneLog::RunTotals() const
+{
+    Totals totals = m_done;
+    totals.bytes += m_stats.Bytes();
+    totals.frames += m_stats.Frames();
+    totals.badFrames += m_stats.BadFrames();
+    for (const auto& [code, count] : m_stats.LogCodeCounts())
+        totals.codes[code] += count;
+    return totals;
+}
+
+// Loop thread: counts what the reader left for it.
+void COrvaneLog::CountReceived()
+{
+    m_counting.clear();   // its room goes back to the reader
+    std::uint64_t uncountable = 0;
+    {
+        std::lock_guard lock(m_uncountedLock);
+        m_counting.swap(m_uncounted);
+        uncountable = std::exchange(m_uncountable, 0);
+    }
+    if (!m_counting.empty())
+        m_stats.Feed(m_counting, Clock::now());
+    m_done.bytes += uncountable;
+}
+
 void COrvaneLog::ShowStatus(Clock::time_point now, bool force)
 {
     if (!force && now < m_nextStatus)
         return;
-    const Totals totals = RunTotals();
     StatusFigures figures;
+    {
+        const Totals totals = RunTotals();
+        Lock lock(m_captureLock);
+        figures.capture = m_session.Capture().IsOpen() ? m_session.Capture().Path() : std::string();
+        figures.bytes = totals.bytes;
+        figures.bytesPerSecond = static_cast<double>(m_stats.BytesLastSecond(now));
+        figures.frames = totals.frames;
+        figures.badFrames = totals.badFrames;
+        figures.logCodes = totals.codes.size();
+    }
     figures.elapsedSeconds = Seconds(now - m_start);
-    figures.capture = m_session.Capture().IsOpen() ? m_session.Capture().Path() : std::string();
-    figures.bytes = totals.bytes;
-    figures.bytesPerSecond = static_cast<double>(m_stats.BytesLastSecond(now));
-    figures.frames = totals.frames;
-    figures.badFrames = totals.badFrames;
-    figures.logCodes = totals.codes.size();
     const std::string line = FormatStatus(figures);
     if (m_terminal) {
         std::fprintf(m_out, "\r%s\033[K", line.c_str());
@@ -133,61 +173,78 @@ bool COrvaneLog::OpenPort(bool quiet)
 // open one stays open).
 bool COrvaneLog::StartCapture()
 {
-    const bool wasOpen = m_session.Capture().IsOpen();
-    if (!m_session.CreateCaptureFile())
-        return false;   // the session told why
-    if (!wasOpen) {
-        m_captures.push_back(m_session.Capture().Path());
-        Message("capturing into " + m_session.Capture().Path());
+    std::string created;
+    {
+        Lock lock(m_captureLock);
+        const bool wasOpen = m_session.Capture().IsOpen();
+        if (!m_session.CreateCaptureFile())
+            return false;   // the session told why
+        if (!wasOpen)
+            created = m_session.Capture().Path();
+    }
+    if (!created.empty()) {
+        m_captures.push_back(created);
+        Message("capturing into " + created);
     }
     return true;
 }
 
 void COrvaneLog::StopCapture(const std::string& why)
 {
-    const CCaptureFile& capture = m_session.Capture();
-    if (!capture.IsOpen())
-        return;
-    const std::string path = capture.Path();
-    const std::uint64_t written = capture.BytesWritten();
-    m_session.CloseCaptureFile();
+    std::string path;
+    std::uint64_t written = 0;
+    {
+        Lock lock(m_captureLock);
+        if (!m_session.Capture().IsOpen())
+            return;
+        path = m_session.Capture().Path();
+        written = m_session.Capture().BytesWritten();
+        m_session.CloseCaptureFile();
+    }
+    // The reader has ended: every byte of this capture is in the counts now.
+    CountReceived();
     m_done = RunTotals();   // a frame torn by the close is not joined to the next capture's
     m_stats.Reset();
     Message(why + "; capture closed: " + path + " (" + std::to_string(written) + " bytes)");
 }
 
-COrvaneLog::Totals COrvaneLog::RunTotals() const
-{
-    Totals totals = m_done;
-    totals.bytes += m_stats.Bytes();
-    totals.frames += m_stats.Frames();
-    totals.badFrames += m_stats.BadFrames();
-    for (const auto& [code, count] : m_stats.LogCodeCounts())
-        totals.codes[code] += count;
-    return totals;
-}
-
-// Program thread, inside the port's hand-over: the reader waits until this
-// returns, so chunks land in arrival order.
+// Reader thread, inside the port's hand-over: the reader reads nothing more
+// until this returns, so chunks land in arrival order. A capture that cannot
+// take the chunk has closed itself with everything it held; the loop is woken
+// to tell why and end the run.
 void COrvaneLog::OnChunk(std::span<const std::uint8_t> chunk)
 {
-    m_stats.Feed(chunk, Clock::now());
-    if (m_failure == 0 && !m_session.OnReceived(chunk))
-        CaptureFailed();
+    {
+        // The loop takes these at least every kCountPeriod; nobody is woken per chunk.
+        std::lock_guard lock(m_uncountedLock);
+        if (m_uncounted.size() + chunk.size() <= kMaxUncounted)
+            m_uncounted.insert(m_uncounted.end(), chunk.begin(), chunk.end());
+        else
+            m_uncountable += chunk.size();
+    }
+    m_chunks.fetch_add(1);
+    Lock lock(m_captureLock);
+    if (m_failure.load() != 0 || m_session.OnReceived(chunk))
+        return;
+    m_captureFailure = m_session.Capture().TakeFailure();
+    if (!m_captureFailure)
+        m_captureFailure = CaptureFailure{m_session.Capture().Path(), m_session.Capture().LastError()};
+    m_failure = kExitCapture;
+    m_pump.Wake();
 }
 
-// The capture could not take what came (no space, its folder removed): it
-// has closed itself with everything it held; the run ends.
-void COrvaneLog::CaptureFailed()
+void COrvaneLog::ReportCaptureFailure()
 {
-    const CCaptureFile& capture = m_session.Capture();
-    const std::uint64_t kept = capture.BytesWritten();
-    std::optional<CaptureFailure> failure = m_session.Capture().TakeFailure();
-    const std::string why = failure ? failure->reason : capture.LastError();
-    const std::string path = failure ? failure->path : capture.Path();
-    m_session.CloseCaptureFile();
-    Message("Fail to write log file: " + why + " (" + path + ", " + std::to_string(kept) + " bytes kept)");
-    m_failure = kExitCapture;
+    std::optional<CaptureFailure> failure;
+    std::uint64_t kept = 0;
+    {
+        Lock lock(m_captureLock);
+        failure.swap(m_captureFailure);
+        kept = m_session.Capture().BytesWritten();
+    }
+    if (failure)
+        Message("Fail to write log file: " + failure->reason + " (" + failure->path + ", " + std::to_string(kept)
+                + " bytes kept)");
 }
 
 // Reads the user's file for the chosen view; false and why.
@@ -208,29 +265,33 @@ void COrvaneLog::OnGone()
     m_pump.Close();
     m_configureAt.reset();
     m_nextStep.reset();
+    m_afterStep.reset();
     m_outbox.clear();
     StopCapture("device gone: " + device);
     Message("waiting for " + m_options.port + " to come back");
     m_nextReconnect = Clock::now() + kReconnectTick;
 }
 
-// As the window's reconnect: the capture, the port, and after the pause the
-// configuration applied last, again.
+// As the window's reconnect: the capture first (so the first byte is in
+// it), the port, and after the pause the configuration applied last, again.
 void COrvaneLog::TryReconnect(Clock::time_point now)
 {
     m_nextReconnect = now + kReconnectTick;
     // Only a device node that is there again is worth an attempt; one that is
-    // not ready yet is tried again on the next tick.
+    // not ready yet is tried again on the next tick (the capture stays open
+    // for it, as the window's does).
     const std::string path = m_pump.DevicePath();
     std::error_code ec;
-    if (path.empty() || !std::filesystem::exists(path, ec) || !OpenPort(true))
+    if (path.empty() || !std::filesystem::exists(path, ec))
         return;
-    m_nextReconnect.reset();
-    Message(m_options.port + " is back (" + path + ")");
     if (!StartCapture()) {
         m_failure = kExitCapture;
         return;
     }
+    if (!OpenPort(true))
+        return;
+    m_nextReconnect.reset();
+    Message(m_options.port + " is back (" + path + ")");
     m_configureAt = Clock::now() + kAfterOpen;
 }
 
@@ -239,24 +300,31 @@ void COrvaneLog::TryReconnect(Clock::time_point now)
 void COrvaneLog::Configure(Clock::time_point now)
 {
     m_configureAt.reset();
-    std::optional<LogClientStep> step;
+    bool applied = false;
+    {
+        Lock lock(m_captureLock);
+        applied = m_session.ConfigurationApplied();
+    }
     std::string error;
-    if (m_session.ConfigurationApplied()) {
+    std::optional<LogClientStep> step;
+    if (applied && !m_options.dmcPath.empty() && !LoadLists(&error)) {
         // Connect reads the file again; a LoggingView copy is made again from it.
-        if (!m_options.dmcPath.empty() && !LoadLists(&error))
-            Message(std::string(kMsgReloadDmcFailed) + ": " + error);
-        else
-            step = m_session.AfterConnect();
-    } else if (m_options.dmcPath.empty()) {
-        step = m_session.LoadDefaultConfig();
-    } else if (!LoadLists(&error)) {
+        Message(std::string(kMsgReloadDmcFailed) + ": " + error);
+    } else if (!applied && !m_options.dmcPath.empty() && !LoadLists(&error)) {
         Message(std::string(kMsgLoadDmcFailed) + ": " + error);
         m_failure = kExitDmc;   // read at start-up, unreadable now
-    } else if (!(step = m_session.LoadConfiguration(m_sessionDmc))) {
-        m_failure = kExitDmc;   // the session told why
+        return;
+    } else {
+        Lock lock(m_captureLock);
+        if (applied)
+            step = m_session.AfterConnect();
+        else if (m_options.dmcPath.empty())
+            step = m_session.LoadDefaultConfig();
+        else if (!(step = m_session.LoadConfiguration(m_sessionDmc)))
+            m_failure = kExitDmc;   // the session told why
+        if (!m_session.Capture().IsOpen() && m_failure.load() == 0)
+            m_failure = kExitCapture;
     }
-    if (!m_session.Capture().IsOpen() && m_failure == 0)
-        m_failure = kExitCapture;
     if (step)
         Queue(*step, now);
 }
@@ -304,11 +372,12 @@ void COrvaneLog::RunDue(Clock::time_point now)
 {
     if (m_nextReconnect && now >= *m_nextReconnect)
         TryReconnect(now);
-    if (!m_pump.IsOpen() || m_failure != 0)
+    if (!m_pump.IsOpen() || m_failure.load() != 0)
         return;
     if (m_configureAt && now >= *m_configureAt)
         Configure(now);
     SendDue(Clock::now());
+    // The step's packets are built from the session's lists; the capture is not touched.
     if (m_nextStep && Clock::now() >= *m_nextStep)
         Queue(m_session.Step(m_running), Clock::now());
 }
@@ -322,50 +391,89 @@ int COrvaneLog::Timeout(Clock::time_point now) const
     if (!m_outbox.empty() || m_afterStep)
         next = std::min(next, m_nextPacket);
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
-    return static_cast<int>(std::clamp<long long>(ms, 0, 1000));
+    return static_cast<int>(std::clamp<long long>(ms, 0, kCountPeriod.count()));
 }
 
-// After a stop: whatever the reader still has for us goes into the capture
-// before it closes. A further signal ends the wait at once.
-void COrvaneLog::DrainAfterStop(int signals)
+// After a stop: what the line still holds goes into the capture before it
+// closes: the reader is given until the driver's queue is empty and it has
+// handed nothing over for a moment (it may hold a chunk it has read but not
+// yet handed over). A further signal ends the wait at once; false then.
+bool COrvaneLog::DrainAfterStop(int signals)
 {
     const auto limit = Clock::now() + kDrainLimit;
-    while (m_pump.IsOpen() && m_session.Capture().IsOpen() && m_failure == 0 && Clock::now() < limit) {
-        std::array<pollfd, 2> fds{{{m_signalFd, POLLIN, 0}, {m_pump.WakeFd(), POLLIN, 0}}};
-        const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(kDrainQuiet.count()));
+    std::uint64_t seen = m_chunks.load();
+    while (m_pump.IsOpen() && m_failure.load() == 0 && Clock::now() < limit) {
+        pollfd signal{m_signalFd, POLLIN, 0};
+        const int ready = ::poll(&signal, 1, static_cast<int>(kDrainQuiet.count()));
+        if (ready > 0 && (signals += TakeSignals(m_signalFd)) > 1)
+            return false;
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready <= 0)
-            return;
-        if ((fds[0].revents & POLLIN) && (signals += TakeSignals(m_signalFd)) > 1)
-            return;
-        if (fds[1].revents & POLLIN)
-            m_pump.Dispatch([this](std::span<const std::uint8_t> c) { OnChunk(c); }, [] {});
+        const std::uint64_t now = m_chunks.load();
+        if (now == seen && m_pump.Queued() == 0)
+            return true;
+        seen = now;
     }
+    return true;
 }
 
 int COrvaneLog::Finish(int status)
 {
-    m_nextStep.reset();
-    m_session.CloseCaptureFile();
-    m_pump.Close();   // puts the device's own settings back
-    ClearStatus();
+    m_pump.Close();   // the reader has ended; the device's own settings are back
+    if (status == kExitCapture)
+        ReportCaptureFailure();
     SummaryFigures summary;
-    summary.elapsedSeconds = Seconds(Clock::now() - m_start);
-    summary.captures = m_captures;
-    const Totals totals = RunTotals();
-    summary.bytes = totals.bytes;
-    summary.frames = totals.frames;
-    summary.badFrames = totals.badFrames;
-    summary.logCodes = totals.codes.size();
-    summary.topCodes.assign(totals.codes.begin(), totals.codes.end());
+    {
+        Lock lock(m_captureLock);
+        m_session.CloseCaptureFile();
+    }
+    CountReceived();
+    {
+        const Totals totals = RunTotals();
+        summary.bytes = totals.bytes;
+        summary.frames = totals.frames;
+        summary.badFrames = totals.badFrames;
+        summary.logCodes = totals.codes.size();
+        summary.topCodes.assign(totals.codes.begin(), totals.codes.end());
+    }
     std::stable_sort(summary.topCodes.begin(), summary.topCodes.end(),
                      [](const auto& a, const auto& b) { return a.second > b.second; });
     if (summary.topCodes.size() > kTopCodes)
         summary.topCodes.resize(kTopCodes);
+    summary.elapsedSeconds = Seconds(Clock::now() - m_start);
+    summary.captures = m_captures;
+    ClearStatus();
     std::fputs(FormatSummary(summary).c_str(), m_out);
     std::fflush(m_out);
     return status;
+}
+
+// Everything up to the first step: the file is read, the capture made, the
+// port opened. 0, or the exit status of what failed.
+int COrvaneLog::Start()
+{
+    // A file that cannot be read ends the run before the port is touched.
+    if (!m_options.dmcPath.empty()) {
+        std::string error;
+        DmcDocument doc;
+        if (!CDmcReader().LoadDocument(m_options.dmcPath, doc, &error)) {
+            Message(std::string(kMsgLoadDmcFailed) + ": " + (error.empty() ? m_options.dmcPath : error));
+            return kExitDmc;
+        }
+    }
+    // The capture comes first, so the modem's first byte is in it.
+    if (!StartCapture())
+        return kExitCapture;
+    if (!OpenPort(false)) {
+        // A refused run leaves nothing behind: the capture it made is empty.
+        Lock lock(m_captureLock);
+        const std::string path = m_session.Capture().Path();
+        m_session.CloseCaptureFile();
+        ::unlink(path.c_str());
+        return kExitPort;
+    }
+    m_configureAt = Clock::now() + kAfterOpen;
+    return 0;
 }
 
 int COrvaneLog::Run()
@@ -378,30 +486,15 @@ int COrvaneLog::Run()
         return kExitUsage;
     }
     m_signalFd = signals.Get();
-
-    // A file that cannot be read ends the run before the port is touched.
-    if (!m_options.dmcPath.empty()) {
-        std::string error;
-        DmcDocument doc;
-        if (!CDmcReader().LoadDocument(m_options.dmcPath, doc, &error)) {
-            Message(std::string(kMsgLoadDmcFailed) + ": " + (error.empty() ? m_options.dmcPath : error));
-            return kExitDmc;
-        }
-    }
-    if (!OpenPort(false))
-        return kExitPort;
-    if (!StartCapture()) {
-        m_pump.Close();
-        return kExitCapture;
-    }
-    m_configureAt = Clock::now() + kAfterOpen;
+    if (const int status = Start(); status != 0)
+        return status;
     if (m_options.durationSeconds > 0)
         m_deadline = m_start + std::chrono::duration_cast<Clock::duration>(
                                    std::chrono::duration<double>(m_options.durationSeconds));
     m_nextStatus = m_start + (m_terminal ? Clock::duration(kLiveRefresh) : Clock::duration(kQuietRefresh));
 
-    int stopSignals_ = 0;
-    while (m_failure == 0) {
+    int signalsTaken = 0;
+    while (m_failure.load() == 0) {
         const Clock::time_point now = Clock::now();
         if (m_deadline && now >= *m_deadline)
             break;
@@ -411,18 +504,26 @@ int COrvaneLog::Run()
             Message(std::string("poll: ") + std::strerror(errno));
             break;
         }
-        if (ready > 0 && (fds[0].revents & POLLIN) && (stopSignals_ = TakeSignals(m_signalFd)) > 0)
+        if (ready > 0 && (fds[0].revents & POLLIN) && (signalsTaken = TakeSignals(m_signalFd)) > 0)
             break;
         if (ready > 0 && (fds[1].revents & POLLIN))
-            m_pump.Dispatch([this](std::span<const std::uint8_t> c) { OnChunk(c); }, [this] { OnGone(); });
-        if (m_failure == 0 && m_session.Capture().IsOpen() && !m_session.Capture().CheckLinked(Clock::now()))
-            CaptureFailed();
-        if (m_failure != 0)
+            m_pump.Dispatch([this] { OnGone(); });
+        CountReceived();
+        {
+            // A capture whose file was removed ends as a failed write does.
+            Lock lock(m_captureLock);
+            if (m_failure.load() == 0 && m_session.Capture().IsOpen()
+                && !m_session.Capture().CheckLinked(Clock::now())) {
+                m_captureFailure = m_session.Capture().TakeFailure();
+                m_failure = kExitCapture;
+            }
+        }
+        if (m_failure.load() != 0)
             break;
         RunDue(Clock::now());
         ShowStatus(Clock::now(), false);
     }
-    if (m_failure == 0)
-        DrainAfterStop(stopSignals_);
-    return Finish(m_failure);
+    if (m_failure.load() == 0)
+        DrainAfterStop(signalsTaken);
+    return Finish(m_failure.load());
 }

@@ -78,10 +78,25 @@ int CPortPump::Write(std::span<const std::uint8_t> bytes)
     return m_port.Write(bytes.data(), static_cast<int>(bytes.size()));
 }
 
-// Reader thread: the message waits in our queue; the wake descriptor tells
-// the program's poll loop to look.
+std::uint32_t CPortPump::Queued() const
+{
+    return m_port.IsOpen() ? serialio::QueuedBytes(m_port.m_hComm) : 0;
+}
+
+// Reader thread. A chunk is handled here and now: the port runs the handler
+// for the hand-over it has just posted and releases itself. Anything else
+// waits in our queue; the wake descriptor tells the poll loop to look.
 void CPortPump::PostToWindow(unsigned message, std::uint64_t ticket)
 {
+    if (message == WM_COMM_RXCHAR) {
+        m_port.HandleMessage(message, ticket, [this] {
+            std::lock_guard rx(m_port.m_csRx);
+            const std::uint32_t count = std::min<std::uint32_t>(m_port.m_nRxCount, kMaxChunk);
+            if (m_onChunk)
+                m_onChunk(std::span<const std::uint8_t>(m_port.m_rxBuffer.data(), count));
+        });
+        return;
+    }
     {
         std::lock_guard lock(m_lock);
         m_posted.push_back({message, ticket});
@@ -89,7 +104,7 @@ void CPortPump::PostToWindow(unsigned message, std::uint64_t ticket)
     m_wake.Signal();
 }
 
-void CPortPump::Dispatch(const ChunkHandler& onChunk, const GoneHandler& onGone)
+void CPortPump::Dispatch(const GoneHandler& onGone)
 {
     m_wake.Drain();
     for (;;) {
@@ -101,13 +116,7 @@ void CPortPump::Dispatch(const ChunkHandler& onChunk, const GoneHandler& onGone)
             posted = m_posted.front();
             m_posted.pop_front();
         }
-        if (posted.message == WM_COMM_RXCHAR) {
-            m_port.HandleMessage(posted.message, posted.ticket, [&] {
-                std::lock_guard rx(m_port.m_csRx);
-                const std::uint32_t count = std::min<std::uint32_t>(m_port.m_nRxCount, kMaxChunk);
-                onChunk(std::span<const std::uint8_t>(m_port.m_rxBuffer.data(), count));
-            });
-        } else if (posted.message == WM_COMM_GONE) {
+        if (posted.message == WM_COMM_GONE) {
             m_port.HandleMessage(posted.message, posted.ticket, [&] { onGone(); });
         } else {
             m_port.HandleMessage(posted.message, posted.ticket, {});

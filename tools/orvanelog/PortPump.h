@@ -1,9 +1,10 @@
 #pragma once
 // The port as orvane-log drives it: CSerialPort opened exactly as the window
-// opens it, its reader's hand-overs taken on the program's own thread through
-// a wake descriptor that the poll loop watches. (The window does the same
-// with a QSocketNotifier; this file is the only one that knows how the
-// reader hands a chunk over.)
+// opens it. Received chunks are taken inside the reader's own hand-over, on
+// the reader thread (no window waits for them, so no thread has to be woken
+// per chunk); everything else the reader posts (the device's going) reaches
+// the program's poll loop through a wake descriptor. This file is the only
+// one that knows how the reader hands a chunk over.
 #include "serial/SerialPlatform.h"
 #include "serial/SerialPort.h"
 
@@ -33,15 +34,20 @@ public:
     // The device the port resolves to now (for waiting until it is back).
     std::string DevicePath() const;
 
+    // Reader thread: called with every received chunk, before the reader
+    // reads the next. Set before Open.
+    void SetChunkHandler(ChunkHandler handler) { m_onChunk = std::move(handler); }
+
     // The descriptor to poll for reading: signalled when the reader has
-    // handed something over.
+    // posted something, or when Wake was called.
     int WakeFd() const { return m_wake.Fd(); }
-    // Program thread: runs every pending hand-over: chunks through onChunk
-    // (each chunk before the reader reads the next), the device's going
-    // through onGone.
-    void Dispatch(const ChunkHandler& onChunk, const GoneHandler& onGone);
+    void Wake() { m_wake.Signal(); }
+    // Program thread: runs what the reader posted: the device's going through onGone.
+    void Dispatch(const GoneHandler& onGone);
 
     int Write(std::span<const std::uint8_t> bytes);
+    // Bytes the driver holds that the reader has not read yet.
+    std::uint32_t Queued() const;
 
     // Reader thread.
     void PostToWindow(unsigned message, std::uint64_t ticket) override;
@@ -52,6 +58,7 @@ private:
         std::uint64_t ticket;
     };
     CSerialPort m_port;
+    ChunkHandler m_onChunk;
     std::string m_aliasDir;   // a private port directory naming a device path
     std::string m_error;
     serialio::WakeEvent m_wake;
