@@ -196,12 +196,13 @@ TEST_F(OrvaneLogRun, UnplugAndComeBackGivesASecondCaptureAndTheConfigurationAgai
     EXPECT_TRUE(farAgain.Received() == DefaultFrames());
     const Bytes b = Pattern(20000, 2);
     again.Send(b);
-    EXPECT_EQ(run.Stop(SIGINT), kExitClean);
-
     std::string second;
     for (const std::string& name : captures.Files())
         if (captures.Path() + "/" + name != first)
             second = captures.Path() + "/" + name;
+    EXPECT_TRUE(Eventually([&] { return logclient_test::ReadFile(second).size() >= b.size(); }));
+    EXPECT_EQ(run.Stop(SIGINT), kExitClean);
+
     EXPECT_TRUE(logclient_test::ReadFile(first) == a);
     EXPECT_TRUE(logclient_test::ReadFile(second) == b);
     const std::string err = run.Err();

@@ -26,9 +26,8 @@ constexpr auto kReconnectTick = 250ms;
 // The live status line is redrawn at most this often; otherwise one line per period.
 constexpr auto kLiveRefresh = 500ms;
 constexpr auto kQuietRefresh = 10s;
-// After a stop, what the line still holds is captured too: until the driver's
-// queue is empty and no chunk came for this long, or at most kDrainLimit.
-constexpr auto kDrainQuiet = 100ms;
+// After a stop, what the driver holds is captured too, for at most kDrainLimit.
+constexpr auto kDrainPoll = 5ms;
 constexpr auto kDrainLimit = 1s;
 constexpr std::size_t kTopCodes = 10;
 // Received bytes waiting for the counts; past this (the loop starved for
@@ -222,7 +221,7 @@ void COrvaneLog::OnChunk(std::span<const std::uint8_t> chunk)
         else
             m_uncountable += chunk.size();
     }
-    m_chunks.fetch_add(1);
+    m_received.fetch_add(chunk.size());
     Lock lock(m_captureLock);
     if (m_failure.load() != 0 || m_session.OnReceived(chunk))
         return;
@@ -394,25 +393,19 @@ int COrvaneLog::Timeout(Clock::time_point now) const
     return static_cast<int>(std::clamp<long long>(ms, 0, kCountPeriod.count()));
 }
 
-// After a stop: what the line still holds goes into the capture before it
-// closes: the reader is given until the driver's queue is empty and it has
-// handed nothing over for a moment (it may hold a chunk it has read but not
-// yet handed over). A further signal ends the wait at once; false then.
+// After a stop: what the driver held at that moment goes into the capture
+// before it closes (the reader reads in order, so it is in once the reader
+// has taken that many more bytes). A further signal ends the wait at once;
+// false then.
 bool COrvaneLog::DrainAfterStop(int signals)
 {
+    const std::uint64_t target = m_received.load() + m_pump.Queued();
     const auto limit = Clock::now() + kDrainLimit;
-    std::uint64_t seen = m_chunks.load();
-    while (m_pump.IsOpen() && m_failure.load() == 0 && Clock::now() < limit) {
+    while (m_pump.IsOpen() && m_failure.load() == 0 && m_received.load() < target && Clock::now() < limit) {
         pollfd signal{m_signalFd, POLLIN, 0};
-        const int ready = ::poll(&signal, 1, static_cast<int>(kDrainQuiet.count()));
+        const int ready = ::poll(&signal, 1, static_cast<int>(kDrainPoll.count()));
         if (ready > 0 && (signals += TakeSignals(m_signalFd)) > 1)
             return false;
-        if (ready < 0 && errno == EINTR)
-            continue;
-        const std::uint64_t now = m_chunks.load();
-        if (now == seen && m_pump.Queued() == 0)
-            return true;
-        seen = now;
     }
     return true;
 }

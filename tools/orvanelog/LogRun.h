@@ -87,7 +87,7 @@ private:
     std::uint64_t m_uncountable = 0;                  // bytes past the backlog's bound: counted as bytes only
     std::optional<CaptureFailure> m_captureFailure;   // set by the reader; told by the loop
     std::atomic<int> m_failure{0};                    // exit status of a failure; ends the loop
-    std::atomic<std::uint64_t> m_chunks{0};           // chunks taken, to tell when the line is quiet
+    std::atomic<std::uint64_t> m_received{0};         // bytes taken, to tell when a stop has taken what was queued
 
     std::vector<std::uint8_t> m_counting;   // the bytes being counted, taken from m_uncounted
     CCaptureStats m_stats;        // of the open capture (loop thread only)
