@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -92,6 +93,12 @@ const Case kCases[] = {
      "</ISVConfig></MessagesView><LoggingView><ISVConfig>" + kLists + "</ISVConfig></LoggingView></Persistence>"
      "</QXDMProfessional>"},
 };
+
+// Test names and failures show the case's name, not its bytes.
+void PrintTo(const Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class OrvaneLogAsWindow : public ::testing::TestWithParam<Case> {};
 
