@@ -333,3 +333,103 @@ int main(int argc, char** argv)
     benchmark::Shutdown();
     return 0;
 }
+
+// orvane-log, the Log client without a window, on the same kind of pty pair:
+// the same 64 MiB, back to back with cat as above. No window thread stands
+// between the reader and the capture file here, only the program's poll loop.
+namespace {
+
+const char* const kOrvaneLog = ORVANE_BINARY_DIR "/tools/orvanelog/orvane-log";
+
+// One orvane-log run: started on the pty with the defaults, clocked from the
+// far end's first byte to the last byte in the capture file.
+double RunOrvaneLog(Rig& rig, Pty& pty, bool& equal)
+{
+    const std::filesystem::path dir = rig.scratch.Path() / "orvane-log";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directory(dir);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::string slave = pty.SlavePath();
+    std::string dirArg = dir.string();
+    std::array<char*, 7> argv{const_cast<char*>("orvane-log"), slave.data(), const_cast<char*>("--defaults"),
+                              const_cast<char*>("--dir"), dirArg.data(), const_cast<char*>("--quiet"), nullptr};
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, kOrvaneLog, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        throw std::runtime_error(std::string("cannot start ") + kOrvaneLog);
+    // The capture opens with the port; the eleven default packets follow
+    // within about 1.6 s. The clock starts after them.
+    const auto ready = Clock::now() + std::chrono::seconds(10);
+    while (std::filesystem::is_empty(dir) && Clock::now() < ready)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+    pty.DrainMaster();
+    if (std::filesystem::is_empty(dir)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        throw std::runtime_error("orvane-log made no capture");
+    }
+    const std::string path = std::filesystem::directory_iterator(dir)->path().string();
+
+    std::atomic<bool> failed{false};
+    const auto start = Clock::now();
+    std::thread writer([&] { WriteAll(pty.Master(), rig.data, failed); });
+    const auto deadline = start + std::chrono::seconds(120);
+    while (FileSize(path) < kCaptureSize && Clock::now() < deadline && !failed)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto end = Clock::now();
+    writer.join();
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    equal = WIFEXITED(status) && WEXITSTATUS(status) == 0 && FileEquals(path, rig.data);
+    std::filesystem::remove_all(dir);
+    if (failed)
+        throw std::runtime_error("orvane-log run failed");
+    return Seconds(end - start);
+}
+
+void BM_OrvaneLogVsCat(benchmark::State& state)
+{
+    Rig& rig = *g_pRig;
+    Pty pty;
+    std::vector<double> ratios;
+    double logTotal = 0;
+    double catTotal = 0;
+    bool allEqual = true;
+    for (auto _ : state) {
+        bool equal = false;
+        const double cat = RunCat(rig, equal);
+        allEqual = allEqual && equal;
+        const double seconds = RunOrvaneLog(rig, pty, equal);
+        allEqual = allEqual && equal;
+        catTotal += cat;
+        logTotal += seconds;
+        ratios.push_back(cat / seconds);
+        state.SetIterationTime(seconds);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    const double n = static_cast<double>(state.iterations());
+    const double mib = static_cast<double>(kCaptureSize) / (1 << 20);
+    state.counters["log_MiBps"] = mib * n / logTotal;
+    state.counters["cat_MiBps"] = mib * n / catTotal;
+    state.counters["ratio"] = catTotal / logTotal;
+    state.counters["ratio_median"] = ratios[ratios.size() / 2];
+    state.counters["ratio_min"] = ratios.front();
+    state.counters["ratio_max"] = ratios.back();
+    state.counters["bytes_equal"] = allEqual ? 1 : 0;
+    std::array<double, 1> load{};
+    if (getloadavg(load.data(), 1) == 1)
+        state.counters["load1"] = load[0];
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kCaptureSize));
+    if (!allEqual)
+        state.SkipWithError("an orvane-log capture differs from what was sent");
+}
+// Target: ratio_median >= 0.9.
+BENCHMARK(BM_OrvaneLogVsCat)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -64,6 +64,11 @@ check_prefix() {
                     warnings=$(groff -man -ww -z <<<"$text" 2>&1)
                     [[ -z "$warnings" ]] || fail "groff warns on /usr/$rel: $warnings"
                 fi ;;
+            */systemd/system/orvane-log@.service)
+                grep -qx 'ExecStart=/usr/bin/orvane-log %I $ORVANE_LOG_OPTIONS' "$f" || fail "/usr/$rel does not start /usr/bin/orvane-log on its instance"
+                grep -qx 'EnvironmentFile=-/etc/default/orvane-log' "$f" || fail "/usr/$rel does not read /etc/default/orvane-log"
+                grep -qx 'Restart=on-failure' "$f" || fail "/usr/$rel is not restarted on failure"
+                grep -q '@[A-Z_]*@' "$f" && fail "/usr/$rel has an unreplaced @VARIABLE@" ;;
             *.desktop)
                 local key
                 for key in 'Type=Application' 'Name=Orvane' 'Exec=orvane' 'Icon=orvane' 'Terminal=false'; do
@@ -83,7 +88,7 @@ check_prefix() {
     # library or a test would show up here).
     local stray
     stray=$(cd "$root" && find . \( -type f -o -type l \) | sed 's|^\./||' | grep -Ev \
-        '^usr/(bin/[^/]+|share/applications/orvane\.desktop|share/icons/hicolor/[^/]+/apps/orvane\.(png|svg)|share/man/man1/[^/]+\.1\.gz|share/doc/orvane/.+)$')
+        '^(usr/(bin/[^/]+|lib/systemd/system/orvane-log@\.service|share/applications/orvane\.desktop|share/icons/hicolor/[^/]+/apps/orvane\.(png|svg)|share/man/man1/[^/]+\.1\.gz|share/doc/orvane/.+)|etc/default/orvane-log)$')
     [[ -z "$stray" ]] || fail "unexpected files installed: $stray"
 
     # The installed programs find every shared library they need and run
@@ -100,6 +105,14 @@ check_prefix() {
         local status=0
         (cd "$work" && QT_QPA_PLATFORM=offscreen timeout 3 "$p/bin/orvane" >"$work/orvane.log" 2>&1) || status=$?
         [[ $status -eq 124 ]] || fail "installed orvane stopped at start with status $status: $(head -c 2000 "$work/orvane.log")"
+    fi
+    if [[ -x "$p/bin/orvane-log" ]]; then
+        "$p/bin/orvane-log" --help 2>&1 | grep -q '^Usage: orvane-log' || fail "installed orvane-log --help does not print its usage"
+        # Without a display and without a port it ends at once with status 1.
+        local status=0
+        env -u DISPLAY -u WAYLAND_DISPLAY "$p/bin/orvane-log" >/dev/null 2>&1 || status=$?
+        [[ $status -eq 1 ]] || fail "installed orvane-log without arguments ended with $status, not 1"
+        grep -q '^ORVANE_LOG_OPTIONS=' "$root/etc/default/orvane-log" 2>/dev/null || fail "missing /etc/default/orvane-log"
     fi
     if [[ -x "$p/bin/orvane-vmodem" ]]; then
         "$p/bin/orvane-vmodem" --help 2>&1 | grep -q '^Usage: orvane-vmodem' || fail "installed orvane-vmodem --help does not print its usage"
@@ -153,8 +166,13 @@ deb)
     mkdir -p "$root"
     dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x failed"
     # Every path in the package lies under /usr.
-    outside=$(dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -Ev '^\./(usr(/.*)?)?$')
+    outside=$(dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -Ev '^\./((usr(/.*)?)|etc/|etc/default/|etc/default/orvane-log)?$')
     [[ -z "$outside" ]] || fail "package holds paths outside /usr: $outside"
+    # The service's options are the administrator's: dpkg keeps their edits.
+    if dpkg-deb -c "$deb" | grep -q '\./etc/default/orvane-log$'; then
+        dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles 2>/dev/null | grep -qx /etc/default/orvane-log \
+            || fail "/etc/default/orvane-log is not a conffile"
+    fi
     check_prefix "$prefix"
     ;;
 *)

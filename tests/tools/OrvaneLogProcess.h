@@ -1,0 +1,104 @@
+#pragma once
+// The real orvane-log program as a child process of a test: its standard
+// output and error go to files the test reads when it has ended.
+#include "support/Pty.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <signal.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace orvanelog_test {
+
+using namespace std::chrono_literals;
+
+inline const char* const kOrvaneLog = ORVANE_BINARY_DIR "/tools/orvanelog/orvane-log";
+
+inline std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class LogProcess {
+public:
+    // Starts orvane-log with args; the port directory is $ORVANE_PORT_DIR as
+    // the test set it (PortDir).
+    explicit LogProcess(std::vector<std::string> args)
+    {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, OutPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, ErrPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<std::string> argStore{kOrvaneLog};
+        argStore.insert(argStore.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : argStore)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const int rc = posix_spawn(&m_pid, kOrvaneLog, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) {
+            m_pid = -1;
+            ADD_FAILURE() << "posix_spawn " << kOrvaneLog << ": " << std::strerror(rc);
+        }
+    }
+    ~LogProcess()
+    {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    LogProcess(const LogProcess&) = delete;
+    LogProcess& operator=(const LogProcess&) = delete;
+
+    // The exit status, or -1 when it did not exit by itself before the deadline.
+    int Wait(std::chrono::milliseconds deadline = 20s)
+    {
+        const auto end = std::chrono::steady_clock::now() + deadline;
+        for (;;) {
+            int status = 0;
+            const pid_t r = waitpid(m_pid, &status, WNOHANG);
+            if (r == m_pid) {
+                m_pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            if ((r < 0 && errno != EINTR) || std::chrono::steady_clock::now() > end)
+                return -1;
+            std::this_thread::sleep_for(10ms);   // polling for the exit, not timing it
+        }
+    }
+    int Stop(int sig, std::chrono::milliseconds deadline = 20s)
+    {
+        if (m_pid > 0)
+            kill(m_pid, sig);
+        return Wait(deadline);
+    }
+
+    std::string Out() const { return ReadText(OutPath()); }
+    std::string Err() const { return ReadText(ErrPath()); }
+
+private:
+    std::string OutPath() const { return m_files.Path() + "/stdout"; }
+    std::string ErrPath() const { return m_files.Path() + "/stderr"; }
+
+    TempDir m_files;
+    pid_t m_pid = -1;
+};
+
+}  // namespace orvanelog_test

@@ -1,0 +1,189 @@
+#include "tools/orvanelog/Options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+const char* const kLogUsage =
+    "Usage: orvane-log PORT [--dmc FILE | --defaults] [--dir DIR]\n"
+    "                  [--settings BAUD[,BITS,PARITY,STOP]] [--duration SECONDS]\n"
+    "                  [--view messages|logging] [--quiet]\n"
+    "       orvane-log --help\n"
+    "\n"
+    "Switches a modem's diagnostic logging on through its DM port and captures\n"
+    "every byte the modem sends, as Orvane's Log client does, without a window.\n"
+    "\n"
+    "  PORT              COM1 to COM60 (through the port directory\n"
+    "                    $ORVANE_PORT_DIR, default ~/.config/orvane/ports, then\n"
+    "                    COM1-20 /dev/ttyUSB0-19, COM21-40 /dev/ttyACM0-19,\n"
+    "                    COM41-60 /dev/ttyS0-19) or a device path\n"
+    "  --dmc FILE        apply the lists of a .dmc configuration in three steps\n"
+    "  --defaults        send the eleven built-in packets (the default)\n"
+    "  --dir DIR         create captures MM-DD-hh-mm-ss.bin in DIR (default: .)\n"
+    "  --settings S      115200,8,N,1 is the default; PARITY is N, O, E, M or S,\n"
+    "                    STOP is 1, 1.5 or 2\n"
+    "  --duration N      stop cleanly after N seconds\n"
+    "  --view V          messages: lists under MessagesView (the default);\n"
+    "                    logging: lists under LoggingView\n"
+    "  --quiet           a status line every 10 s instead of a live one\n"
+    "\n"
+    "SIGINT, SIGTERM and SIGHUP stop cleanly. When the device goes away the\n"
+    "capture is closed, the port is waited for, and on its return a new\n"
+    "capture starts and the configuration is sent again.\n"
+    "\n"
+    "Exit status: 0 clean stop, 1 bad arguments, 2 the port cannot be opened,\n"
+    "3 the .dmc file cannot be loaded, 4 the capture cannot be created or written.\n";
+
+namespace {
+
+bool ParseUnsigned(const std::string& text, unsigned long& value)
+{
+    if (text.empty() || text[0] < '0' || text[0] > '9')
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtoul(text.c_str(), &end, 10);
+    return *end == '\0' && errno == 0;
+}
+
+ParsedArgs Usage(const std::string& why)
+{
+    ParsedArgs parsed;
+    parsed.status = kExitUsage;
+    parsed.message = "orvane-log: " + why + "\n\n" + kLogUsage;
+    return parsed;
+}
+
+}  // namespace
+
+std::string ApplySettings(const std::string& text, DCB& dcb)
+{
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        fields.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    if (fields.size() != 1 && fields.size() != 4)
+        return "--settings takes BAUD or BAUD,BITS,PARITY,STOP, not \"" + text + "\"";
+    unsigned long baud = 0;
+    if (!ParseUnsigned(fields[0], baud) || baud > 0xFFFFFFFFul)
+        return "--settings: \"" + fields[0] + "\" is not a baud rate";
+    DCB next = dcb;
+    next.BaudRate = static_cast<std::uint32_t>(baud);
+    if (fields.size() == 4) {
+        unsigned long bits = 0;
+        if (!ParseUnsigned(fields[1], bits) || bits > 255)
+            return "--settings: \"" + fields[1] + "\" is not a number of data bits";
+        next.ByteSize = static_cast<std::uint8_t>(bits);
+        static constexpr struct { char letter; std::uint8_t parity; } kParities[] = {
+            {'N', NOPARITY}, {'O', ODDPARITY}, {'E', EVENPARITY}, {'M', MARKPARITY}, {'S', SPACEPARITY}};
+        bool found = false;
+        for (const auto& p : kParities)
+            if (fields[2].size() == 1 && (fields[2][0] == p.letter || fields[2][0] == p.letter + ('a' - 'A'))) {
+                next.Parity = p.parity;
+                found = true;
+            }
+        if (!found)
+            return "--settings: parity \"" + fields[2] + "\" is not N, O, E, M or S";
+        if (fields[3] == "1")
+            next.StopBits = ONESTOPBIT;
+        else if (fields[3] == "1.5")
+            next.StopBits = ONE5STOPBITS;
+        else if (fields[3] == "2")
+            next.StopBits = TWOSTOPBITS;
+        else
+            return "--settings: stop bits \"" + fields[3] + "\" are not 1, 1.5 or 2";
+    }
+    dcb = next;
+    return {};
+}
+
+ParsedArgs ParseLogArgs(const std::vector<std::string>& args)
+{
+    LogOptions options;
+    bool defaults = false;
+    bool haveDir = false, haveSettings = false, haveDuration = false, haveView = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            ParsedArgs parsed;
+            parsed.message = kLogUsage;
+            return parsed;
+        }
+        if (arg == "--defaults") {
+            defaults = true;
+            continue;
+        }
+        if (arg == "--quiet") {
+            options.quiet = true;
+            continue;
+        }
+        const bool takesValue = arg == "--dmc" || arg == "--dir" || arg == "--settings" || arg == "--duration"
+                                || arg == "--view";
+        if (takesValue) {
+            if (i + 1 >= args.size())
+                return Usage(arg + " needs a value");
+            const std::string& value = args[++i];
+            bool repeated = false;
+            if (arg == "--dmc") {
+                repeated = !options.dmcPath.empty();
+                if (value.empty())
+                    return Usage("--dmc needs a file name");
+                options.dmcPath = value;
+            } else if (arg == "--dir") {
+                repeated = haveDir;
+                haveDir = true;
+                if (value.empty())
+                    return Usage("--dir needs a directory");
+                options.dir = value;
+            } else if (arg == "--settings") {
+                repeated = haveSettings;
+                haveSettings = true;
+                if (std::string why = ApplySettings(value, options.dcb); !why.empty())
+                    return Usage(why);
+            } else if (arg == "--duration") {
+                repeated = haveDuration;
+                haveDuration = true;
+                char* end = nullptr;
+                errno = 0;
+                const double seconds = std::strtod(value.c_str(), &end);
+                if (value.empty() || *end != '\0' || errno != 0 || !std::isfinite(seconds) || seconds <= 0
+                    || seconds > 1e9)
+                    return Usage("--duration takes a number of seconds above 0, not \"" + value + "\"");
+                options.durationSeconds = seconds;
+            } else {
+                repeated = haveView;
+                haveView = true;
+                if (value == "messages")
+                    options.view = DmcListView::MessagesView;
+                else if (value == "logging")
+                    options.view = DmcListView::LoggingView;
+                else
+                    return Usage("--view takes messages or logging, not \"" + value + "\"");
+            }
+            if (repeated)
+                return Usage(arg + " given twice");
+            continue;
+        }
+        if (arg.size() > 1 && arg[0] == '-')
+            return Usage("unknown option \"" + arg + "\"");
+        if (!options.port.empty())
+            return Usage("one port only (\"" + options.port + "\" and \"" + arg + "\")");
+        options.port = arg;
+    }
+    if (options.port.empty())
+        return Usage("which port? (e.g. COM1 or /dev/ttyUSB0)");
+    // A name (not a path) goes into the port's 14-character name buffer.
+    if (options.port.find('/') == std::string::npos && options.port.size() > kMaxPortName)
+        return Usage("port name \"" + options.port + "\" is longer than " + std::to_string(kMaxPortName)
+                     + " characters; give its device path");
+    if (defaults && !options.dmcPath.empty())
+        return Usage("--dmc and --defaults exclude each other");
+    ParsedArgs parsed;
+    parsed.options = options;
+    return parsed;
+}

@@ -1,0 +1,66 @@
+#include "tools/orvanelog/Status.h"
+
+#include <algorithm>
+#include <array>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+template <typename... Args>
+std::string Format(const char* format, Args... args)
+{
+    std::array<char, 256> text{};
+    std::snprintf(text.data(), text.size(), format, args...);
+    return text.data();
+}
+
+}  // namespace
+
+std::string FormatElapsed(double seconds)
+{
+    const auto total = static_cast<std::uint64_t>(std::max(0.0, std::floor(seconds)));
+    const std::uint64_t h = total / 3600, m = total / 60 % 60, s = total % 60;
+    if (h > 0)
+        return Format("%" PRIu64 ":%02" PRIu64 ":%02" PRIu64, h, m, s);
+    return Format("%02" PRIu64 ":%02" PRIu64, m, s);
+}
+
+std::string FormatBytes(std::uint64_t bytes)
+{
+    static constexpr const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB"};
+    if (bytes < 1024)
+        return Format("%" PRIu64 " B", bytes);
+    double value = static_cast<double>(bytes) / 1024;
+    std::size_t unit = 0;
+    while (value >= 1023.95 && unit + 1 < std::size(kUnits)) {   // 1023.96 KiB reads as 1.00 MiB
+        value /= 1024;
+        ++unit;
+    }
+    return Format(value < 9.995 ? "%.2f %s" : "%.1f %s", value, kUnits[unit]);   // 9.999 reads as 10.0
+}
+
+std::string FormatStatus(const StatusFigures& f)
+{
+    const std::string rate = FormatBytes(static_cast<std::uint64_t>(std::max(0.0, f.bytesPerSecond)));
+    return FormatElapsed(f.elapsedSeconds) + "  " + (f.capture.empty() ? std::string("(no capture)") : f.capture)
+           + "  " + FormatBytes(f.bytes) + "  " + rate + "/s"
+           + Format("  frames %" PRIu64 "  bad FCS %" PRIu64 "  log codes %zu", f.frames, f.badFrames, f.logCodes);
+}
+
+std::string FormatSummary(const SummaryFigures& f)
+{
+    std::string text = "orvane-log: stopped after " + FormatElapsed(f.elapsedSeconds) + "\n";
+    for (const std::string& capture : f.captures)
+        text += "  capture: " + capture + "\n";
+    text += Format("  bytes: %" PRIu64 "  frames: %" PRIu64 "  bad frames: %" PRIu64 "  distinct log codes: %zu\n",
+                   f.bytes, f.frames, f.badFrames, f.logCodes);
+    if (!f.topCodes.empty()) {
+        text += "  top log codes:";
+        for (const auto& [code, count] : f.topCodes)
+            text += Format(" 0x%04X %" PRIu64 ",", code, count);
+        text.back() = '\n';
+    }
+    return text;
+}

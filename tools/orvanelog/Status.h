@@ -1,0 +1,38 @@
+#pragma once
+// orvane-log's status line and end-of-run summary, as text. Pure formatting:
+// the figures come in, the line goes out.
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct StatusFigures {
+    double elapsedSeconds = 0;
+    std::string capture;            // the open capture's path; empty while none is open
+    std::uint64_t bytes = 0;        // received since the start
+    double bytesPerSecond = 0;      // over the last refresh period
+    std::uint64_t frames = 0;
+    std::uint64_t badFrames = 0;
+    std::size_t logCodes = 0;       // distinct log codes seen
+};
+
+// "1:02:03", "02:03" for under an hour.
+std::string FormatElapsed(double seconds);
+// 999 B, 1.0 KiB, 12.3 MiB, 1.50 GiB.
+std::string FormatBytes(std::uint64_t bytes);
+
+// One line, no newline: elapsed, capture, bytes, rate, frames, bad, codes.
+std::string FormatStatus(const StatusFigures& figures);
+
+struct SummaryFigures {
+    double elapsedSeconds = 0;
+    std::vector<std::string> captures;   // every capture of the run, in order
+    std::uint64_t bytes = 0;
+    std::uint64_t frames = 0;
+    std::uint64_t badFrames = 0;
+    std::vector<std::pair<std::uint16_t, std::uint64_t>> topCodes;   // most first
+    std::size_t logCodes = 0;
+};
+
+// Several lines, each ending in a newline.
+std::string FormatSummary(const SummaryFigures& figures);
