@@ -44,6 +44,28 @@ std::uint16_t HdlcFcs(std::span<const std::uint8_t> data)
     return static_cast<std::uint16_t>(~fcs);
 }
 
+std::vector<std::uint8_t> HdlcFramePacket(std::span<const std::uint8_t> packet)
+{
+    std::vector<std::uint8_t> frame;
+    if (packet.empty())
+        return frame;
+    // HdlcEncode resumes where it stopped, so any length goes through a small window.
+    std::vector<unsigned char> in(packet.begin(), packet.end());
+    HdlcInput hin{in.data(), in.data() + in.size() - 1, HDLC_START, 1};
+    HdlcOutput hout{nullptr, nullptr, 0};
+    std::array<unsigned char, 256> window{};
+    frame.reserve(packet.size() + packet.size() / 8 + 4);
+    for (;;) {
+        hout.pCur = window.data();
+        hout.pLast = window.data() + window.size() - 1;
+        HdlcEncode(&hin, &hout);
+        frame.insert(frame.end(), window.data(), hout.pCur);
+        if (hin.nState == HDLC_DONE || hout.pCur == window.data())
+            break;
+    }
+    return frame;
+}
+
 int HdlcEncode(HdlcInput* in, HdlcOutput* out)
 {
     if (in == nullptr || out == nullptr)

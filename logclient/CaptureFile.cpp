@@ -13,11 +13,6 @@ namespace {
 // else is wrong with the directory.
 constexpr unsigned kMaxSameName = 1000;
 
-std::string SysError(const char* call, int err)
-{
-    return std::string(call) + ": " + std::strerror(err);
-}
-
 }   // namespace
 
 CCaptureFile::~CCaptureFile() { Close(); }
@@ -41,19 +36,16 @@ bool CCaptureFile::Create(const std::string& dir, const std::tm& localTime, std:
     const std::string prefix = dir.empty() ? std::string() : (dir.back() == '/' ? dir : dir + '/');
     for (unsigned n = 1; n <= kMaxSameName; ++n) {
         const std::string path = prefix + FileName(localTime, n);
-        int fd;
-        do
-            fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        while (fd < 0 && errno == EINTR);
+        const int fd = sysio::RetryEintr([&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
         if (fd >= 0) {
-            m_fd = fd;
+            m_fd.Reset(fd);
             m_path = path;
             m_lastError.clear();
             m_written = 0;
             return true;
         }
         if (errno != EEXIST) {
-            m_lastError = SysError("open", errno) + " (" + path + ")";
+            m_lastError = sysio::ErrnoText("open", errno) + " (" + path + ")";
             if (error)
                 *error = m_lastError;
             return false;
@@ -70,11 +62,9 @@ bool CCaptureFile::Write(const std::uint8_t* data, std::size_t count)
     if (!IsOpen())
         return false;
     while (count > 0) {
-        const ssize_t n = ::write(m_fd, data, count);
+        const ssize_t n = sysio::RetryEintr([&] { return ::write(m_fd.Get(), data, count); });
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            m_lastError = SysError("write", errno);
+            m_lastError = sysio::ErrnoText("write", errno);
             return false;
         }
         if (n == 0) {
@@ -90,9 +80,5 @@ bool CCaptureFile::Write(const std::uint8_t* data, std::size_t count)
 
 void CCaptureFile::Close()
 {
-    if (m_fd < 0)
-        return;
-    // close() is not retried on EINTR: the descriptor is gone either way on Linux.
-    ::close(m_fd);
-    m_fd = -1;
+    m_fd.Reset();
 }

@@ -1,5 +1,7 @@
 #pragma once
 // The Log client's capture file: raw received bytes, named after the local time.
+#include "sys/SysIo.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -16,7 +18,7 @@ public:
     // taken; an existing file is never truncated). false and a reason on failure.
     // Does nothing and returns true when a file is already open.
     bool Create(const std::string& dir, const std::tm& localTime, std::string* error = nullptr);
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_fd.Valid(); }
     // Writes all of data (short writes and EINTR are carried on). false when the
     // file refused part of it; the reason is kept in LastError.
     bool Write(const std::uint8_t* data, std::size_t count);
@@ -30,7 +32,7 @@ public:
     static std::string FileName(const std::tm& localTime, unsigned n = 1);
 
 private:
-    int m_fd = -1;
+    sysio::UniqueFd m_fd;
     std::string m_path;
     std::string m_lastError;
     std::uint64_t m_written = 0;

@@ -11,6 +11,7 @@
 #include "logclient/CaptureFile.h"
 #include "logclient/DmcReader.h"
 #include "serial/SerialPort.h"
+#include "ui/DialogIds.h"
 #include "ui/Prompts.h"
 
 #include <QButtonGroup>
@@ -28,9 +29,9 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -43,8 +44,6 @@ enum OperatingMode : std::int32_t {
 };
 
 enum : int {
-    IDOK = 1,
-    IDCANCEL = 2,
     IDD_ABOUTBOX = 100,
     IDS_ABOUTBOX = 101,
     IDD_MAIN = 102,
@@ -113,8 +112,8 @@ public:
     void BuildHexPacket();
     void OnCharToHex();
 
-    // Receive.
-    void OnCommRxChar();
+    // Receive. The chunk comes from the port's mailbox and is valid during the call.
+    void OnCommRxChar(std::span<const std::uint8_t> chunk);
     void OnCommEvent();
     void OnClearResults();
     void OnCommGone();
@@ -144,8 +143,9 @@ public:
     void SetTimer(int id);
     void KillTimer(int id);
 
-    // ISerialNotify (reader thread).
-    void PostToWindow(unsigned message, std::uint64_t ticket) override;
+    // ISerialNotify (window thread, from the port's RunHandOver): the reader's
+    // WM_COMM_RXCHAR, WM_COMM_EVENT and WM_COMM_GONE.
+    void OnCommMessage(const CommMessage& message) override;
 
     // State, in the order of the design.
     CCaptureFile m_hCaptureFile;
@@ -203,10 +203,6 @@ public:
     // After the device went away under an open connection: looks for it again.
     QTimer m_timerReconnect;
 
-private slots:
-    // Window thread: runs the messages the reader posted, in order.
-    void DispatchPostedMessages();
-
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void done(int result) override;
@@ -218,19 +214,9 @@ private:
     void AppendResults(const QString& text);
     void QueueCannedReply(const std::uint8_t* data, std::uint32_t count);
     void CaptureChunk(const std::uint8_t* data, std::uint32_t count);
-    void DispatchCommMessage(unsigned message, std::uint64_t ticket);
-    struct PostedMessage {
-        unsigned message;
-        std::uint64_t ticket;
-    };
-    // Messages from the reader thread wait here for the window's thread.
-    std::mutex m_postedLock;
-    std::deque<PostedMessage> m_posted;
-    // Signalled by the reader for each posted message; its notifier runs the
-    // queue once per pass of the event loop, so timers and painting still get
-    // their turn while the line floods.
-    serialio::WakeEvent m_postedWake;
-    std::unique_ptr<QSocketNotifier> m_postedNotifier;
+    // Watches the port's wake descriptor; each activation runs one hand-over,
+    // so timers and painting still get their turn while the line floods.
+    std::unique_ptr<QSocketNotifier> m_commNotifier;
     void TryReconnect();
     void StopReconnecting();
     bool Connect(bool quiet);

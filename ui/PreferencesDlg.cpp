@@ -1,7 +1,7 @@
 #include "ui/PreferencesDlg.h"
 
+#include "ui/DialogIds.h"
 #include "ui/DialogUnits.h"
-#include "ui/OrvaneDlg.h"
 
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>

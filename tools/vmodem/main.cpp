@@ -4,6 +4,7 @@
 #include "tools/vmodem/VirtualModem.h"
 
 #include "serial/SerialPlatform.h"
+#include "sys/SysIo.h"
 
 #include <algorithm>
 #include <array>
@@ -172,9 +173,7 @@ public:
     bool Flush(int fd)
     {
         while (Size() > 0) {
-            const ssize_t n = write(fd, m_bytes.data() + m_sent, Size());
-            if (n < 0 && errno == EINTR)
-                continue;
+            const ssize_t n = sysio::RetryEintr([&] { return write(fd, m_bytes.data() + m_sent, Size()); });
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
                 break;
             if (n <= 0)
@@ -215,7 +214,7 @@ int Run(const Options& options)
         return 1;
     }
     signal(SIGPIPE, SIG_IGN);
-    const serialio::UniqueFd signals(signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK));
+    const sysio::UniqueFd signals(signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK));
     if (signals.Get() < 0) {
         std::fprintf(stderr, "orvane-vmodem: signalfd: %s\n", std::strerror(errno));
         return 1;
@@ -226,11 +225,11 @@ int Run(const Options& options)
         std::fprintf(stderr, "orvane-vmodem: %s\n", serialio::DescribeError(error).c_str());
         return 1;
     }
-    const serialio::UniqueFd& master = pty.master;
+    const sysio::UniqueFd& master = pty.master;
     const std::string devicePath = pty.slavePath;
     // Holding the far end open keeps the terminal alive while clients come
     // and go, as a modem stays put when a program closes its port.
-    const serialio::UniqueFd slave(open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    const sysio::UniqueFd slave(open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!slave.Valid()) {
         std::fprintf(stderr, "orvane-vmodem: %s: %s\n", devicePath.c_str(), std::strerror(errno));
         return 1;
@@ -278,9 +277,7 @@ int Run(const Options& options)
         }
         if (fds[1].revents & POLLIN) {
             for (;;) {
-                const ssize_t n = read(master.Get(), buffer.data(), buffer.size());
-                if (n < 0 && errno == EINTR)
-                    continue;
+                const ssize_t n = sysio::RetryEintr([&] { return read(master.Get(), buffer.data(), buffer.size()); });
                 if (n <= 0)
                     break;   // EAGAIN: drained; EIO: no client has the far end open
                 const std::vector<std::uint8_t> replies =

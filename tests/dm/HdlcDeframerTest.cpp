@@ -1,4 +1,4 @@
-#include "logserver/HdlcDeframer.h"
+#include "dm/HdlcDeframer.h"
 
 #include "tools/VmodemTestUtil.h"
 
