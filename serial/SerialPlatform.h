@@ -88,6 +88,11 @@ struct WaitEvents {
 // so that no caller can spin on it.
 WaitEvents WaitReadable(int device, int wake);
 
+// Has the driver move what it already received into the queue that
+// QueuedBytes counts (a poll that does not wait: a tty pushes its receive
+// buffers to the line discipline when polled).
+void SettleInput(int fd);
+
 // Bytes queued in the driver (FIONREAD); 0 when that cannot be learned.
 std::uint32_t QueuedBytes(int fd);
 

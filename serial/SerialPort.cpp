@@ -27,6 +27,7 @@ public:
     {
         return serialio::ReadNonBlocking(m_fd, buffer, count);
     }
+    void Settle() override { serialio::SettleInput(m_fd); }
 
 private:
     int m_fd;

@@ -217,6 +217,12 @@ WaitEvents WaitReadable(int device, int wake)
     return events;
 }
 
+void SettleInput(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    sysio::RetryEintr([&] { return ::poll(&p, 1, 0); });
+}
+
 std::uint32_t QueuedBytes(int fd)
 {
     int queued = 0;
