@@ -193,11 +193,11 @@ private:
             if (!(p.revents & POLLOUT))
                 continue;
             const std::size_t room = std::min<std::uint64_t>(data.size() - offset, maxBytes - m_written);
-            const ssize_t n = write(m_master, data.data() + offset, room);
+            const ssize_t n = sysio::RetryEintr([&] { return write(m_master, data.data() + offset, room); });
             if (n > 0) {
                 m_written += static_cast<std::uint64_t>(n);
                 offset = (offset + static_cast<std::size_t>(n)) % data.size();
-            } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+            } else if (n < 0 && errno != EAGAIN) {
                 m_failed = true;
                 break;
             }

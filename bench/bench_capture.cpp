@@ -99,13 +99,13 @@ void WriteAll(int fd, const Bytes& data, std::atomic<bool>& failed)
 {
     std::size_t done = 0;
     while (done < data.size()) {
-        const ssize_t n = write(fd, data.data() + done, data.size() - done);
+        const ssize_t n = sysio::RetryEintr([&] { return write(fd, data.data() + done, data.size() - done); });
         if (n > 0) {
             done += static_cast<std::size_t>(n);
         } else if (n < 0 && errno == EAGAIN) {
             pollfd p{fd, POLLOUT, 0};
             poll(&p, 1, 100);
-        } else if (!(n < 0 && errno == EINTR)) {
+        } else {
             failed = true;
             return;
         }
@@ -284,7 +284,7 @@ public:
     {
         kill(m_pid, SIGKILL);
         int status = 0;
-        waitpid(m_pid, &status, 0);
+        sysio::RetryEintr([&] { return waitpid(m_pid, &status, 0); });
     }
     BusyProcess(const BusyProcess&) = delete;
     BusyProcess& operator=(const BusyProcess&) = delete;
