@@ -57,6 +57,67 @@ double WorstLatenessIdle(std::chrono::milliseconds length)
 
 // Three floods of 3 s, each with a new window and connection: how late the
 // timer gets changes from flood to flood, so the worst of the three counts.
+// One flood into a connected window: the timer's lateness on each tick, the
+// event-loop passes, and when the window had counted every byte written.
+struct FloodRun {
+    Clock::time_point end{};
+    bool timedOut = false;
+    long passes = 0;
+};
+
+FloodRun RunFlood(COrvaneDlg& dlg, FarEndWriter& writer, std::vector<double>& lateness)
+{
+    FloodRun run;
+    Clock::time_point lastTick{};
+    QEventLoop loop;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(kTick);
+    // Each pass of the event loop starts with awake(): how many passes the
+    // window's thread makes while the chunks pour in.
+    const auto counting = QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake,
+                                           &loop, [&run] { ++run.passes; });
+    const auto deadline = Clock::now() + kWriteFor + std::chrono::seconds(60);
+    QObject::connect(&probe, &QTimer::timeout, &loop, [&] {
+        const auto now = Clock::now();
+        if (lastTick != Clock::time_point{})
+            lateness.push_back(std::max(0.0, Millis(now - lastTick - kTick)));
+        lastTick = now;
+        if (writer.Done() && static_cast<std::uint64_t>(dlg.m_nRxTotal) >= writer.Written()) {
+            run.end = now;
+            loop.quit();
+        } else if (now > deadline) {
+            run.timedOut = true;
+            loop.quit();
+        }
+    });
+    probe.start();
+    writer.Start(kWriteFor, kMaxBytes);
+    loop.exec();
+    probe.stop();
+    QObject::disconnect(counting);
+    writer.Stop();
+    return run;
+}
+
+void ReportFlood(benchmark::State& state, std::vector<double>& lateness, double totalSeconds, double totalBytes,
+                 double idleWorst, long loopIterations)
+{
+    if (lateness.empty() || totalSeconds <= 0)
+        return;
+    std::sort(lateness.begin(), lateness.end());
+    state.counters["rx_bytes_per_second"] = totalBytes / totalSeconds;
+    state.counters["rx_MiBps"] = totalBytes / totalSeconds / (1 << 20);
+    state.counters["worst_late_ms"] = lateness.back();
+    state.counters["p99_late_ms"] = lateness[lateness.size() * 99 / 100];
+    state.counters["median_late_ms"] = lateness[lateness.size() / 2];
+    state.counters["idle_worst_late_ms"] = idleWorst;
+    state.counters["ticks_per_s"] = static_cast<double>(lateness.size()) / totalSeconds;   // 100 when never late
+    state.counters["loop_passes_per_s"] = static_cast<double>(loopIterations) / totalSeconds;
+    state.counters["rx_MiB"] = totalBytes / (1 << 20);
+    state.SetBytesProcessed(static_cast<std::int64_t>(totalBytes));
+}
+
 void BM_ReceiveHex(benchmark::State& state)
 {
     std::vector<double> lateness;
@@ -80,68 +141,24 @@ void BM_ReceiveHex(benchmark::State& state)
         Pump(200);   // the window is painted and idle before the flood starts
         idleWorst = std::max(idleWorst, WorstLatenessIdle(std::chrono::seconds(1)));
 
-        Clock::time_point lastTick{};
-        Clock::time_point end{};
-        bool timedOut = false;
         FarEndWriter writer(pty.Master());
-        QEventLoop loop;
-        QTimer probe;
-        probe.setTimerType(Qt::PreciseTimer);
-        probe.setInterval(kTick);
-        // Each pass of the event loop starts with awake(): how many passes the
-        // window's thread makes while the chunks pour in.
-        long passes = 0;
-        const auto counting = QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake,
-                                               &loop, [&passes] { ++passes; });
-        const auto deadline = Clock::now() + kWriteFor + std::chrono::seconds(60);
-        QObject::connect(&probe, &QTimer::timeout, &loop, [&] {
-            const auto now = Clock::now();
-            if (lastTick != Clock::time_point{})
-                lateness.push_back(std::max(0.0, Millis(now - lastTick - kTick)));
-            lastTick = now;
-            if (writer.Done() && static_cast<std::uint64_t>(dlg.m_nRxTotal) >= writer.Written()) {
-                end = now;
-                loop.quit();
-            } else if (now > deadline) {
-                timedOut = true;
-                loop.quit();
-            }
-        });
-
         const auto start = Clock::now();
-        probe.start();
-        writer.Start(kWriteFor, kMaxBytes);
-        loop.exec();
-        probe.stop();
-        QObject::disconnect(counting);
-        writer.Stop();
+        const FloodRun run = RunFlood(dlg, writer, lateness);
         dlg.OnDisconnect();
 
-        if (writer.Failed() || timedOut) {
-            state.SkipWithError(timedOut ? "the window did not count every byte in time" : "the far end failed");
+        if (writer.Failed() || run.timedOut) {
+            state.SkipWithError(run.timedOut ? "the window did not count every byte in time" : "the far end failed");
             return;
         }
-        const double seconds = Seconds(end - start);
+        const double seconds = Seconds(run.end - start);
         state.SetIterationTime(seconds);
         totalSeconds += seconds;
         totalBytes += static_cast<double>(writer.Written());
-        loopIterations += passes;
+        loopIterations += run.passes;
         if (!prompts.boxes.empty())
             state.SetLabel(("message box: " + prompts.boxes.front().toStdString()).c_str());
     }
-    if (lateness.empty() || totalSeconds <= 0)
-        return;
-    std::sort(lateness.begin(), lateness.end());
-    state.counters["rx_bytes_per_second"] = totalBytes / totalSeconds;
-    state.counters["rx_MiBps"] = totalBytes / totalSeconds / (1 << 20);
-    state.counters["worst_late_ms"] = lateness.back();
-    state.counters["p99_late_ms"] = lateness[lateness.size() * 99 / 100];
-    state.counters["median_late_ms"] = lateness[lateness.size() / 2];
-    state.counters["idle_worst_late_ms"] = idleWorst;
-    state.counters["ticks_per_s"] = static_cast<double>(lateness.size()) / totalSeconds;   // 100 when never late
-    state.counters["loop_passes_per_s"] = static_cast<double>(loopIterations) / totalSeconds;
-    state.counters["rx_MiB"] = totalBytes / (1 << 20);
-    state.SetBytesProcessed(static_cast<std::int64_t>(totalBytes));
+    ReportFlood(state, lateness, totalSeconds, totalBytes, idleWorst, loopIterations);
 }
 BENCHMARK(BM_ReceiveHex)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
