@@ -3,6 +3,7 @@
 // end plays the modem, a scratch folder holding the port directory ("COM1"
 // points at the pty) and the start-up directory, prompts that record instead
 // of asking, and the process's resident memory.
+#include "sys/SysIo.h"
 #include "ui/Prompts.h"
 
 #include <QCoreApplication>
@@ -54,22 +55,8 @@ public:
     std::vector<QString> boxes;
 };
 
-// An owned descriptor.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
+// An owned descriptor: the one owner every module uses.
+using Fd = sysio::UniqueFd;
 
 // A raw pty pair. The master end is non-blocking by default so that a writer
 // can stop on time (benchmarks that measure plain blocking writes ask for a
@@ -206,11 +193,11 @@ private:
             if (!(p.revents & POLLOUT))
                 continue;
             const std::size_t room = std::min<std::uint64_t>(data.size() - offset, maxBytes - m_written);
-            const ssize_t n = write(m_master, data.data() + offset, room);
+            const ssize_t n = sysio::RetryEintr([&] { return write(m_master, data.data() + offset, room); });
             if (n > 0) {
                 m_written += static_cast<std::uint64_t>(n);
                 offset = (offset + static_cast<std::size_t>(n)) % data.size();
-            } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+            } else if (n < 0 && errno != EAGAIN) {
                 m_failed = true;
                 break;
             }

@@ -99,13 +99,13 @@ void WriteAll(int fd, const Bytes& data, std::atomic<bool>& failed)
 {
     std::size_t done = 0;
     while (done < data.size()) {
-        const ssize_t n = write(fd, data.data() + done, data.size() - done);
+        const ssize_t n = sysio::RetryEintr([&] { return write(fd, data.data() + done, data.size() - done); });
         if (n > 0) {
             done += static_cast<std::size_t>(n);
         } else if (n < 0 && errno == EAGAIN) {
             pollfd p{fd, POLLOUT, 0};
             poll(&p, 1, 100);
-        } else if (!(n < 0 && errno == EINTR)) {
+        } else {
             failed = true;
             return;
         }
@@ -244,7 +244,7 @@ double RunCapture(Rig& rig, bool capture, bool& equal)
     const std::string path = rig.dlg->m_hCaptureFile.Path();
     if (!capture)
         rig.dlg->CloseCaptureFile();   // the hand-over alone: counted, written nowhere
-    const std::int32_t before = rig.dlg->m_nRxTotal;
+    const std::int64_t before = rig.dlg->m_nRxTotal;
     const auto target = before + static_cast<std::int64_t>(kCaptureSize);
 
     std::atomic<bool> failed{false};
@@ -266,10 +266,39 @@ double RunCapture(Rig& rig, bool capture, bool& equal)
     return Seconds(end - start);
 }
 
-void BM_CaptureVsCat(benchmark::State& state)
+// One competing process that does nothing but burn CPU while it lives, as a
+// build beside the capture does.
+class BusyProcess {
+public:
+    BusyProcess() : m_pid(fork())
+    {
+        if (m_pid == 0) {
+            volatile std::uint64_t n = 0;
+            for (;;)
+                n = n + 1;
+        }
+        if (m_pid < 0)
+            throw std::runtime_error("fork failed");
+    }
+    ~BusyProcess()
+    {
+        kill(m_pid, SIGKILL);
+        int status = 0;
+        sysio::RetryEintr([&] { return waitpid(m_pid, &status, 0); });
+    }
+    BusyProcess(const BusyProcess&) = delete;
+    BusyProcess& operator=(const BusyProcess&) = delete;
+
+private:
+    pid_t m_pid;
+};
+
+void RunCaptureVsCat(benchmark::State& state, bool capture, bool competing)
 {
-    const bool capture = state.range(0) != 0;
     Rig& rig = *g_pRig;
+    std::optional<BusyProcess> busy;
+    if (competing)
+        busy.emplace();
     double captureTotal = 0;
     double catTotal = 0;
     std::vector<double> ratios;   // one per back-to-back pair: the load of the machine changes by the second
@@ -310,10 +339,22 @@ void BM_CaptureVsCat(benchmark::State& state)
     if (!rig.prompts.boxes.empty())
         state.SkipWithError(rig.prompts.boxes.front().toStdString().c_str());
 }
+void BM_CaptureVsCat(benchmark::State& state)
+{
+    RunCaptureVsCat(state, state.range(0) != 0, false);
+}
 // Argument 1: into a capture file (the figure that counts); 0: the same with
 // no file open, which shows what the write itself costs.
 BENCHMARK(BM_CaptureVsCat)->Arg(1)->Iterations(7)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CaptureVsCat)->Arg(0)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Into a capture file while one busy process competes for the cores, for
+// cat and the capture alike.
+void BM_CaptureVsCatBusy(benchmark::State& state)
+{
+    RunCaptureVsCat(state, true, true);
+}
+BENCHMARK(BM_CaptureVsCatBusy)->Iterations(7)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -226,12 +226,7 @@ void BM_OnCommRxCharHexChunk(benchmark::State& state)
     for (auto& b : chunk)
         b = static_cast<std::uint8_t>(rng());
     for (auto _ : state) {
-        {
-            std::lock_guard<std::mutex> lock(dlg.m_SerialPort.m_csRx);
-            std::copy(chunk.begin(), chunk.end(), dlg.m_SerialPort.m_rxBuffer.begin());
-            dlg.m_SerialPort.m_nRxCount = size;
-        }
-        dlg.OnCommRxChar();
+        dlg.OnCommRxChar(chunk);
         QCoreApplication::processEvents();
     }
     state.SetBytesProcessed(state.iterations() * size);

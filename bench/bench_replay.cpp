@@ -202,11 +202,11 @@ void BM_ReplayVsCat(benchmark::State& state)
             for (std::size_t off = 0; off < data.size(); off += 1024) {
                 std::size_t done = 0;
                 while (done < 1024) {
-                    const ssize_t n = write(fd.Get(), data.data() + off + done, 1024 - done);
-                    if (n > 0)
-                        done += static_cast<std::size_t>(n);
-                    else if (errno != EINTR)
+                    const ssize_t n =
+                        sysio::RetryEintr([&] { return write(fd.Get(), data.data() + off + done, 1024 - done); });
+                    if (n <= 0)
                         break;
+                    done += static_cast<std::size_t>(n);
                 }
             }
             reader.join();
@@ -263,10 +263,11 @@ void BM_ReplyLatency(benchmark::State& state)
             for (int i = 0; i < kRequests && !failed; ++i) {
                 std::size_t done = 0;
                 while (done < request.size()) {
-                    const ssize_t n = write(fd, request.data() + done, request.size() - done);
+                    const ssize_t n =
+                        sysio::RetryEintr([&] { return write(fd, request.data() + done, request.size() - done); });
                     if (n > 0)
                         done += static_cast<std::size_t>(n);
-                    else if (errno != EINTR && errno != EAGAIN)
+                    else if (errno != EAGAIN)
                         failed = true;
                 }
                 const auto sent = Clock::now();

@@ -107,8 +107,7 @@ public:
         if (m_pid > 0) {
             kill(m_pid, SIGKILL);
             int status = 0;
-            while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-            }
+            sysio::RetryEintr([&] { return waitpid(m_pid, &status, 0); });
         }
     }
     Child(const Child&) = delete;

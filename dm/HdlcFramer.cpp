@@ -44,20 +44,80 @@ std::uint16_t HdlcFcs(std::span<const std::uint8_t> data)
     return static_cast<std::uint16_t>(~fcs);
 }
 
+std::vector<std::uint8_t> HdlcFramePacket(std::span<const std::uint8_t> packet)
+{
+    std::vector<std::uint8_t> frame;
+    if (packet.empty())
+        return frame;
+    // HdlcEncode resumes where it stopped, so any length goes through a small window.
+    std::vector<unsigned char> in(packet.begin(), packet.end());
+    HdlcInput hin{in.data(), in.data() + in.size() - 1, HDLC_START, 1};
+    HdlcOutput hout{nullptr, nullptr, 0};
+    std::array<unsigned char, 256> window{};
+    frame.reserve(packet.size() + packet.size() / 8 + 4);
+    for (;;) {
+        hout.pCur = window.data();
+        hout.pLast = window.data() + window.size() - 1;
+        HdlcEncode(&hin, &hout);
+        frame.insert(frame.end(), window.data(), hout.pCur);
+        if (hin.nState == HDLC_DONE || hout.pCur == window.data())
+            break;
+    }
+    return frame;
+}
+
+namespace {
+
+// Puts b (escaped when it must be) at dst; false when the pair would not fit,
+// so that an escape pair is never split.
+bool PutByte(unsigned char*& dst, unsigned char* dstLast, std::uint8_t b)
+{
+    if (NeedsEscape(b)) {
+        if (dst == dstLast)
+            return false;   // the pair would be split: wait for more room
+        dst[0] = kHdlcEscape;
+        dst[1] = static_cast<unsigned char>(b ^ kHdlcEscapeXor);
+        dst += 2;
+    } else {
+        *dst++ = b;
+    }
+    return true;
+}
+
+// After the last packet byte: the complemented FCS low byte first, then the flag.
+void PutTrailer(std::uint32_t& state, std::uint16_t& fcs, std::int32_t final, unsigned char*& dst,
+                unsigned char* dstLast)
+{
+    if (state == HDLC_DATA) {
+        if (final != 0) {
+            fcs = static_cast<std::uint16_t>(~fcs);
+            state = HDLC_FCS_LO;
+        } else {
+            state = HDLC_DONE;
+        }
+    }
+    while ((state == HDLC_FCS_LO || state == HDLC_FCS_HI) && dst <= dstLast) {
+        if (!PutByte(dst, dstLast, static_cast<std::uint8_t>(fcs & 0xFFu)))
+            break;
+        fcs = static_cast<std::uint16_t>(fcs >> 8);
+        ++state;
+    }
+    if (state == HDLC_FLAG && dst <= dstLast) {
+        *dst++ = kHdlcFlag;
+        state = HDLC_DONE;
+    }
+}
+
+}  // namespace
+
 int HdlcEncode(HdlcInput* in, HdlcOutput* out)
 {
     if (in == nullptr || out == nullptr)
         return 0;
 
-    std::uint16_t fcs;
-    std::uint32_t state;
-    if (in->nState == HDLC_START) {
-        fcs = kFcsInit;
-        state = HDLC_DATA;
-    } else {
-        fcs = out->wFcs;
-        state = in->nState;
-    }
+    const bool starting = in->nState == HDLC_START;
+    std::uint16_t fcs = starting ? kFcsInit : out->wFcs;
+    std::uint32_t state = starting ? std::uint32_t{HDLC_DATA} : in->nState;
 
     unsigned char* src = in->pCur;
     unsigned char* const srcLast = in->pLast;
@@ -66,50 +126,12 @@ int HdlcEncode(HdlcInput* in, HdlcOutput* out)
 
     if (dst != nullptr && dstLast != nullptr) {
         // Packet bytes, as far as input and room go.
-        while (src <= srcLast && dst <= dstLast) {
-            const std::uint8_t b = *src;
-            if (NeedsEscape(b)) {
-                if (dst == dstLast)
-                    break;      // the pair would be split: wait for more room
-                fcs = FcsStep(fcs, b);
-                dst[0] = kHdlcEscape;
-                dst[1] = static_cast<unsigned char>(b ^ kHdlcEscapeXor);
-                dst += 2;
-            } else {
-                fcs = FcsStep(fcs, b);
-                *dst++ = b;
-            }
+        while (src <= srcLast && dst <= dstLast && PutByte(dst, dstLast, *src)) {
+            fcs = FcsStep(fcs, *src);
             ++src;
         }
-
-        if (src > srcLast) {
-            if (state == HDLC_DATA) {
-                if (in->bFinal != 0) {
-                    fcs = static_cast<std::uint16_t>(~fcs);
-                    state = HDLC_FCS_LO;
-                } else {
-                    state = HDLC_DONE;
-                }
-            }
-            while ((state == HDLC_FCS_LO || state == HDLC_FCS_HI) && dst <= dstLast) {
-                const std::uint8_t c = static_cast<std::uint8_t>(fcs & 0xFFu);
-                if (NeedsEscape(c)) {
-                    if (dst == dstLast)
-                        break;
-                    dst[0] = kHdlcEscape;
-                    dst[1] = static_cast<unsigned char>(c ^ kHdlcEscapeXor);
-                    dst += 2;
-                } else {
-                    *dst++ = c;
-                }
-                fcs = static_cast<std::uint16_t>(fcs >> 8);
-                ++state;
-            }
-            if (state == HDLC_FLAG && dst <= dstLast) {
-                *dst++ = kHdlcFlag;
-                state = HDLC_DONE;
-            }
-        }
+        if (src > srcLast)
+            PutTrailer(state, fcs, in->bFinal, dst, dstLast);
     }
 
     out->pCur = dst;

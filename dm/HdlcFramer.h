@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 enum : std::uint32_t {
     HDLC_START = 0,
@@ -47,6 +48,10 @@ std::uint16_t HdlcFcsUpdate(std::uint16_t fcs, std::uint8_t byte);
 
 // The FCS as it goes on the wire (complemented, sent low byte first) of data.
 std::uint16_t HdlcFcs(std::span<const std::uint8_t> data);
+
+// The whole frame of a packet of any length (HdlcEncode resumed through a
+// small window); empty for an empty packet.
+std::vector<std::uint8_t> HdlcFramePacket(std::span<const std::uint8_t> packet);
 
 class CHdlcFramer {
 public:

@@ -4,7 +4,7 @@
 // the frame limit; byte 1: the chunk size; the rest is the stream.
 #include "FuzzCheck.h"
 #include "dm/HdlcFramer.h"
-#include "logserver/HdlcDeframer.h"
+#include "dm/HdlcDeframer.h"
 
 #include <algorithm>
 #include <array>

@@ -14,11 +14,6 @@ namespace {
 // else is wrong with the directory.
 constexpr unsigned kMaxSameName = 1000;
 
-std::string SysError(const char* call, int err)
-{
-    return std::string(call) + ": " + std::strerror(err);
-}
-
 }   // namespace
 
 CCaptureFile::~CCaptureFile() { Close(); }
@@ -42,12 +37,9 @@ bool CCaptureFile::Create(const std::string& dir, const std::tm& localTime, std:
     const std::string prefix = dir.empty() ? std::string() : (dir.back() == '/' ? dir : dir + '/');
     for (unsigned n = 1; n <= kMaxSameName; ++n) {
         const std::string path = prefix + FileName(localTime, n);
-        int fd;
-        do
-            fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        while (fd < 0 && errno == EINTR);
+        const int fd = sysio::RetryEintr([&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
         if (fd >= 0) {
-            m_fd = fd;
+            m_fd.Reset(fd);
             m_path = path;
             m_lastError.clear();
             m_written = 0;
@@ -56,7 +48,7 @@ bool CCaptureFile::Create(const std::string& dir, const std::tm& localTime, std:
             return true;
         }
         if (errno != EEXIST) {
-            m_lastError = SysError("open", errno) + " (" + path + ")";
+            m_lastError = sysio::ErrnoText("open", errno) + " (" + path + ")";
             if (error)
                 *error = m_lastError;
             return false;
@@ -73,11 +65,9 @@ bool CCaptureFile::Write(const std::uint8_t* data, std::size_t count)
     if (!IsOpen())
         return false;
     while (count > 0) {
-        const ssize_t n = ::write(m_fd, data, count);
+        const ssize_t n = sysio::RetryEintr([&] { return ::write(m_fd.Get(), data, count); });
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            Fail(SysError("write", errno));
+            Fail(sysio::ErrnoText("write", errno));
             return false;
         }
         if (n == 0) {
@@ -100,8 +90,8 @@ bool CCaptureFile::CheckLinked(Clock::time_point now)
         return true;
     m_lastLinkCheck = now;
     struct stat st {};
-    if (::fstat(m_fd, &st) != 0) {
-        Fail(SysError("fstat", errno));
+    if (::fstat(m_fd.Get(), &st) != 0) {
+        Fail(sysio::ErrnoText("fstat", errno));
         return false;
     }
     if (st.st_nlink == 0) {
@@ -129,17 +119,15 @@ std::optional<CaptureFailure> CCaptureFile::TakeFailure()
 
 void CCaptureFile::Close()
 {
-    if (m_fd < 0)
+    if (!m_fd.Valid())
         return;
     // An empty capture is removed, but only while its name still leads to this
     // very file: a file someone put in its place is not ours to delete.
     if (m_written == 0 && !m_failed) {
         struct stat mine {}, named {};
-        if (::fstat(m_fd, &mine) == 0 && mine.st_size == 0 && ::stat(m_path.c_str(), &named) == 0
+        if (::fstat(m_fd.Get(), &mine) == 0 && mine.st_size == 0 && ::stat(m_path.c_str(), &named) == 0
             && named.st_dev == mine.st_dev && named.st_ino == mine.st_ino)
             ::unlink(m_path.c_str());
     }
-    // close() is not retried on EINTR: the descriptor is gone either way on Linux.
-    ::close(m_fd);
-    m_fd = -1;
+    m_fd.Reset();
 }

@@ -7,6 +7,8 @@
 // capture can be cut short but never holds a hole: space that comes back later
 // cannot resume it behind a gap a reader would not see. The failure is kept
 // until the caller takes it (TakeFailure) to tell the user once.
+#include "sys/SysIo.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -35,7 +37,7 @@ public:
     // taken; an existing file is never truncated). false and a reason on failure.
     // Does nothing and returns true when a file is already open.
     bool Create(const std::string& dir, const std::tm& localTime, std::string* error = nullptr);
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_fd.Valid(); }
     // Writes all of data (short writes and EINTR are carried on). When the file
     // refuses part of it, the capture fails: it is closed with what it holds, the
     // reason is kept in LastError and for TakeFailure, and false is returned.
@@ -64,7 +66,7 @@ public:
 private:
     void Fail(std::string reason);
 
-    int m_fd = -1;
+    sysio::UniqueFd m_fd;
     std::string m_path;
     std::string m_lastError;
     std::uint64_t m_written = 0;

@@ -7,7 +7,7 @@
 //
 // No I/O, no clock of its own: the caller passes the time of each chunk, so a
 // test can drive it with made-up times.
-#include "logserver/HdlcDeframer.h"
+#include "dm/HdlcDeframer.h"
 
 #include <array>
 #include <chrono>

@@ -12,39 +12,6 @@
 
 namespace dmcmd {
 
-void PutU16(std::span<std::uint8_t> out, std::size_t offset, std::uint16_t value)
-{
-    if (offset + 2 > out.size())
-        return;
-    out[offset] = static_cast<std::uint8_t>(value);
-    out[offset + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void PutU32(std::span<std::uint8_t> out, std::size_t offset, std::uint32_t value)
-{
-    if (offset + 4 > out.size())
-        return;
-    for (std::size_t i = 0; i < 4; ++i)
-        out[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-std::uint16_t GetU16(std::span<const std::uint8_t> in, std::size_t offset)
-{
-    if (offset + 2 > in.size())
-        return 0;
-    return static_cast<std::uint16_t>(in[offset] | (in[offset + 1] << 8));
-}
-
-std::uint32_t GetU32(std::span<const std::uint8_t> in, std::size_t offset)
-{
-    if (offset + 4 > in.size())
-        return 0;
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i)
-        value |= static_cast<std::uint32_t>(in[offset + i]) << (8 * i);
-    return value;
-}
-
 bool SetMaskBit(std::span<std::uint8_t> out, std::size_t offset, std::size_t n)
 {
     const std::size_t byte = offset + n / 8;

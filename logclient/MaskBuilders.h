@@ -13,6 +13,9 @@
 // equipment id to send, for message levels the next ssid, so the lists may come
 // in any order (the logging tool saves them in descending order) and every call
 // either moves a position forward or sets done.
+#include "dm/DmCommand.h"
+#include "dm/LittleEndian.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -20,10 +23,10 @@
 
 namespace dmcmd {
 
-inline constexpr std::uint8_t kEventReport = 0x60;
-inline constexpr std::uint8_t kEventMask = 0x82;
-inline constexpr std::uint8_t kLogConfig = 0x73;
-inline constexpr std::uint8_t kExtMsgConfig = 0x7D;
+using dm::kEventMask;
+using dm::kEventReport;
+using dm::kExtMsgConfig;
+using dm::kLogConfig;
 
 inline constexpr std::uint32_t kLogConfigSetMask = 3;     // 0x73 operation
 inline constexpr std::uint8_t kExtMsgSetRange = 0x04;     // 0x7D sub-command
@@ -34,10 +37,10 @@ inline constexpr std::size_t kExtMsgHeader = 8;
 inline constexpr unsigned kExtMsgMaxSpan = 50;            // last ssid - first ssid of one 0x7D packet
 
 // Layout helpers shared by the builders and the default packets.
-void PutU16(std::span<std::uint8_t> out, std::size_t offset, std::uint16_t value);
-void PutU32(std::span<std::uint8_t> out, std::size_t offset, std::uint32_t value);
-std::uint16_t GetU16(std::span<const std::uint8_t> in, std::size_t offset);
-std::uint32_t GetU32(std::span<const std::uint8_t> in, std::size_t offset);
+using dm::GetU16;
+using dm::GetU32;
+using dm::PutU16;
+using dm::PutU32;
 // Sets bit (n mod 8) of byte offset + n / 8; false (nothing written) outside out.
 bool SetMaskBit(std::span<std::uint8_t> out, std::size_t offset, std::size_t n);
 

@@ -40,12 +40,12 @@ constexpr std::array<std::uint8_t, 13> kR7C = {
 };
 
 constexpr std::array<CannedReply, 6> kTable = {{
-    {"R00", 0x00, kR00},
-    {"R1C", 0x1C, kR1C},
-    {"R1D", 0x1D, kR1D},
-    {"R4B", 0x4B, kR4B},
-    {"R51", 0x51, kR51},
-    {"R7C", 0x7C, kR7C},
+    {"R00", dm::kVersionInfo, kR00},
+    {"R1C", dm::kDiagVersion, kR1C},
+    {"R1D", dm::kTimestamp, kR1D},
+    {"R4B", dm::kSubsystem, kR4B},
+    {"R51", dm::kFeatureQuery, kR51},
+    {"R7C", dm::kExtBuildId, kR7C},
 }};
 
 // Command codes the modem knows but the emulator does not serve.
@@ -54,7 +54,7 @@ constexpr std::array<std::uint8_t, 4> kRefusedCommands = {0x0C, 0x3F, 0x44, 0x63
 // The log-mask subcommand whose answer the emulator knows.
 constexpr std::array<std::uint8_t, 3> kR4BRequest = {0x4B, 0x04, 0x0E};
 
-constexpr std::uint8_t kEchoCommand = 0x26;
+constexpr std::uint8_t kEchoCommand = dm::kNvRead;
 constexpr unsigned kEchoTrailer = 131;   // where the echo's 16-bit value 5 goes
 
 // Bytes that close a raw frame: two FCS bytes and the flag.
@@ -90,7 +90,7 @@ unsigned GetCannedReply(const unsigned char* request, unsigned length, unsigned 
 
     const bool isR4B = std::equal(kR4BRequest.begin(), kR4BRequest.end(), request);
     const bool refused = std::find(kRefusedCommands.begin(), kRefusedCommands.end(), command) != kRefusedCommands.end()
-        || (command == 0x4B && !isR4B);
+        || (command == dm::kSubsystem && !isR4B);
 
     if (refused) {
         // 0x13 and the request as received, escapes and all, at most 16 bytes of it.

@@ -4,6 +4,8 @@
 // A received chunk is taken as one raw frame (payload, two FCS bytes, 0x7E);
 // it is neither un-escaped nor checked. The same request always gets the same
 // reply; the replies are plain payloads, framed by whoever sends them.
+#include "dm/DmCommand.h"
+
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -12,7 +14,7 @@
 inline constexpr unsigned kMaxCannedReply = 133;
 // Longest bad-command reply: 0x13 and the first 16 request bytes.
 inline constexpr unsigned kMaxBadCommandReply = 17;
-inline constexpr std::uint8_t kBadCommandCode = 0x13;
+inline constexpr std::uint8_t kBadCommandCode = dm::kBadCommand;
 
 // Writes the reply to request (a received chunk, taken as one raw frame) into
 // reply (room for 133 bytes); returns its length, 0 for no reply.

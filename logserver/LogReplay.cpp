@@ -1,5 +1,7 @@
 #include "logserver/LogReplay.h"
 
+#include "sys/SysIo.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -14,28 +16,11 @@
 
 namespace {
 
-// Owns a file descriptor for the length of a load.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 LogLoadResult Refuse(LogLoadStatus status, const std::string& call, int error)
 {
     LogLoadResult r;
     r.status = status;
-    r.error = call + ": " + std::strerror(error);
+    r.error = sysio::ErrnoText(call, error);
     return r;
 }
 
@@ -45,13 +30,9 @@ LogLoadResult LoadLogData(const std::string& path, std::uint64_t limit)
 {
     // Non-blocking, so that a named pipe without a writer is refused at once
     // instead of hanging the window; regular files do not care.
-    int fd = -1;
-    do
-        fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    const sysio::UniqueFd file(sysio::RetryEintr([&] { return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
+    if (!file.Valid())
         return Refuse(LogLoadStatus::CannotOpen, "open", errno);
-    const FileDescriptor file(fd);
 
     // A directory opens for reading but has no bytes to replay.
     struct stat st {};
@@ -88,9 +69,7 @@ LogLoadResult LoadLogData(const std::string& path, std::uint64_t limit)
     // was sized, a read error) stays zero.
     std::size_t done = 0;
     while (done < r.data.size()) {
-        const ssize_t n = read(file.Get(), r.data.data() + done, r.data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = sysio::RetryEintr([&] { return read(file.Get(), r.data.data() + done, r.data.size() - done); });
         if (n <= 0)
             break;
         done += static_cast<std::size_t>(n);

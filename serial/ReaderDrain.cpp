@@ -10,12 +10,32 @@ serialio::ReadOutcome ReadQueuedFrom(IQueuedSource& source, std::uint8_t* buffer
     return source.Read(buffer, count);
 }
 
+namespace {
+
+// One chunk: a read of what is queued, topped up while each read took a full
+// line-discipline buffer and the chunk has room.
+serialio::ReadOutcome ReadChunk(IQueuedSource& source, std::span<std::uint8_t, kMaxChunk> chunk)
+{
+    constexpr auto kRoom = static_cast<std::uint32_t>(kMaxChunk);
+    serialio::ReadOutcome got = ReadQueuedFrom(source, chunk.data(), kRoom);
+    std::uint32_t last = got.count;
+    while (!got.gone && last >= kLineDisciplineFull && got.count < kRoom) {
+        source.Settle();
+        const serialio::ReadOutcome more = ReadQueuedFrom(source, chunk.data() + got.count, kRoom - got.count);
+        last = more.count;
+        got.count += more.count;
+        got.gone = more.gone;
+    }
+    return got;
+}
+
+}  // namespace
+
 bool DrainQueued(IQueuedSource& source, std::span<std::uint8_t, kMaxChunk> chunk,
                  const std::function<void(const std::uint8_t*, std::uint32_t)>& deliver, const std::atomic<int>& run)
 {
     while (run.load()) {
-        const serialio::ReadOutcome got =
-            ReadQueuedFrom(source, chunk.data(), static_cast<std::uint32_t>(chunk.size()));
+        const serialio::ReadOutcome got = ReadChunk(source, chunk);
         if (got.count > 0)
             deliver(chunk.data(), got.count);
         if (got.gone)

@@ -18,13 +18,26 @@ public:
     virtual ~IQueuedSource() = default;
     virtual std::uint32_t Queued() = 0;
     virtual serialio::ReadOutcome Read(std::uint8_t* buffer, std::uint32_t count) = 0;
+    // Lets the driver move what it has already received into the queue that
+    // Queued counts (a tty pushes its receive buffers to the line discipline
+    // in the background); never waits for the line.
+    virtual void Settle() {}
 };
+
+// A tty's line discipline queues at most this many bytes. A read that took
+// that many means the line runs faster than the window takes chunks: the
+// chunk is then topped up with what the driver has received since, up to
+// kMaxChunk, before it is handed over, so a flood crosses to the window in
+// half as many hand-overs. A shorter read goes over as it is, so a request
+// that came alone stays a chunk of its own. Nothing is read ahead of the
+// window either way: every byte read is in the chunk handed over next.
+inline constexpr std::uint32_t kLineDisciplineFull = 4095;
 
 // Reads min(maximum, queued) bytes; makes no read at all when nothing is queued.
 serialio::ReadOutcome ReadQueuedFrom(IQueuedSource& source, std::uint8_t* buffer, std::uint32_t maximum);
 
 // Drains the source through `chunk`, calling deliver(chunk, n) for each chunk
-// before reading the next. Stops when nothing is queued, when `run` is cleared
+// before reading the next (topped up as above). Stops when nothing is queued, when `run` is cleared
 // or when the device went away. Returns true when the device went away.
 bool DrainQueued(IQueuedSource& source, std::span<std::uint8_t, kMaxChunk> chunk,
                  const std::function<void(const std::uint8_t*, std::uint32_t)>& deliver, const std::atomic<int>& run);

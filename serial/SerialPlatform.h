@@ -5,6 +5,7 @@
 // Tools that play the device (the virtual modem) use the pseudo-terminal and
 // raw-mode helpers at the end instead of calling termios themselves.
 #include "serial/DcbTermios.h"
+#include "sys/SysIo.h"
 
 #include <array>
 #include <chrono>
@@ -15,35 +16,8 @@
 
 namespace serialio {
 
-// Owner of one file descriptor.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.Release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept
-    {
-        if (this != &other)
-            Reset(other.Release());
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int Get() const { return m_fd; }
-    bool Valid() const { return m_fd >= 0; }
-    int Release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    void Reset(int fd = -1);
-
-private:
-    int m_fd = -1;
-};
+// Owner of one file descriptor (the one every module uses).
+using UniqueFd = sysio::UniqueFd;
 
 // A failed system call: its name and errno, or a refusal of a setting
 // (error 0, reason in `detail`). `call` empty and `detail` empty: success.
@@ -113,6 +87,11 @@ struct WaitEvents {
 // the device went away. EINTR is retried; a failing poll counts as a hang-up
 // so that no caller can spin on it.
 WaitEvents WaitReadable(int device, int wake);
+
+// Has the driver move what it already received into the queue that
+// QueuedBytes counts (a poll that does not wait: a tty pushes its receive
+// buffers to the line discipline when polled).
+void SettleInput(int fd);
 
 // Bytes queued in the driver (FIONREAD); 0 when that cannot be learned.
 std::uint32_t QueuedBytes(int fd);

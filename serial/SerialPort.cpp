@@ -12,11 +12,9 @@ SerialTransfer g_osWrite;
 std::thread g_hThread;
 SerialTransfer g_osRead;
 std::atomic<int> g_hCommShared{-1};
+std::atomic<CSerialPort*> g_pActivePort{nullptr};
 
 namespace {
-
-// The port that owns the process-wide state while it is open.
-std::atomic<CSerialPort*> g_pActivePort{nullptr};
 
 constexpr std::chrono::milliseconds kWriteLimit{1000};
 
@@ -29,6 +27,7 @@ public:
     {
         return serialio::ReadNonBlocking(m_fd, buffer, count);
     }
+    void Settle() override { serialio::SettleInput(m_fd); }
 
 private:
     int m_fd;
@@ -85,6 +84,8 @@ int CSerialPort::Open()
         return OpenFailed(path, {{}, 0, translation.refusal});
     if (serialio::SysError error = m_device.Apply(translation.settings); error.Failed())
         return OpenFailed(path, error);
+    if (m_mailbox.WakeFd() < 0)
+        return OpenFailed(path, m_mailbox.WakeError());
     serialio::WakeEvent wake;
     if (serialio::SysError error = wake.Create(); error.Failed())
         return OpenFailed(path, error);
@@ -95,12 +96,7 @@ int CSerialPort::Open()
     g_hCommShared = m_hComm;
     g_osRead.hEvent = std::move(wake);
     g_pActivePort = this;
-    {
-        std::lock_guard lock(m_handOverLock);
-        m_bHandOverCancelled = false;
-        m_nPendingTicket = 0;
-        m_nConnection = m_nNextTicket++;
-    }
+    m_mailbox.Open();
     g_bThreadRun = 1;
     try {
         g_hThread = std::thread(&CSerialPort::ReaderThreadProc, this);
@@ -119,12 +115,7 @@ int CSerialPort::Close()
         return 0;
     g_bThreadRun = 0;
     g_osRead.hEvent.Signal();
-    {
-        std::lock_guard lock(m_handOverLock);
-        m_bHandOverCancelled = true;
-        m_nConnection = 0;
-    }
-    m_handOverDone.notify_all();
+    m_mailbox.Cancel();
     if (g_hThread.joinable()) {
         if (g_hThread.get_id() == std::this_thread::get_id())
             g_hThread.detach();   // called from the reader itself: it ends on return
@@ -194,84 +185,28 @@ char* CSerialPort::GetNameBuffer()
 }
 
 // Window thread.
-bool CSerialPort::HandleMessage(unsigned message, std::uint64_t ticket, const std::function<void()>& handler)
+bool CSerialPort::RunHandOver()
 {
-    if (message == WM_COMM_GONE) {
-        {
-            std::lock_guard lock(m_handOverLock);
-            if (ticket == 0 || ticket != m_nConnection)
-                return false;
-        }
-        if (!IsOpen())
-            return false;
-        if (handler)
-            handler();
-        return true;
-    }
-
-    {
-        std::lock_guard lock(m_handOverLock);
-        if (ticket == 0 || ticket != m_nPendingTicket || message != m_nPendingMessage || m_bHandOverCancelled)
-            return false;
-    }
-    // Releases the reader however the handler ends.
-    struct Release {
+    if (m_hNotifyWnd == nullptr)
+        return false;
+    // The gone notice of a connection that Close already ended was dropped
+    // by the mailbox; one that arrives while closed is stale as well.
+    struct OpenOnly final : ISerialNotify {
         CSerialPort& port;
-        std::uint64_t ticket;
-        ~Release()
+        explicit OpenOnly(CSerialPort& p) : port(p) {}
+        void OnCommMessage(const CommMessage& message) override
         {
-            {
-                std::lock_guard lock(port.m_handOverLock);
-                if (port.m_nPendingTicket == ticket)
-                    port.m_nPendingTicket = 0;
-            }
-            port.m_handOverDone.notify_all();
+            if (message.message != WM_COMM_GONE || port.IsOpen())
+                port.m_hNotifyWnd->OnCommMessage(message);
         }
-    } release{*this, ticket};
-    if (handler)
-        handler();
-    return true;
-}
-
-// Reader thread: posts `message` and waits until the window has handled it or
-// Close has cancelled the hand-over.
-void CSerialPort::HandOver(unsigned message)
-{
-    if (m_hNotifyWnd == nullptr)
-        return;
-    std::unique_lock lock(m_handOverLock);
-    if (m_bHandOverCancelled)
-        return;
-    const std::uint64_t ticket = m_nNextTicket++;
-    m_nPendingTicket = ticket;
-    m_nPendingMessage = message;
-    lock.unlock();
-    m_hNotifyWnd->PostToWindow(message, ticket);
-    lock.lock();
-    m_handOverDone.wait(lock, [&] { return m_nPendingTicket != ticket || m_bHandOverCancelled; });
-    if (m_nPendingTicket == ticket)
-        m_nPendingTicket = 0;   // cancelled: a late HandleMessage finds nothing pending
-}
-
-// Reader thread: the device went away; the window is told, not waited for.
-void CSerialPort::PostGone()
-{
-    if (m_hNotifyWnd == nullptr)
-        return;
-    std::uint64_t connection = 0;
-    {
-        std::lock_guard lock(m_handOverLock);
-        if (m_bHandOverCancelled)
-            return;   // Close is already under way
-        connection = m_nConnection;
-    }
-    m_hNotifyWnd->PostToWindow(WM_COMM_GONE, connection);
+    } window{*this};
+    return m_mailbox.RunPending(window);
 }
 
 // Reader thread.
 void CSerialPort::DeliverChunk(const std::uint8_t* data, std::uint32_t count)
 {
-    if (data == nullptr || count == 0)
+    if (data == nullptr || count == 0 || m_hNotifyWnd == nullptr)
         return;
     count = std::min<std::uint32_t>(count, kMaxChunk);
     {
@@ -279,14 +214,16 @@ void CSerialPort::DeliverChunk(const std::uint8_t* data, std::uint32_t count)
         m_nRxCount = count;
         std::memcpy(m_rxBuffer.data(), data, count);
     }
-    HandOver(WM_COMM_RXCHAR);
+    m_mailbox.Send({WM_COMM_RXCHAR, std::span<const std::uint8_t>(m_rxBuffer.data(), count), 0});
 }
 
 // Reader thread.
 void CSerialPort::NotifyLineEvent(std::uint32_t mask)
 {
+    if (m_hNotifyWnd == nullptr)
+        return;
     m_dwEventMask = mask;
-    HandOver(WM_COMM_EVENT);
+    m_mailbox.Send({WM_COMM_EVENT, {}, mask});
 }
 
 // Reader thread. Waits on the device and the wake-up event, drains what is
@@ -327,7 +264,7 @@ unsigned CSerialPort::ReaderThreadProc(CSerialPort* port)
         if (events.hangup)
             gone = true;
     }
-    if (gone && g_bThreadRun.load())
-        port->PostGone();
+    if (gone && g_bThreadRun.load() && port->m_hNotifyWnd != nullptr)
+        port->m_mailbox.PostGone();
     return 0;
 }

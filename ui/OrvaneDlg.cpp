@@ -8,7 +8,6 @@
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QMetaObject>
 #include <QThread>
 
 #include <atomic>
@@ -42,12 +41,9 @@ COrvaneDlg::COrvaneDlg(IPrompts& prompts, QWidget* parent)
     : QDialog(parent), m_prompts(prompts)
 {
     setObjectName(QStringLiteral("IDD_MAIN"));
-    if (!m_postedWake.Create().Failed()) {
-        m_postedNotifier = std::make_unique<QSocketNotifier>(m_postedWake.Fd(), QSocketNotifier::Read, this);
-        connect(m_postedNotifier.get(), &QSocketNotifier::activated, this, [this] {
-            m_postedWake.Drain();
-            DispatchPostedMessages();
-        });
+    if (m_SerialPort.WakeFd() >= 0) {
+        m_commNotifier = std::make_unique<QSocketNotifier>(m_SerialPort.WakeFd(), QSocketNotifier::Read, this);
+        connect(m_commNotifier.get(), &QSocketNotifier::activated, this, [this] { m_SerialPort.RunHandOver(); });
     }
     // OnCreate: the port reports to this window from now on.
     m_SerialPort.SetNotifyWindow(this);
@@ -461,48 +457,17 @@ void COrvaneDlg::KillTimer(int id)
     (id == TIMER_DEFAULTS ? m_timerDefaults : m_timerConfig).stop();
 }
 
-void COrvaneDlg::PostToWindow(unsigned message, std::uint64_t ticket)
+void COrvaneDlg::OnCommMessage(const CommMessage& message)
 {
-    // The message travels through our own locked queue; the wake-up only tells
-    // the window's thread to look. So the hand-over is ordered by a lock that
-    // every tool (ThreadSanitizer included) can see, and a posted event per
-    // chunk cannot keep the event loop from its timers during a flood.
-    {
-        std::lock_guard<std::mutex> lock(m_postedLock);
-        m_posted.push_back({message, ticket});
-    }
-    if (m_postedNotifier)
-        m_postedWake.Signal();
-    else
-        QMetaObject::invokeMethod(this, "DispatchPostedMessages", Qt::QueuedConnection);
-}
-
-void COrvaneDlg::DispatchPostedMessages()
-{
-    for (;;) {
-        PostedMessage posted{};
-        {
-            std::lock_guard<std::mutex> lock(m_postedLock);
-            if (m_posted.empty())
-                return;
-            posted = m_posted.front();
-            m_posted.pop_front();
-        }
-        DispatchCommMessage(posted.message, posted.ticket);
-    }
-}
-
-void COrvaneDlg::DispatchCommMessage(unsigned message, std::uint64_t ticket)
-{
-    switch (message) {
+    switch (message.message) {
     case WM_COMM_RXCHAR:
-        m_SerialPort.HandleMessage(message, ticket, [this] { OnCommRxChar(); });
+        OnCommRxChar(message.chunk);
         break;
     case WM_COMM_EVENT:
-        m_SerialPort.HandleMessage(message, ticket, [this] { OnCommEvent(); });
+        OnCommEvent();
         break;
     case WM_COMM_GONE:
-        m_SerialPort.HandleMessage(message, ticket, [this] { OnCommGone(); });
+        OnCommGone();
         break;
     default:
         break;

@@ -18,6 +18,7 @@
 #include "ui/CommandHistory.h"
 #include "ui/DialogLayout.h"
 #include "ui/PortCombo.h"
+#include "ui/DialogIds.h"
 #include "ui/Prompts.h"
 #include "ui/ResultsBox.h"
 #include "ui/SettingsStore.h"
@@ -38,7 +39,6 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -54,8 +54,6 @@ enum OperatingMode : std::int32_t {
 };
 
 enum : int {
-    IDOK = 1,
-    IDCANCEL = 2,
     IDD_ABOUTBOX = 100,
     IDS_ABOUTBOX = 101,
     IDD_MAIN = 102,
@@ -127,8 +125,8 @@ public:
     void BuildHexPacket();
     void OnCharToHex();
 
-    // Receive.
-    void OnCommRxChar();
+    // Receive. The chunk comes from the port's mailbox and is valid during the call.
+    void OnCommRxChar(std::span<const std::uint8_t> chunk);
     void OnCommEvent();
     void OnClearResults();
     void OnCommGone();
@@ -173,8 +171,9 @@ public:
     // Keeps the command line's text in this mode's history (and the settings).
     void RecordCommand();
 
-    // ISerialNotify (reader thread).
-    void PostToWindow(unsigned message, std::uint64_t ticket) override;
+    // ISerialNotify (window thread, from the port's RunHandOver): the reader's
+    // WM_COMM_RXCHAR, WM_COMM_EVENT and WM_COMM_GONE.
+    void OnCommMessage(const CommMessage& message) override;
 
     // The Log client and Log server sessions hold the state of those modes; the
     // designed names below that belong to them are views into the sessions.
@@ -248,10 +247,6 @@ public:
     // Once a second while a capture is open: looks whether its file is still there.
     QTimer m_timerCaptureCheck;
 
-private slots:
-    // Window thread: runs the messages the reader posted, in order.
-    void DispatchPostedMessages();
-
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -289,19 +284,9 @@ private:
     };
     void CheckCaptureFile();
     void ReportCaptureFailure();
-    void DispatchCommMessage(unsigned message, std::uint64_t ticket);
-    struct PostedMessage {
-        unsigned message;
-        std::uint64_t ticket;
-    };
-    // Messages from the reader thread wait here for the window's thread.
-    std::mutex m_postedLock;
-    std::deque<PostedMessage> m_posted;
-    // Signalled by the reader for each posted message; its notifier runs the
-    // queue once per pass of the event loop, so timers and painting still get
-    // their turn while the line floods.
-    serialio::WakeEvent m_postedWake;
-    std::unique_ptr<QSocketNotifier> m_postedNotifier;
+    // Watches the port's wake descriptor; each activation runs one hand-over,
+    // so timers and painting still get their turn while the line floods.
+    std::unique_ptr<QSocketNotifier> m_commNotifier;
     void TryReconnect();
     void StopReconnecting();
     bool Connect(bool quiet);

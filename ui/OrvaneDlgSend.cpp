@@ -147,14 +147,12 @@ void COrvaneDlg::OnCharToHex()
     m_staticHexValue.setText(QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper());
 }
 
-void COrvaneDlg::OnCommRxChar()
+void COrvaneDlg::OnCommRxChar(std::span<const std::uint8_t> chunk)
 {
-    std::uint32_t count = 0;
+    const auto count = static_cast<std::uint32_t>(std::min(chunk.size(), kMaxChunk));
+    const std::uint8_t* data = chunk.data();
     QString text;
     {
-        std::lock_guard<std::mutex> lock(m_SerialPort.m_csRx);
-        count = std::min<std::uint32_t>(m_SerialPort.m_nRxCount, kMaxChunk);
-        const std::uint8_t* data = m_SerialPort.m_rxBuffer.data();
         m_nRxTotal += count;
         switch (m_nMode) {
         case MODE_LOG_CLIENT:

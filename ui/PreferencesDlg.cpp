@@ -1,8 +1,8 @@
 #include "ui/PreferencesDlg.h"
 
 #include "ui/DialogLayout.h"
+#include "ui/DialogIds.h"
 #include "ui/DialogUnits.h"
-#include "ui/OrvaneDlg.h"
 
 #include "serial/DcbControls.h"
 

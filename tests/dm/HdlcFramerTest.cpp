@@ -2,6 +2,8 @@
 #include "support/Fixtures.h"
 #include "support/SampleData.h"
 
+#include "tools/VmodemTestUtil.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -334,3 +336,15 @@ TEST(HdlcFramer, ReframesEveryCapturedModemFrame)
 }
 
 } // namespace
+
+TEST(HdlcFramePacket, MatchesTheReferenceAtAnyLength)
+{
+    // Past the framer's 1024-byte window, with bytes that need escapes.
+    for (const std::size_t n : {1u, 2u, 255u, 256u, 1021u, 1024u, 3000u}) {
+        SCOPED_TRACE(n);
+        Bytes packet(n);
+        for (std::size_t i = 0; i < n; ++i)
+            packet[i] = static_cast<std::uint8_t>(0x7C + i % 4);   // 7C 7D 7E 7F ...
+        EXPECT_EQ(HdlcFramePacket(packet), vmtest::RefFrame(packet));
+    }
+}

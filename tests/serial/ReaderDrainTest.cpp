@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -15,9 +16,15 @@ class ScriptedQueue final : public IQueuedSource {
 public:
     std::vector<std::uint8_t> queued;
     bool goneWhenEmpty = false;
+    std::uint32_t limit = 0;   // most bytes the line discipline reports at once (0: no limit)
     std::vector<std::string>* log = nullptr;
 
-    std::uint32_t Queued() override { return static_cast<std::uint32_t>(queued.size()); }
+    std::uint32_t Queued() override
+    {
+        const auto all = static_cast<std::uint32_t>(queued.size());
+        return limit == 0 ? all : std::min(all, limit);
+    }
+    void Settle() override { log->push_back("settle"); }
     serialio::ReadOutcome Read(std::uint8_t* buffer, std::uint32_t count) override
     {
         log->push_back("read " + std::to_string(count));
@@ -84,6 +91,45 @@ TEST(ReaderDrain, EdgesOfTheChunk)
             queue, chunk, [&](const std::uint8_t*, std::uint32_t n) { log.push_back("deliver " + std::to_string(n)); },
             run));
         EXPECT_EQ(log, c.log);
+    }
+}
+
+// A tty reports at most a line discipline's buffer; a full one means a flood,
+// and only then is the chunk topped up.
+TEST(ReaderDrain, AFullLineDisciplineReadIsToppedUpToOneChunk)
+{
+    struct Case {
+        const char* name;
+        std::size_t queued;
+        std::uint32_t limit;
+        std::vector<std::string> log;
+    } const cases[] = {
+        {"flood: 4095 + 4095 + 2 make one chunk", 12000, 4095,
+         {"read 4095", "settle", "read 4095", "settle", "read 2", "deliver 8192", "read 3808", "deliver 3808"}},
+        {"short of full: no top-up", 5000, 4094, {"read 4094", "deliver 4094", "read 906", "deliver 906"}},
+        {"full, then nothing more", 4095, 4095, {"read 4095", "settle", "deliver 4095"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> log;
+        ScriptedQueue queue;
+        queue.log = &log;
+        queue.limit = c.limit;
+        for (std::size_t i = 0; i < c.queued; ++i)
+            queue.queued.push_back(static_cast<std::uint8_t>(i % 253));
+        const std::vector<std::uint8_t> expected = queue.queued;
+        std::vector<std::uint8_t> delivered;
+        std::array<std::uint8_t, kMaxChunk> chunk{};
+        std::atomic<int> run{1};
+        EXPECT_FALSE(DrainQueued(
+            queue, chunk,
+            [&](const std::uint8_t* data, std::uint32_t n) {
+                log.push_back("deliver " + std::to_string(n));
+                delivered.insert(delivered.end(), data, data + n);
+            },
+            run));
+        EXPECT_EQ(log, c.log);
+        EXPECT_EQ(delivered, expected);
     }
 }
 

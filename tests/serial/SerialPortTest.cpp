@@ -339,7 +339,7 @@ TEST_F(SerialPortTest, NothingQueuedMeansNoReadAndNoMessage)
     auto lock = window.Lock();
     // The first message the window saw is the one carrying the five bytes.
     EXPECT_EQ(window.chunks, std::vector<std::uint32_t>{5});
-    EXPECT_EQ(window.rxRefused, 0);
+    EXPECT_EQ(window.emptyWakes, 0);
 }
 
 TEST_F(SerialPortTest, WriteOfNBytesReturnsN)
@@ -471,13 +471,15 @@ TEST_F(SerialPortTest, SettingThatCannotBeExpressedFailsTheOpen)
     EXPECT_EQ(Connect(), 1) << port.GetLastErrorText();
 }
 
-TEST_F(SerialPortTest, StaleOrUnknownTicketsRunNoHandler)
+TEST_F(SerialPortTest, NothingPendingRunsNoHandler)
 {
-    bool ran = false;
-    EXPECT_FALSE(port.HandleMessage(WM_COMM_RXCHAR, 0, [&] { ran = true; }));
-    EXPECT_FALSE(port.HandleMessage(WM_COMM_RXCHAR, 12345, [&] { ran = true; }));
-    EXPECT_FALSE(port.HandleMessage(WM_COMM_GONE, 1, [&] { ran = true; }));
-    EXPECT_FALSE(ran);
+    // Closed, then open and idle: a look at the mailbox finds nothing.
+    EXPECT_FALSE(window.Run([this] { return port.RunHandOver(); }));
+    ASSERT_EQ(Connect(), 1) << port.GetLastErrorText();
+    EXPECT_FALSE(window.Run([this] { return port.RunHandOver(); }));
+    auto lock = window.Lock();
+    EXPECT_EQ(window.rxHandled, 0);
+    EXPECT_EQ(window.goneHandled, 0);
 }
 
 TEST_F(SerialPortTest, CloseCancelsAHandOverTheWindowHasNotRunYet)
@@ -493,9 +495,9 @@ TEST_F(SerialPortTest, CloseCancelsAHandOverTheWindowHasNotRunYet)
         closed = port.Close();
     });
     pty.Send({1, 2, 3, 4});
-    ASSERT_TRUE(window.WaitFor([&] { return window.posted == 1; }));
+    ASSERT_TRUE(TestWindow::PollFor([&] { return port.HandOverWaiting(); }));
     held.unlock();
-    ASSERT_TRUE(window.WaitFor([&] { return closed.load() != -1 && window.rxRefused == 1; }));
+    ASSERT_TRUE(window.WaitFor([&] { return closed.load() != -1 && window.emptyWakes == 1; }));
     EXPECT_EQ(closed.load(), 1);
     EXPECT_TRUE(WaitForThreadCount(baseThreads));
     auto lock = window.Lock();
@@ -573,10 +575,10 @@ TEST_F(SerialPortTest, GoneOfAnEarlierConnectionIsIgnored)
         reopened = port.Open();
     });
     pty.CloseMaster();
-    ASSERT_TRUE(window.WaitFor([&] { return window.posted == 1; }));
+    ASSERT_TRUE(TestWindow::PollFor([&] { return port.HandOverWaiting(); }));
     ports.Link("COM7", replacement.SlavePath());
     held.unlock();
-    ASSERT_TRUE(window.WaitFor([&] { return window.goneRefused == 1; }));
+    ASSERT_TRUE(window.WaitFor([&] { return window.emptyWakes == 1 && window.goneHandled == 0; }));
     EXPECT_EQ(reopened.load(), 1) << port.GetLastErrorText();
     EXPECT_EQ(port.IsOpen(), 1);
     replacement.Send({0x31});

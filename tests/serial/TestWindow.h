@@ -1,8 +1,8 @@
 #pragma once
 // A stand-in for the main window in serial tests: one "window thread" that
-// runs queued tasks in order, like a message loop. The port posts to it; it
-// answers with HandleMessage and a receive handler that takes m_csRx and
-// copies the chunk, as the real receive handler does.
+// runs queued tasks in order, like a message loop, and watches the port's
+// wake descriptor as the dialog's notifier does: when it turns readable, the
+// thread runs the port's hand-over, whose handler copies the chunk.
 #include "serial/SerialPort.h"
 
 #include <chrono>
@@ -17,7 +17,7 @@
 
 class TestWindow final : public ISerialNotify {
 public:
-    explicit TestWindow(CSerialPort& port) : m_port(port), m_thread([this] { Loop(); })
+    explicit TestWindow(CSerialPort& port) : m_port(port), m_tasksCreated(m_tasksWake.Create()), m_thread([this] { Loop(); })
     {
         port.SetNotifyWindow(this);
     }
@@ -31,22 +31,33 @@ public:
             std::lock_guard lock(m_lock);
             m_quit = true;
         }
-        m_wake.notify_all();
+        m_tasksWake.Signal();
         m_thread.join();
     }
 
     TestWindow(const TestWindow&) = delete;
     TestWindow& operator=(const TestWindow&) = delete;
 
-    // Reader thread.
-    void PostToWindow(unsigned message, std::uint64_t ticket) override
+    // Window thread, from the port's RunHandOver.
+    void OnCommMessage(const CommMessage& message) override
     {
-        {
+        if (message.message == WM_COMM_RXCHAR) {
+            {
+                std::lock_guard lock(m_lock);
+                received.insert(received.end(), message.chunk.begin(), message.chunk.end());
+                chunks.push_back(static_cast<std::uint32_t>(message.chunk.size()));
+                ++rxHandled;
+            }
+            if (onReceive)
+                onReceive();
+        } else if (message.message == WM_COMM_GONE) {
+            m_port.Close();   // the Disconnect steps
             std::lock_guard lock(m_lock);
-            ++posted;
+            ++goneHandled;
+        } else if (message.message == WM_COMM_EVENT) {
+            std::lock_guard lock(m_lock);
+            ++events;
         }
-        Post([this, message, ticket] { Dispatch(message, ticket); });
-        m_changed.notify_all();
     }
 
     // Any thread: queue a task for the window thread.
@@ -56,7 +67,7 @@ public:
             std::lock_guard lock(m_lock);
             m_tasks.push_back(std::move(task));
         }
-        m_wake.notify_all();
+        m_tasksWake.Signal();
     }
 
     // Runs `task` on the window thread and waits for it (the window's own
@@ -91,6 +102,20 @@ public:
         }
     }
 
+    // Any thread but the window's: polls `condition` (no lock held) until it
+    // holds or the deadline passes, for states the window thread cannot
+    // report while it is busy.
+    static bool PollFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline = std::chrono::seconds(10))
+    {
+        const auto end = std::chrono::steady_clock::now() + deadline;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
     // Polls `condition` (under the window's record lock) until it holds or the deadline passes.
     bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline = std::chrono::seconds(10))
     {
@@ -102,57 +127,39 @@ public:
     std::unique_lock<std::mutex> Lock() { return std::unique_lock(m_lock); }
     std::vector<std::uint8_t> received;
     std::vector<std::uint32_t> chunks;
-    int posted = 0;         // messages the port posted
     int rxHandled = 0;      // receive handlers that ran
-    int rxRefused = 0;      // WM_COMM_RXCHAR whose hand-over was no longer pending
+    int emptyWakes = 0;     // wake-ups whose hand-over was no longer pending (cancelled or stale)
     int goneHandled = 0;    // WM_COMM_GONE whose handler ran (Disconnect steps)
-    int goneRefused = 0;
     int events = 0;
 
     // Set before Open; runs on the window thread inside each receive handler.
     std::function<void()> onReceive;
 
 private:
-    void Dispatch(unsigned message, std::uint64_t ticket)
-    {
-        if (message == WM_COMM_RXCHAR) {
-            const bool ran = m_port.HandleMessage(message, ticket, [this] {
-                {
-                    std::lock_guard rx(m_port.m_csRx);
-                    std::lock_guard lock(m_lock);
-                    const std::uint32_t count = m_port.m_nRxCount;
-                    received.insert(received.end(), m_port.m_rxBuffer.begin(), m_port.m_rxBuffer.begin() + count);
-                    chunks.push_back(count);
-                    ++rxHandled;
-                }
-                if (onReceive)
-                    onReceive();
-            });
-            std::lock_guard lock(m_lock);
-            if (!ran)
-                ++rxRefused;
-        } else if (message == WM_COMM_GONE) {
-            const bool ran = m_port.HandleMessage(message, ticket, [this] { m_port.Close(); });
-            std::lock_guard lock(m_lock);
-            ++(ran ? goneHandled : goneRefused);
-        } else if (message == WM_COMM_EVENT) {
-            const bool ran = m_port.HandleMessage(message, ticket, [] {});
-            std::lock_guard lock(m_lock);
-            if (ran)
-                ++events;
-        }
-        m_changed.notify_all();
-    }
-
     void Loop()
     {
         for (;;) {
+            const serialio::WaitEvents events = serialio::WaitReadable(m_port.WakeFd(), m_tasksWake.Fd());
+            if (events.readable && !m_port.RunHandOver()) {
+                std::lock_guard lock(m_lock);
+                ++emptyWakes;
+            }
+            m_changed.notify_all();
+            if (events.woken && !RunTasks())
+                return;
+        }
+    }
+
+    // Runs the queued tasks in order; false once the window is to quit.
+    bool RunTasks()
+    {
+        m_tasksWake.Drain();
+        for (;;) {
             std::function<void()> task;
             {
-                std::unique_lock lock(m_lock);
-                m_wake.wait(lock, [this] { return m_quit || !m_tasks.empty(); });
+                std::lock_guard lock(m_lock);
                 if (m_tasks.empty())
-                    return;
+                    return !m_quit;
                 task = std::move(m_tasks.front());
                 m_tasks.pop_front();
             }
@@ -163,8 +170,9 @@ private:
 
     CSerialPort& m_port;
     std::mutex m_lock;
-    std::condition_variable m_wake;
     std::condition_variable m_changed;
+    serialio::WakeEvent m_tasksWake;       // signalled for each queued task
+    serialio::SysError m_tasksCreated;
     std::deque<std::function<void()>> m_tasks;
     bool m_quit = false;
     std::thread m_thread;   // last: starts once the rest is built

@@ -351,18 +351,6 @@ TEST(VirtualModem, UnpacedStreamFillsTheRoomWithWholeFrames)
     EXPECT_FALSE(modem.TakeLogStream(t0, 1000).empty());
 }
 
-TEST(VirtualModem, FrameDmPacketMatchesTheReferenceAtAnyLength)
-{
-    // Past the framer's 1024-byte window, with bytes that need escapes.
-    for (const std::size_t n : {1u, 2u, 255u, 256u, 1021u, 1024u, 3000u}) {
-        SCOPED_TRACE(n);
-        Bytes packet(n);
-        for (std::size_t i = 0; i < n; ++i)
-            packet[i] = static_cast<std::uint8_t>(0x7C + i % 4);   // 7C 7D 7E 7F ...
-        EXPECT_EQ(FrameDmPacket(packet), RefFrame(packet));
-    }
-}
-
 TEST(VirtualModem, FieldClientStartUpsGetOneReplyPerRequest)
 {
     // Start-up sequences of DIAG clients in the field, and the polls some send.

@@ -1,6 +1,6 @@
 // The real window against the real virtual modem: what a newcomer sees in
 // `make demo`, checked end to end.
-#include "logserver/HdlcDeframer.h"
+#include "dm/HdlcDeframer.h"
 #include "support/FakePrompts.h"
 #include "support/Pty.h"
 #include "tools/VmodemProcess.h"

@@ -479,12 +479,7 @@ TEST_F(BadInputDialog, ByteCountPastTwoAndFourGigabytes)
     for (const std::int64_t start : {std::int64_t{INT32_MAX} - 100, std::int64_t{UINT32_MAX} - 100}) {
         SCOPED_TRACE(start);
         dlg->m_nRxTotal = start;
-        {
-            std::lock_guard<std::mutex> lock(dlg->m_SerialPort.m_csRx);
-            std::fill_n(dlg->m_SerialPort.m_rxBuffer.begin(), kMaxChunk, std::uint8_t{0x41});
-            dlg->m_SerialPort.m_nRxCount = static_cast<std::uint32_t>(kMaxChunk);
-        }
-        dlg->OnCommRxChar();
+        dlg->OnCommRxChar(Bytes(kMaxChunk, 0x41));
         EXPECT_EQ(dlg->m_staticStatus.text().toStdString(),
                   "Received " + std::to_string(start + static_cast<std::int64_t>(kMaxChunk)) + " bytes...");
     }

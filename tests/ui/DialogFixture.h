@@ -36,16 +36,8 @@ protected:
     QString Status() const { return dlg->m_staticStatus.text(); }
     QString Results() const { return dlg->m_editResults.toPlainText(); }
 
-    // Hands a chunk to the receive handler as the reader would.
-    void Deliver(const Bytes& chunk)
-    {
-        {
-            std::lock_guard<std::mutex> lock(dlg->m_SerialPort.m_csRx);
-            std::copy(chunk.begin(), chunk.end(), dlg->m_SerialPort.m_rxBuffer.begin());
-            dlg->m_SerialPort.m_nRxCount = static_cast<std::uint32_t>(chunk.size());
-        }
-        dlg->OnCommRxChar();
-    }
+    // Hands a chunk to the receive handler as the port's mailbox does.
+    void Deliver(const Bytes& chunk) { dlg->OnCommRxChar(chunk); }
 
     PtyPair pty;
     PortDir ports;

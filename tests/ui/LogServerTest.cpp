@@ -72,15 +72,7 @@ protected:
 
     // Hands a chunk to the receive handler as the reader thread would, without
     // running the window's queue: its reply stays pending.
-    void Deliver(const Bytes& chunk)
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_dlg.m_SerialPort.m_csRx);
-            std::copy(chunk.begin(), chunk.end(), m_dlg.m_SerialPort.m_rxBuffer.begin());
-            m_dlg.m_SerialPort.m_nRxCount = static_cast<std::uint32_t>(chunk.size());
-        }
-        m_dlg.OnCommRxChar();
-    }
+    void Deliver(const Bytes& chunk) { m_dlg.OnCommRxChar(chunk); }
 
     // Sends a log file through the Send button as the user picks it.
     Bytes Replay(const QString& path, std::size_t expected)
@@ -155,20 +147,11 @@ TEST_F(LogServer, UnansweredRequestsGetNothing)
 TEST_F(LogServer, TwoRequestsInQuickSuccessionGetTwoRepliesInOrder)
 {
     auto& port = m_dlg.m_SerialPort;
-    {
-        std::lock_guard<std::mutex> lock(port.m_csRx);
-        port.m_nRxCount = 0;
-    }
     m_pty.Send(HdlcFrame({0x00}));
     // Wait (without running the window) until the reader holds the first
     // request, so the second cannot join it in one chunk.
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> lock(port.m_csRx);
-            if (port.m_nRxCount != 0)
-                break;
-        }
+    while (!port.HandOverWaiting()) {
         ASSERT_LT(std::chrono::steady_clock::now(), end) << "the reader never took the first request";
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

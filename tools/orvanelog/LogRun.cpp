@@ -216,10 +216,10 @@ void COrvaneLog::StopCapture(const std::string& why)
     Message(why + "; capture closed: " + path + " (" + std::to_string(written) + " bytes)");
 }
 
-// Reader thread, inside the port's hand-over: the reader reads nothing more
-// until this returns, so chunks land in arrival order. A capture that cannot
-// take the chunk has closed itself with everything it held; the loop is woken
-// to tell why and end the run.
+// Loop thread, inside the port's hand-over (Dispatch): the reader reads
+// nothing more until this returns, so chunks land in arrival order. A capture
+// that cannot take the chunk has closed itself with everything it held; the
+// loop is woken to tell why and end the run.
 void COrvaneLog::OnChunk(std::span<const std::uint8_t> chunk)
 {
     {
@@ -410,10 +410,12 @@ bool COrvaneLog::DrainAfterStop(int signals)
     const std::uint64_t target = m_received.load() + m_pump.Queued();
     const auto limit = Clock::now() + kDrainLimit;
     while (m_pump.IsOpen() && m_failure.load() == 0 && m_received.load() < target && Clock::now() < limit) {
-        pollfd signal{m_signalFd, POLLIN, 0};
-        const int ready = ::poll(&signal, 1, static_cast<int>(kDrainPoll.count()));
-        if (ready > 0 && (signals += TakeSignals(m_signalFd)) > 1)
+        std::array<pollfd, 2> fds{{{m_signalFd, POLLIN, 0}, {m_pump.PortFd(), POLLIN, 0}}};
+        const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(kDrainPoll.count()));
+        if (ready > 0 && (fds[0].revents & POLLIN) && (signals += TakeSignals(m_signalFd)) > 1)
             return false;
+        if (ready > 0 && (fds[1].revents & POLLIN))
+            m_pump.Dispatch([this] { OnGone(); });
     }
     return true;
 }
@@ -499,7 +501,7 @@ int COrvaneLog::Run()
         const Clock::time_point now = Clock::now();
         if (m_deadline && now >= *m_deadline)
             break;
-        std::array<pollfd, 2> fds{{{m_signalFd, POLLIN, 0}, {m_pump.WakeFd(), POLLIN, 0}}};
+        std::array<pollfd, 3> fds{{{m_signalFd, POLLIN, 0}, {m_pump.WakeFd(), POLLIN, 0}, {m_pump.PortFd(), POLLIN, 0}}};
         const int ready = ::poll(fds.data(), fds.size(), Timeout(now));
         if (ready < 0 && errno != EINTR) {
             Message(std::string("poll: ") + std::strerror(errno));
@@ -507,7 +509,7 @@ int COrvaneLog::Run()
         }
         if (ready > 0 && (fds[0].revents & POLLIN) && (signalsTaken = TakeSignals(m_signalFd)) > 0)
             break;
-        if (ready > 0 && (fds[1].revents & POLLIN))
+        if (ready > 0 && ((fds[1].revents | fds[2].revents) & POLLIN))
             m_pump.Dispatch([this] { OnGone(); });
         CountReceived();
         {

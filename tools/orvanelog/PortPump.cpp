@@ -51,10 +51,6 @@ CPortPump::~CPortPump()
 bool CPortPump::Open(const DCB& dcb)
 {
     m_port.m_dcb = dcb;
-    {
-        std::lock_guard lock(m_lock);
-        m_posted.clear();
-    }
     if (m_port.Open())
         return true;
     m_error = m_port.GetLastErrorText();
@@ -64,8 +60,6 @@ bool CPortPump::Open(const DCB& dcb)
 void CPortPump::Close()
 {
     m_port.Close();
-    std::lock_guard lock(m_lock);
-    m_posted.clear();
 }
 
 std::string CPortPump::DevicePath() const
@@ -83,43 +77,26 @@ std::uint32_t CPortPump::Queued() const
     return m_port.IsOpen() ? serialio::QueuedBytes(m_port.m_hComm) : 0;
 }
 
-// Reader thread. A chunk is handled here and now: the port runs the handler
-// for the hand-over it has just posted and releases itself. Anything else
-// waits in our queue; the wake descriptor tells the poll loop to look.
-void CPortPump::PostToWindow(unsigned message, std::uint64_t ticket)
+// Program thread, from RunHandOver: the chunk is valid while this runs; the
+// reader reads on only after it returns.
+void CPortPump::OnCommMessage(const CommMessage& message)
 {
-    if (message == WM_COMM_RXCHAR) {
-        m_port.HandleMessage(message, ticket, [this] {
-            std::lock_guard rx(m_port.m_csRx);
-            const std::uint32_t count = std::min<std::uint32_t>(m_port.m_nRxCount, kMaxChunk);
-            if (m_onChunk)
-                m_onChunk(std::span<const std::uint8_t>(m_port.m_rxBuffer.data(), count));
-        });
-        return;
+    if (message.message == WM_COMM_RXCHAR) {
+        if (m_onChunk)
+            m_onChunk(message.chunk);
+    } else if (message.message == WM_COMM_GONE && m_onGone) {
+        (*m_onGone)();
     }
-    {
-        std::lock_guard lock(m_lock);
-        m_posted.push_back({message, ticket});
-    }
-    m_wake.Signal();
 }
 
 void CPortPump::Dispatch(const GoneHandler& onGone)
 {
     m_wake.Drain();
-    for (;;) {
-        Posted posted{};
-        {
-            std::lock_guard lock(m_lock);
-            if (m_posted.empty())
-                return;
-            posted = m_posted.front();
-            m_posted.pop_front();
-        }
-        if (posted.message == WM_COMM_GONE) {
-            m_port.HandleMessage(posted.message, posted.ticket, [&] { onGone(); });
-        } else {
-            m_port.HandleMessage(posted.message, posted.ticket, {});
-        }
+    m_onGone = &onGone;
+    // What waits now, and what the reader hands over meanwhile, up to a bound
+    // so that signals and timers still get their turn while the line floods.
+    constexpr int kMaxHandOvers = 64;
+    for (int n = 0; n < kMaxHandOvers && m_port.RunHandOver(); ++n) {
     }
+    m_onGone = nullptr;
 }

@@ -1,17 +1,15 @@
 #pragma once
 // The port as orvane-log drives it: CSerialPort opened exactly as the window
-// opens it. Received chunks are taken inside the reader's own hand-over, on
-// the reader thread (no window waits for them, so no thread has to be woken
-// per chunk); everything else the reader posts (the device's going) reaches
-// the program's poll loop through a wake descriptor. This file is the only
-// one that knows how the reader hands a chunk over.
+// opens it. The reader hands every chunk (and the device's going) to the
+// program's poll loop through the port's mailbox, as it hands them to the
+// window: the loop watches PortFd and calls Dispatch, which runs the waiting
+// hand-overs. A second descriptor (WakeFd) lets anything else wake the loop.
+// This file is the only one that knows how the reader hands a chunk over.
 #include "serial/SerialPlatform.h"
 #include "serial/SerialPort.h"
 
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <span>
 #include <string>
 
@@ -34,34 +32,31 @@ public:
     // The device the port resolves to now (for waiting until it is back).
     std::string DevicePath() const;
 
-    // Reader thread: called with every received chunk, before the reader
-    // reads the next. Set before Open.
+    // Program thread, from Dispatch: called with every received chunk, before
+    // the reader reads the next. Set before Open.
     void SetChunkHandler(ChunkHandler handler) { m_onChunk = std::move(handler); }
 
-    // The descriptor to poll for reading: signalled when the reader has
-    // posted something, or when Wake was called.
+    // Descriptors to poll for reading: PortFd when the reader hands something
+    // over, WakeFd when Wake was called (any thread).
+    int PortFd() const { return m_port.WakeFd(); }
     int WakeFd() const { return m_wake.Fd(); }
     void Wake() { m_wake.Signal(); }
-    // Program thread: runs what the reader posted: the device's going through onGone.
+    // Program thread: takes back the wake-up and runs the hand-overs that
+    // wait: chunks through the chunk handler, the device's going through onGone.
     void Dispatch(const GoneHandler& onGone);
 
     int Write(std::span<const std::uint8_t> bytes);
     // Bytes the driver holds that the reader has not read yet.
     std::uint32_t Queued() const;
 
-    // Reader thread.
-    void PostToWindow(unsigned message, std::uint64_t ticket) override;
+    // Program thread, from the port's RunHandOver.
+    void OnCommMessage(const CommMessage& message) override;
 
 private:
-    struct Posted {
-        unsigned message;
-        std::uint64_t ticket;
-    };
     CSerialPort m_port;
     ChunkHandler m_onChunk;
     std::string m_aliasDir;   // a private port directory naming a device path
     std::string m_error;
     serialio::WakeEvent m_wake;
-    std::mutex m_lock;
-    std::deque<Posted> m_posted;
+    const GoneHandler* m_onGone = nullptr;   // set while Dispatch runs
 };

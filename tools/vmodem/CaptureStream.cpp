@@ -1,5 +1,7 @@
 #include "tools/vmodem/CaptureStream.h"
 
+#include "dm/DmCommand.h"
+
 #include "tools/vmodem/LogRecords.h"
 
 #include <algorithm>
@@ -15,7 +17,7 @@ constexpr std::size_t kChunk = 65536;
 // A log record whose two lengths say what its frame holds.
 bool IsLogRecord(const std::vector<std::uint8_t>& p)
 {
-    if (p.size() < vmlog::kLogHeader || p[0] != vmlog::kCmdLog)
+    if (p.size() < vmlog::kLogHeader || p[0] != dm::kLog)
         return false;
     const std::size_t len = p[2] | (p[3] << 8);
     const std::size_t len2 = p[4] | (p[5] << 8);

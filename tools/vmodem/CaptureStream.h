@@ -7,7 +7,7 @@
 // played; replies, events, messages and broken frames are skipped. The file is
 // read a chunk at a time and from the start again at its end, so a capture of
 // any size streams in little memory.
-#include "logserver/HdlcDeframer.h"
+#include "dm/HdlcDeframer.h"
 
 #include <cstdint>
 #include <cstdio>

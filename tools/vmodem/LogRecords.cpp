@@ -1,5 +1,8 @@
 #include "tools/vmodem/LogRecords.h"
 
+#include "dm/DmCommand.h"
+#include "dm/LittleEndian.h"
+
 #include <algorithm>
 #include <array>
 #include <string>
@@ -8,24 +11,6 @@ namespace vmlog {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-void Put16(Bytes& out, std::uint32_t v)
-{
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-void Put32(Bytes& out, std::uint32_t v)
-{
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
-
-void Put64(Bytes& out, std::uint64_t v)
-{
-    Put32(out, static_cast<std::uint32_t>(v));
-    Put32(out, static_cast<std::uint32_t>(v >> 32));
-}
 
 void Append(Bytes& out, std::span<const std::uint8_t> bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
 
@@ -85,12 +70,12 @@ constexpr std::uint32_t kLteEarfcn = 1300;
 Bytes LteRrcOta(std::uint8_t pduType, std::uint8_t bearer, std::uint16_t sfn, std::span<const std::uint8_t> msg)
 {
     Bytes p{kLteRrcVersion, 9, 0xB0, bearer};
-    Put16(p, kLtePci);
-    Put32(p, kLteEarfcn);
-    Put16(p, static_cast<std::uint32_t>(sfn << 4));
+    dm::AppendU16(p, kLtePci);
+    dm::AppendU32(p, kLteEarfcn);
+    dm::AppendU16(p, static_cast<std::uint32_t>(sfn << 4));
     p.push_back(pduType);
-    Put32(p, 0);
-    Put16(p, static_cast<std::uint32_t>(msg.size()));
+    dm::AppendU32(p, 0);
+    dm::AppendU16(p, static_cast<std::uint32_t>(msg.size()));
     Append(p, msg);
     return p;
 }
@@ -108,7 +93,7 @@ Bytes LteNasPlain(std::span<const std::uint8_t> msg)
 Bytes WcdmaSignalling(std::uint8_t channel, std::uint8_t bearer, std::span<const std::uint8_t> msg)
 {
     Bytes p{channel, bearer};
-    Put16(p, static_cast<std::uint32_t>(msg.size()));
+    dm::AppendU16(p, static_cast<std::uint32_t>(msg.size()));
     Append(p, msg);
     return p;
 }
@@ -126,7 +111,7 @@ Bytes GsmRrSignalling(std::uint8_t channel, std::uint8_t type, std::span<const s
 Bytes UmtsNasOta(std::uint8_t uplink, std::span<const std::uint8_t> msg)
 {
     Bytes p{uplink};
-    Put32(p, static_cast<std::uint32_t>(msg.size()));
+    dm::AppendU32(p, static_cast<std::uint32_t>(msg.size()));
     Append(p, msg);
     return p;
 }
@@ -191,12 +176,12 @@ std::vector<std::uint8_t> LogPayload(std::uint16_t code, std::uint32_t seq)
 std::vector<std::uint8_t> WrapLogRecord(std::uint16_t code, std::uint64_t timestamp, std::span<const std::uint8_t> payload)
 {
     const std::uint32_t length = static_cast<std::uint32_t>(kLogHeader - 4 + payload.size());
-    Bytes p{kCmdLog, 0};
+    Bytes p{dm::kLog, 0};
     p.reserve(kLogHeader + payload.size());
-    Put16(p, length);
-    Put16(p, length);
-    Put16(p, code);
-    Put64(p, timestamp);
+    dm::AppendU16(p, length);
+    dm::AppendU16(p, length);
+    dm::AppendU16(p, code);
+    dm::AppendU64(p, timestamp);
     Append(p, payload);
     return p;
 }
@@ -234,11 +219,11 @@ std::vector<std::uint8_t> BuildEventReport(std::uint32_t seq, std::uint64_t time
     // The RRC state walks camped idle -> connecting -> connected -> closing.
     constexpr std::array<std::uint8_t, 4> kStates = {2, 3, 4, 7};
     Bytes events;
-    Put16(events, kStreamEventId | (1u << 13));
-    Put64(events, timestamp);
+    dm::AppendU16(events, kStreamEventId | (1u << 13));
+    dm::AppendU64(events, timestamp);
     events.push_back(kStates[seq % kStates.size()]);
-    Bytes p{kCmdEventReport};
-    Put16(p, static_cast<std::uint32_t>(events.size()));
+    Bytes p{dm::kEventReport};
+    dm::AppendU16(p, static_cast<std::uint32_t>(events.size()));
     Append(p, events);
     return p;
 }
@@ -247,12 +232,12 @@ std::vector<std::uint8_t> BuildExtMessage(std::uint32_t seq, std::uint64_t times
 {
     static constexpr std::string_view kFormat = "vmodem: camped on PCI %d";
     static constexpr std::string_view kFile = "vmodem_rrc.c";
-    Bytes p{kCmdExtMessage, 0, 1, 0};
-    Put64(p, timestamp);
-    Put16(p, 100 + seq % 4);   // line
-    Put16(p, kStreamMessageSsid);
-    Put32(p, kStreamMessageLevel);
-    Put32(p, kLtePci);
+    Bytes p{dm::kExtMessage, 0, 1, 0};
+    dm::AppendU64(p, timestamp);
+    dm::AppendU16(p, 100 + seq % 4);   // line
+    dm::AppendU16(p, kStreamMessageSsid);
+    dm::AppendU32(p, kStreamMessageLevel);
+    dm::AppendU32(p, kLtePci);
     p.insert(p.end(), kFormat.begin(), kFormat.end());
     p.push_back(0);
     p.insert(p.end(), kFile.begin(), kFile.end());

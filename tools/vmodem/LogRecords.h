@@ -22,9 +22,6 @@
 
 namespace vmlog {
 
-inline constexpr std::uint8_t kCmdLog = 0x10;
-inline constexpr std::uint8_t kCmdEventReport = 0x60;
-inline constexpr std::uint8_t kCmdExtMessage = 0x79;
 // Bytes before a log record's payload: 10 00, len, len2, code, timestamp.
 inline constexpr std::size_t kLogHeader = 16;
 

@@ -1,5 +1,7 @@
 #include "tools/vmodem/ModemReplies.h"
 
+#include "dm/DmCommand.h"
+
 #include <array>
 #include <string_view>
 #include <vector>
@@ -20,7 +22,7 @@ void Append(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& mor
 // directory padded with blanks instead of a NUL.
 std::vector<std::uint8_t> BuildVersion()
 {
-    std::vector<std::uint8_t> r{kCmdVersion};
+    std::vector<std::uint8_t> r{dm::kVersionInfo};
     Append(r, Text("Oct 27 2008"));
     Append(r, Text("12:00:00"));
     Append(r, Text("Oct 27 2008"));
@@ -34,7 +36,7 @@ std::vector<std::uint8_t> BuildVersion()
 // by the two texts clients read up to their NULs.
 std::vector<std::uint8_t> BuildExtBuildId()
 {
-    std::vector<std::uint8_t> r{kCmdExtBuildId, 0x02, 0x00, 0x00, 0xE1, 0x00, 0x0C, 0x20, 0xD1, 0x00, 0x00, 0x00};
+    std::vector<std::uint8_t> r{dm::kExtBuildId, 0x02, 0x00, 0x00, 0xE1, 0x00, 0x0C, 0x20, 0xD1, 0x00, 0x00, 0x00};
     Append(r, Text("ORVANE.VMODEM." ORVANE_VERSION));
     r.push_back(0);
     Append(r, Text("orvane-vmodem"));
@@ -49,9 +51,9 @@ std::span<const std::uint8_t> OwnReply(std::uint8_t command)
     static const std::vector<std::uint8_t> kVersion = BuildVersion();
     static const std::vector<std::uint8_t> kExtBuildId = BuildExtBuildId();
     switch (command) {
-    case kCmdVersion:
+    case dm::kVersionInfo:
         return kVersion;
-    case kCmdExtBuildId:
+    case dm::kExtBuildId:
         return kExtBuildId;
     default:
         return {};

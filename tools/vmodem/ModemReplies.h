@@ -16,9 +16,6 @@
 
 namespace vmreply {
 
-inline constexpr std::uint8_t kCmdVersion = 0x00;
-inline constexpr std::uint8_t kCmdExtBuildId = 0x7C;
-
 // The reply to `command`, empty when the Log server's table answers it.
 std::span<const std::uint8_t> OwnReply(std::uint8_t command);
 

@@ -1,6 +1,8 @@
 #include "tools/vmodem/VirtualModem.h"
 
+#include "dm/DmCommand.h"
 #include "dm/HdlcFramer.h"
+#include "dm/LittleEndian.h"
 #include "logserver/CannedReplies.h"
 #include "tools/vmodem/LogRecords.h"
 #include "tools/vmodem/ModemReplies.h"
@@ -14,15 +16,6 @@
 #endif
 
 namespace {
-// DM command codes this modem handles itself.
-constexpr std::uint8_t kCmdBadCommand = 0x13;
-constexpr std::uint8_t kCmdBadLength = 0x15;
-constexpr std::uint8_t kCmdDmAt = 0x5E;
-constexpr std::uint8_t kCmdEventReport = 0x60;
-constexpr std::uint8_t kCmdLogConfig = 0x73;
-constexpr std::uint8_t kCmdExtMessageConfig = 0x7D;
-constexpr std::uint8_t kCmdEventSetMask = 0x82;
-
 // 0x73 operations and their status word.
 constexpr std::uint32_t kLogOpDisable = 0;
 constexpr std::uint32_t kLogOpGetRanges = 1;
@@ -54,29 +47,6 @@ constexpr std::array<CVirtualModem::SsidRange, 12> kSsidRanges = {{
     {4500, 4526}, {5000, 5018}, {5500, 5521}, {6000, 6080}, {7000, 7002}, {8000, 8003},
 }};
 
-std::uint32_t Le16(std::span<const std::uint8_t> b, std::size_t at)
-{
-    return static_cast<std::uint32_t>(b[at] | (b[at + 1] << 8));
-}
-
-std::uint32_t Le32(std::span<const std::uint8_t> b, std::size_t at)
-{
-    return static_cast<std::uint32_t>(b[at]) | (static_cast<std::uint32_t>(b[at + 1]) << 8) |
-           (static_cast<std::uint32_t>(b[at + 2]) << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
-}
-
-void Put16(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
-
 // An error reply: the code and the request's first 16 bytes, like the Log server's.
 std::vector<std::uint8_t> ErrorReply(std::uint8_t code, std::span<const std::uint8_t> req)
 {
@@ -89,17 +59,17 @@ std::vector<std::uint8_t> ErrorReply(std::uint8_t code, std::span<const std::uin
 
 std::vector<std::uint8_t> LogConfigHeader(std::uint32_t op, std::uint32_t status)
 {
-    std::vector<std::uint8_t> out{kCmdLogConfig, 0, 0, 0};
-    Put32(out, op);
-    Put32(out, status);
+    std::vector<std::uint8_t> out{dm::kLogConfig, 0, 0, 0};
+    dm::AppendU32(out, op);
+    dm::AppendU32(out, status);
     return out;
 }
 
 std::vector<std::uint8_t> MessageRangeHeader(std::uint8_t sub, std::uint32_t first, std::uint32_t last, std::uint8_t status)
 {
-    std::vector<std::uint8_t> out{kCmdExtMessageConfig, sub};
-    Put16(out, first);
-    Put16(out, last);
+    std::vector<std::uint8_t> out{dm::kExtMsgConfig, sub};
+    dm::AppendU16(out, first);
+    dm::AppendU16(out, last);
     out.push_back(status);
     out.push_back(0);
     return out;
@@ -113,28 +83,6 @@ std::string Trim(std::string_view s)
     return b < e ? std::string(b, e) : std::string();
 }
 }  // namespace
-
-std::vector<std::uint8_t> FrameDmPacket(std::span<const std::uint8_t> packet)
-{
-    std::vector<std::uint8_t> frame;
-    if (packet.empty())
-        return frame;
-    // HdlcEncode resumes where it stopped, so any length goes through a small window.
-    std::vector<unsigned char> in(packet.begin(), packet.end());
-    HdlcInput hin{in.data(), in.data() + in.size() - 1, HDLC_START, 1};
-    HdlcOutput hout{nullptr, nullptr, 0};
-    std::array<unsigned char, 256> window{};
-    frame.reserve(packet.size() + packet.size() / 8 + 4);
-    for (;;) {
-        hout.pCur = window.data();
-        hout.pLast = window.data() + window.size() - 1;
-        HdlcEncode(&hin, &hout);
-        frame.insert(frame.end(), window.data(), hout.pCur);
-        if (hin.nState == HDLC_DONE || hout.pCur == window.data())
-            break;
-    }
-    return frame;
-}
 
 CVirtualModem::CVirtualModem(std::uint32_t rate) : m_nRate(rate) {}
 
@@ -180,7 +128,7 @@ std::vector<std::uint8_t> CVirtualModem::Receive(std::span<const std::uint8_t> b
     for (const HdlcItem& item : items) {
         if (item.kind == HdlcItem::Kind::Frame && !item.data.empty()) {
             const std::vector<std::uint8_t> reply = Answer(item.data);
-            const std::vector<std::uint8_t> frame = FrameDmPacket(reply);
+            const std::vector<std::uint8_t> frame = HdlcFramePacket(reply);
             out.insert(out.end(), frame.begin(), frame.end());
         } else if (item.kind == HdlcItem::Kind::TextLine) {
             const std::string text = AnswerText(std::string(item.data.begin(), item.data.end()));
@@ -195,25 +143,25 @@ std::vector<std::uint8_t> CVirtualModem::Answer(std::span<const std::uint8_t> re
     if (req.empty())
         return {};
     switch (req[0]) {
-    case kCmdEventReport: {
+    case dm::kEventReport: {
         if (req.size() < 2)
-            return ErrorReply(kCmdBadLength, req);
+            return ErrorReply(dm::kBadLength, req);
         m_bEventReport = req[1] != 0;
         MasksChanged();
-        return {kCmdEventReport, 0, 0};
+        return {dm::kEventReport, 0, 0};
     }
-    case kCmdEventSetMask:
+    case dm::kEventMask:
         return AnswerEventMask(req);
-    case kCmdLogConfig:
+    case dm::kLogConfig:
         return AnswerLogConfig(req);
-    case kCmdExtMessageConfig:
+    case dm::kExtMsgConfig:
         return AnswerMessageConfig(req);
-    case kCmdDmAt: {
+    case dm::kDmAt: {
         std::string_view text(reinterpret_cast<const char*>(req.data()) + 1, req.size() - 1);
         while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == '\0'))
             text.remove_suffix(1);
         const std::string answer = AnswerText(text);
-        std::vector<std::uint8_t> out{kCmdDmAt};
+        std::vector<std::uint8_t> out{dm::kDmAt};
         out.insert(out.end(), answer.begin(), answer.end());
         return out;
     }
@@ -227,38 +175,31 @@ std::vector<std::uint8_t> CVirtualModem::Answer(std::span<const std::uint8_t> re
     // one frame of payload, FCS and flag (here without escapes, so that its
     // length rule holds), with zeros behind it for replies that echo the request.
     std::vector<unsigned char> chunk(req.begin(), req.end());
-    const std::uint16_t fcs = static_cast<std::uint16_t>(~[&] {
-        std::uint16_t f = 0xFFFF;
-        for (const std::uint8_t b : req)
-            f = HdlcFcsUpdate(f, b);
-        return f;
-    }());
-    chunk.push_back(static_cast<unsigned char>(fcs & 0xFF));
-    chunk.push_back(static_cast<unsigned char>(fcs >> 8));
-    chunk.push_back(0x7E);
+    dm::AppendU16(chunk, HdlcFcs(req));
+    chunk.push_back(kHdlcFlag);
     const unsigned length = static_cast<unsigned>(chunk.size());
     chunk.resize(std::max<std::size_t>(chunk.size(), kMaxCannedReply + 3) + 1, 0);
     std::array<unsigned char, kMaxCannedReply + kMaxBadCommandReply> reply{};
     const unsigned n = GetCannedReply(chunk.data(), length, reply.data());
     if (n > 0)
         return std::vector<std::uint8_t>(reply.begin(), reply.begin() + std::min<std::size_t>(n, reply.size()));
-    return ErrorReply(kCmdBadCommand, req);
+    return ErrorReply(dm::kBadCommand, req);
 }
 
 std::vector<std::uint8_t> CVirtualModem::AnswerEventMask(std::span<const std::uint8_t> req)
 {
     if (req.size() < 6)
-        return ErrorReply(kCmdBadLength, req);
-    const std::uint32_t bits = Le16(req, 4);
+        return ErrorReply(dm::kBadLength, req);
+    const std::uint32_t bits = dm::GetU16(req, 4);
     const std::size_t bytes = (bits + 7) / 8;
     if (req.size() < 6 + bytes)
-        return ErrorReply(kCmdBadLength, req);
+        return ErrorReply(dm::kBadLength, req);
     m_nEventBits = static_cast<std::uint16_t>(bits);
     m_eventMask.assign(req.begin() + 6, req.begin() + 6 + static_cast<std::ptrdiff_t>(bytes));
     m_bEventMaskSet = true;
     MasksChanged();
-    std::vector<std::uint8_t> out{kCmdEventSetMask, 0, 0, 0};
-    Put16(out, bits);
+    std::vector<std::uint8_t> out{dm::kEventMask, 0, 0, 0};
+    dm::AppendU16(out, bits);
     out.insert(out.end(), m_eventMask.begin(), m_eventMask.end());
     return out;
 }
@@ -266,8 +207,8 @@ std::vector<std::uint8_t> CVirtualModem::AnswerEventMask(std::span<const std::ui
 std::vector<std::uint8_t> CVirtualModem::AnswerLogConfig(std::span<const std::uint8_t> req)
 {
     if (req.size() < 8)
-        return ErrorReply(kCmdBadLength, req);
-    const std::uint32_t op = Le32(req, 4);
+        return ErrorReply(dm::kBadLength, req);
+    const std::uint32_t op = dm::GetU32(req, 4);
     switch (op) {
     case kLogOpDisable: {
         for (std::size_t e = 0; e < kEquipmentIds; ++e) {
@@ -280,27 +221,27 @@ std::vector<std::uint8_t> CVirtualModem::AnswerLogConfig(std::span<const std::ui
     case kLogOpGetRanges: {
         std::vector<std::uint8_t> out = LogConfigHeader(op, kLogStatusSuccess);
         for (const std::uint32_t last : kLastLogItems)
-            Put32(out, last);
+            dm::AppendU32(out, last);
         return out;
     }
     case kLogOpSetMask: {
         if (req.size() < 16)
-            return ErrorReply(kCmdBadLength, req);
-        const std::uint32_t equip = Le32(req, 8);
-        const std::uint32_t items = Le32(req, 12);
+            return ErrorReply(dm::kBadLength, req);
+        const std::uint32_t equip = dm::GetU32(req, 8);
+        const std::uint32_t items = dm::GetU32(req, 12);
         if (equip >= kEquipmentIds || items > kMaxLogItems) {
             std::vector<std::uint8_t> out = LogConfigHeader(op, kLogStatusInvalid);
-            Put32(out, equip);
-            Put32(out, items);
+            dm::AppendU32(out, equip);
+            dm::AppendU32(out, items);
             return out;
         }
         const std::size_t bytes = (items + 7) / 8;
         if (req.size() < 16 + bytes)
-            return ErrorReply(kCmdBadLength, req);
+            return ErrorReply(dm::kBadLength, req);
         std::vector<std::uint8_t> mask(req.begin() + 16, req.begin() + 16 + static_cast<std::ptrdiff_t>(bytes));
         std::vector<std::uint8_t> out = LogConfigHeader(op, kLogStatusSuccess);
-        Put32(out, equip);
-        Put32(out, items);
+        dm::AppendU32(out, equip);
+        dm::AppendU32(out, items);
         out.insert(out.end(), mask.begin(), mask.end());
         // Bits past the item count name no item.
         if (items % 8 != 0)
@@ -312,79 +253,79 @@ std::vector<std::uint8_t> CVirtualModem::AnswerLogConfig(std::span<const std::ui
     }
     case kLogOpGetMask: {
         if (req.size() < 12)
-            return ErrorReply(kCmdBadLength, req);
-        const std::uint32_t equip = Le32(req, 8);
+            return ErrorReply(dm::kBadLength, req);
+        const std::uint32_t equip = dm::GetU32(req, 8);
         if (equip >= kEquipmentIds)
             return LogConfigHeader(op, kLogStatusInvalid);
         std::vector<std::uint8_t> out = LogConfigHeader(op, kLogStatusSuccess);
-        Put32(out, equip);
-        Put32(out, m_logItems[equip]);
+        dm::AppendU32(out, equip);
+        dm::AppendU32(out, m_logItems[equip]);
         out.insert(out.end(), m_logMasks[equip].begin(), m_logMasks[equip].end());
         return out;
     }
     default:
-        return ErrorReply(kCmdBadCommand, req);
+        return ErrorReply(dm::kBadCommand, req);
     }
 }
 
 std::vector<std::uint8_t> CVirtualModem::AnswerMessageConfig(std::span<const std::uint8_t> req)
 {
     if (req.size() < 2)
-        return ErrorReply(kCmdBadLength, req);
+        return ErrorReply(dm::kBadLength, req);
     const std::uint8_t sub = req[1];
     switch (sub) {
     case kMsgGetRanges: {
-        std::vector<std::uint8_t> out{kCmdExtMessageConfig, sub, kMsgStatusSuccess, 0};
-        Put32(out, static_cast<std::uint32_t>(kSsidRanges.size()));
+        std::vector<std::uint8_t> out{dm::kExtMsgConfig, sub, kMsgStatusSuccess, 0};
+        dm::AppendU32(out, static_cast<std::uint32_t>(kSsidRanges.size()));
         for (const SsidRange& r : kSsidRanges) {
-            Put16(out, r.first);
-            Put16(out, r.last);
+            dm::AppendU16(out, r.first);
+            dm::AppendU16(out, r.last);
         }
         return out;
     }
     case kMsgGetMasks: {
         if (req.size() < 6)
-            return ErrorReply(kCmdBadLength, req);
-        const std::uint32_t first = Le16(req, 2);
-        const std::uint32_t last = Le16(req, 4);
+            return ErrorReply(dm::kBadLength, req);
+        const std::uint32_t first = dm::GetU16(req, 2);
+        const std::uint32_t last = dm::GetU16(req, 4);
         if (last < first || last - first >= kMaxSsidsPerRequest)
             return MessageRangeHeader(sub, first, last, kMsgStatusFail);
         std::vector<std::uint8_t> out = MessageRangeHeader(sub, first, last, kMsgStatusSuccess);
         for (std::uint32_t ssid = first; ssid <= last; ++ssid)
-            Put32(out, MessageMask(static_cast<std::uint16_t>(ssid)));
+            dm::AppendU32(out, MessageMask(static_cast<std::uint16_t>(ssid)));
         return out;
     }
     case kMsgSetMasks: {
         if (req.size() < 8)
-            return ErrorReply(kCmdBadLength, req);
-        const std::uint32_t first = Le16(req, 2);
-        const std::uint32_t last = Le16(req, 4);
+            return ErrorReply(dm::kBadLength, req);
+        const std::uint32_t first = dm::GetU16(req, 2);
+        const std::uint32_t last = dm::GetU16(req, 4);
         if (last < first)
             return MessageRangeHeader(sub, first, last, kMsgStatusFail);
         const std::size_t count = last - first + 1;
         if (req.size() < 8 + 4 * count)
-            return ErrorReply(kCmdBadLength, req);
+            return ErrorReply(dm::kBadLength, req);
         std::vector<std::uint8_t> out = MessageRangeHeader(sub, first, last, kMsgStatusSuccess);
         for (std::size_t i = 0; i < count; ++i) {
-            const std::uint32_t mask = Le32(req, 8 + 4 * i);
+            const std::uint32_t mask = dm::GetU32(req, 8 + 4 * i);
             m_msgMasks[static_cast<std::uint16_t>(first + i)] = mask;
-            Put32(out, mask);
+            dm::AppendU32(out, mask);
         }
         MasksChanged();
         return out;
     }
     case kMsgSetAll: {
         if (req.size() < 8)
-            return ErrorReply(kCmdBadLength, req);
-        m_msgAll = Le32(req, 4);
+            return ErrorReply(dm::kBadLength, req);
+        m_msgAll = dm::GetU32(req, 4);
         m_msgMasks.clear();
         MasksChanged();
-        std::vector<std::uint8_t> out{kCmdExtMessageConfig, sub, kMsgStatusSuccess, 0};
-        Put32(out, m_msgAll);
+        std::vector<std::uint8_t> out{dm::kExtMsgConfig, sub, kMsgStatusSuccess, 0};
+        dm::AppendU32(out, m_msgAll);
         return out;
     }
     default:
-        return ErrorReply(kCmdBadCommand, req);
+        return ErrorReply(dm::kBadCommand, req);
     }
 }
 
@@ -516,7 +457,7 @@ void CVirtualModem::PreparePending(TimePoint now)
         return;
     const std::vector<std::uint8_t> record = NextRecord(now);
     if (!record.empty())
-        m_pending = FrameDmPacket(record);
+        m_pending = HdlcFramePacket(record);
 }
 
 std::vector<std::uint8_t> CVirtualModem::TakeLogStream(TimePoint now, std::size_t room)

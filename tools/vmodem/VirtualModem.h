@@ -27,7 +27,7 @@
 //   what the Log server answers (its canned table) -> the same reply
 //   anything else          -> 13 and the first 16 request bytes (bad command)
 //   a known request cut short -> 15 and the first 16 request bytes (bad length)
-#include "logserver/HdlcDeframer.h"
+#include "dm/HdlcDeframer.h"
 #include "tools/vmodem/CaptureStream.h"
 
 #include <array>
@@ -153,5 +153,3 @@ private:
     double m_credit = 0;                           // bytes the rate allows now
 };
 
-// Frames a packet of any length (escapes, FCS, closing flag).
-std::vector<std::uint8_t> FrameDmPacket(std::span<const std::uint8_t> packet);

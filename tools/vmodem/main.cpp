@@ -4,6 +4,7 @@
 #include "tools/vmodem/VirtualModem.h"
 
 #include "serial/SerialPlatform.h"
+#include "sys/SysIo.h"
 
 #include <algorithm>
 #include <array>
@@ -199,9 +200,7 @@ public:
     bool Flush(int fd)
     {
         while (Size() > 0) {
-            const ssize_t n = write(fd, m_bytes.data() + m_sent, Size());
-            if (n < 0 && errno == EINTR)
-                continue;
+            const ssize_t n = sysio::RetryEintr([&] { return write(fd, m_bytes.data() + m_sent, Size()); });
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
                 break;
             if (n <= 0)
@@ -232,7 +231,9 @@ constexpr std::chrono::milliseconds kMaskQuiet{750};
 // Replies beyond this backlog are dropped.
 constexpr std::size_t kMaxQueue = 1 << 20;
 
-int Run(const Options& options)
+// Blocks the stop signals and returns a descriptor that reads them, so that
+// they arrive in the same poll as the line; invalid (and said why) on failure.
+sysio::UniqueFd StopSignals()
 {
     // The signals arrive as reads on a descriptor in the same poll.
     sigset_t stopSignals;
@@ -242,14 +243,83 @@ int Run(const Options& options)
     sigaddset(&stopSignals, SIGHUP);
     if (sigprocmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
         std::fprintf(stderr, "orvane-vmodem: sigprocmask: %s\n", std::strerror(errno));
-        return 1;
+        return sysio::UniqueFd();
     }
     signal(SIGPIPE, SIG_IGN);
-    const serialio::UniqueFd signals(signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK));
-    if (signals.Get() < 0) {
+    sysio::UniqueFd signals(signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK));
+    if (!signals.Valid())
         std::fprintf(stderr, "orvane-vmodem: signalfd: %s\n", std::strerror(errno));
-        return 1;
+    return signals;
+}
+
+// Reads every request the line holds and queues the answers.
+void ReadRequests(int master, CVirtualModem& modem, OutQueue& out)
+{
+    std::array<std::uint8_t, 4096> buffer{};
+    for (;;) {
+        const ssize_t n = sysio::RetryEintr([&] { return read(master, buffer.data(), buffer.size()); });
+        if (n <= 0)
+            break;   // EAGAIN: drained; EIO: no client has the far end open
+        const std::vector<std::uint8_t> replies =
+            modem.Receive(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n)));
+        // A client that sends without ever reading must not grow memory without end.
+        if (out.Size() < kMaxQueue)
+            out.Append(replies);
     }
+}
+
+// Answers the line until a stop signal; 1 when the line failed.
+int Serve(const Options& options, int signals, int master, CVirtualModem& modem)
+{
+    OutQueue out;
+    for (bool running = true; running;) {
+        const auto now = std::chrono::steady_clock::now();
+        if (modem.StreamActive() && out.Size() < kStreamQueue)
+            out.Append(modem.TakeLogStream(now, kStreamQueue - out.Size()));
+
+        int timeout = -1;
+        const auto due = modem.NextLogDue(now);
+        if (due) {
+            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*due).count();
+            timeout = static_cast<int>(std::clamp<long long>(ms, 0, 1000));
+        }
+        // While the stream holds (masks changing), nothing is due yet.
+        const bool unpaced = modem.StreamActive() && options.rate == 0 && !due;
+        std::array<pollfd, 2> fds{{{signals, POLLIN, 0}, {master, POLLIN, 0}}};
+        if (out.Size() > 0 || unpaced)
+            fds[1].events |= POLLOUT;
+        const int ready = poll(fds.data(), fds.size(), timeout);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            std::fprintf(stderr, "orvane-vmodem: poll: %s\n", std::strerror(errno));
+            return 1;
+        }
+        if (fds[0].revents & POLLIN) {
+            signalfd_siginfo info{};
+            while (read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+                running = false;
+        }
+        if (fds[1].revents & POLLIN)
+            ReadRequests(master, modem, out);
+        if (fds[1].revents & POLLOUT) {
+            if (unpaced && out.Size() < kStreamQueue)
+                out.Append(modem.TakeLogStream(std::chrono::steady_clock::now(), kStreamQueue - out.Size()));
+        }
+        if (out.Size() > 0 && !out.Flush(master)) {
+            std::fprintf(stderr, "orvane-vmodem: write: %s\n", std::strerror(errno));
+            return 1;
+        }
+    }
+
+    return 0;
+}
+
+int Run(const Options& options)
+{
+    const sysio::UniqueFd signals = StopSignals();
+    if (!signals.Valid())
+        return 1;
 
     CVirtualModem modem(options.rate);
     if (!options.stream.empty()) {
@@ -270,11 +340,11 @@ int Run(const Options& options)
         std::fprintf(stderr, "orvane-vmodem: %s\n", serialio::DescribeError(error).c_str());
         return 1;
     }
-    const serialio::UniqueFd& master = pty.master;
+    const sysio::UniqueFd& master = pty.master;
     const std::string devicePath = pty.slavePath;
     // Holding the far end open keeps the terminal alive while clients come
     // and go, as a modem stays put when a program closes its port.
-    const serialio::UniqueFd slave(open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    const sysio::UniqueFd slave(open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!slave.Valid()) {
         std::fprintf(stderr, "orvane-vmodem: %s: %s\n", devicePath.c_str(), std::strerror(errno));
         return 1;
@@ -289,62 +359,7 @@ int Run(const Options& options)
     if (!options.link.empty())
         std::fprintf(stderr, "orvane-vmodem: %s -> %s in %s\n", options.link.c_str(), devicePath.c_str(), serialio::PortDirectory().c_str());
 
-    OutQueue out;
-    std::array<std::uint8_t, 4096> buffer{};
-    int status = 0;
-    for (bool running = true; running;) {
-        const auto now = std::chrono::steady_clock::now();
-        if (modem.StreamActive() && out.Size() < kStreamQueue)
-            out.Append(modem.TakeLogStream(now, kStreamQueue - out.Size()));
-
-        int timeout = -1;
-        const auto due = modem.NextLogDue(now);
-        if (due) {
-            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*due).count();
-            timeout = static_cast<int>(std::clamp<long long>(ms, 0, 1000));
-        }
-        const bool unpaced = modem.StreamActive() && options.rate == 0 && !due;
-        std::array<pollfd, 2> fds{{{signals.Get(), POLLIN, 0}, {master.Get(), POLLIN, 0}}};
-        if (out.Size() > 0 || unpaced)
-            fds[1].events |= POLLOUT;
-        const int ready = poll(fds.data(), fds.size(), timeout);
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            std::fprintf(stderr, "orvane-vmodem: poll: %s\n", std::strerror(errno));
-            status = 1;
-            break;
-        }
-        if (fds[0].revents & POLLIN) {
-            signalfd_siginfo info{};
-            while (read(signals.Get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info))
-                running = false;
-        }
-        if (fds[1].revents & POLLIN) {
-            for (;;) {
-                const ssize_t n = read(master.Get(), buffer.data(), buffer.size());
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n <= 0)
-                    break;   // EAGAIN: drained; EIO: no client has the far end open
-                const std::vector<std::uint8_t> replies =
-                    modem.Receive(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n)));
-                // A client that sends without ever reading must not grow memory without end.
-                if (out.Size() < kMaxQueue)
-                    out.Append(replies);
-            }
-        }
-        if (fds[1].revents & POLLOUT) {
-            if (unpaced && out.Size() < kStreamQueue)
-                out.Append(modem.TakeLogStream(std::chrono::steady_clock::now(), kStreamQueue - out.Size()));
-        }
-        if (out.Size() > 0 && !out.Flush(master.Get())) {
-            std::fprintf(stderr, "orvane-vmodem: write: %s\n", std::strerror(errno));
-            status = 1;
-            break;
-        }
-    }
-
+    const int status = Serve(options, signals.Get(), master.Get(), modem);
     std::fprintf(stderr, "orvane-vmodem: stopped; %llu frames read, %llu bad frames ignored, %llu records sent\n",
                  static_cast<unsigned long long>(modem.GoodFrames()), static_cast<unsigned long long>(modem.BadFrames()),
                  static_cast<unsigned long long>(modem.LogPackets()));

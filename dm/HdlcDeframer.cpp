@@ -1,20 +1,17 @@
-#include "logserver/HdlcDeframer.h"
+#include "dm/HdlcDeframer.h"
 
+#include "dm/DmCommand.h"
 #include "dm/HdlcFramer.h"
 
 #include <algorithm>
 
 namespace {
-constexpr std::uint8_t kFlag = 0x7E;
-constexpr std::uint8_t kEscape = 0x7D;
-constexpr std::uint8_t kEscapeXor = 0x20;
-constexpr std::uint8_t kDmAtCommand = 0x5E;
 constexpr std::uint16_t kFcsInit = 0xFFFF;
 // What the FCS register holds after a good frame's own FCS bytes went through it.
 constexpr std::uint16_t kFcsGood = 0xF0B8;
 
 bool IsLineEnd(std::uint8_t b) { return b == '\r' || b == '\n'; }
-bool IsTextByte(std::uint8_t b) { return b == '\t' || (b >= 0x20 && b < kEscape); }
+bool IsTextByte(std::uint8_t b) { return b == '\t' || (b >= 0x20 && b < kHdlcEscape); }
 }  // namespace
 
 CHdlcDeframer::CHdlcDeframer(bool textLines, std::size_t maxFrame)
@@ -33,7 +30,7 @@ void CHdlcDeframer::Reset()
 
 bool CHdlcDeframer::LooksLikeText() const
 {
-    return !m_bOverflow && !m_raw.empty() && m_raw.front() != kDmAtCommand &&
+    return !m_bOverflow && !m_raw.empty() && m_raw.front() != dm::kDmAt &&
            std::all_of(m_raw.begin(), m_raw.end(), IsTextByte);
 }
 
@@ -59,7 +56,7 @@ void CHdlcDeframer::EndFrame(std::vector<HdlcItem>& out)
 void CHdlcDeframer::Push(std::span<const std::uint8_t> bytes, std::vector<HdlcItem>& out)
 {
     for (const std::uint8_t b : bytes) {
-        if (b == kFlag) {
+        if (b == kHdlcFlag) {
             EndFrame(out);
             continue;
         }
@@ -83,10 +80,10 @@ void CHdlcDeframer::Push(std::span<const std::uint8_t> bytes, std::vector<HdlcIt
         m_raw.push_back(b);
         if (m_bEscape) {
             m_bEscape = false;
-            const std::uint8_t plain = b ^ kEscapeXor;
+            const std::uint8_t plain = b ^ kHdlcEscapeXor;
             m_data.push_back(plain);
             m_wFcs = HdlcFcsUpdate(m_wFcs, plain);
-        } else if (b == kEscape) {
+        } else if (b == kHdlcEscape) {
             m_bEscape = true;
         } else {
             m_data.push_back(b);

@@ -1,4 +1,4 @@
-#include "logserver/HdlcDeframer.h"
+#include "dm/HdlcDeframer.h"
 
 #include "support/Fixtures.h"
 #include "support/SampleData.h"
