@@ -1,5 +1,6 @@
 #include "dm/SendPackets.h"
 
+#include "dm/DmCommand.h"
 #include "dm/HdlcFramer.h"
 #include "dm/TextCodec.h"
 
@@ -15,7 +16,7 @@ std::optional<std::vector<std::uint8_t>> DmAtPacket(std::string_view text)
         return std::nullopt;
     std::vector<std::uint8_t> packet;
     packet.reserve(text.size() + 2);
-    packet.push_back(0x5E);   // DM AT command
+    packet.push_back(dm::kDmAt);
     packet.insert(packet.end(), text.begin(), text.end());
     packet.push_back(0x0D);
     return packet;

@@ -1,9 +1,11 @@
 #include "logclient/StopLogging.h"
 
+#include "dm/DmCommand.h"
+
 namespace {
-constexpr std::array<std::uint8_t, 8> kLogMasksOff = {0x73, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-constexpr std::array<std::uint8_t, 2> kEventsOff = {0x60, 0x00};
-constexpr std::array<std::uint8_t, 8> kMessagesOff = {0x7D, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+constexpr std::array<std::uint8_t, 8> kLogMasksOff = {dm::kLogConfig, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+constexpr std::array<std::uint8_t, 2> kEventsOff = {dm::kEventReport, 0x00};
+constexpr std::array<std::uint8_t, 8> kMessagesOff = {dm::kExtMsgConfig, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 }  // namespace
 
 const std::array<StopLoggingPacket, 3>& StopLoggingPackets()

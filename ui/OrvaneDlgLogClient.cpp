@@ -4,7 +4,7 @@
 //
 // Everything here runs on the window's thread: the button handlers, the
 // Connect handler and the two timers; CaptureChunk runs inside OnCommRxChar
-// under m_csRx while the reader thread waits for it.
+// inside the hand-over while the reader thread waits for it.
 #include <QFile>
 #include <QMetaObject>
 #include <QThread>
@@ -142,10 +142,10 @@ void COrvaneDlg::CloseCaptureFile()
     m_logClient.CloseCaptureFile();
 }
 
-// Window thread, inside OnCommRxChar under m_csRx: the reader does not hand
+// Window thread, inside OnCommRxChar, within the hand-over: the reader does not hand
 // over the next chunk before this returns, so chunks land in arrival order.
 // A write that fails ends the capture (the data is still counted); the user
-// is told once, after the handler has left the lock.
+// is told once, after the handler has returned.
 void COrvaneDlg::CaptureChunk(const std::uint8_t* data, std::uint32_t count)
 {
     if (!m_logClient.OnReceived({data, count}))

@@ -67,9 +67,9 @@ int COrvaneDlg::OnSendReply(std::vector<std::uint8_t> reply)
     return 0;
 }
 
-// Window thread, from OnCommRxChar in Log server mode under m_csRx. The reply
-// waits in the session with its own bytes and goes out later, outside the
-// lock, one queued call per reply, so replies leave in request order.
+// Window thread, from OnCommRxChar in Log server mode, while the reader waits for the hand-over. The reply
+// waits in the session with its own bytes and goes out later, after the
+// hand-over, one queued call per reply, so replies leave in request order.
 void COrvaneDlg::QueueCannedReply(const std::uint8_t* data, std::uint32_t count)
 {
     if (m_logServer.OnReceived({data, count}))
