@@ -570,10 +570,15 @@ TEST_F(SerialPortTest, GoneOfAnEarlierConnectionIsIgnored)
     std::mutex gate;
     std::unique_lock held(gate);
     std::atomic<int> reopened{-1};
+    std::atomic<bool> busy{false};
     window.Post([&] {
+        busy = true;
         std::lock_guard wait(gate);
         reopened = port.Open();
     });
+    // The device goes only once the window is stuck in its task; earlier, the
+    // window could take the gone notice before it reconnects.
+    ASSERT_TRUE(TestWindow::PollFor([&] { return busy.load(); }));
     pty.CloseMaster();
     ASSERT_TRUE(TestWindow::PollFor([&] { return port.HandOverWaiting(); }));
     ports.Link("COM7", replacement.SlavePath());
