@@ -293,48 +293,69 @@ private:
     pid_t m_pid;
 };
 
+// Back-to-back pairs of a cat run and a run of the tool under test; each
+// iteration is timed by the tool's run.
+struct PairedRuns {
+    double toolTotal = 0;
+    double catTotal = 0;
+    std::vector<double> ratios;   // one per back-to-back pair: the load of the machine changes by the second
+    bool allEqual = true;
+};
+
+template <typename RunTool>
+PairedRuns RunPairs(benchmark::State& state, Rig& rig, RunTool runTool)
+{
+    PairedRuns runs;
+    for (auto _ : state) {
+        bool equal = false;
+        const double cat = RunCat(rig, equal);
+        runs.allEqual = runs.allEqual && equal;
+        const double seconds = runTool(equal);
+        runs.allEqual = runs.allEqual && equal;
+        runs.catTotal += cat;
+        runs.toolTotal += seconds;
+        runs.ratios.push_back(cat / seconds);
+        state.SetIterationTime(seconds);
+    }
+    std::sort(runs.ratios.begin(), runs.ratios.end());
+    return runs;
+}
+
+// The tool's rate (under toolRate) against cat's, their ratios, whether every
+// capture held what was sent, and the machine's load.
+void ReportPairs(benchmark::State& state, const PairedRuns& runs, const char* toolRate)
+{
+    const double n = static_cast<double>(state.iterations());
+    const double mib = static_cast<double>(kCaptureSize) / (1 << 20);
+    state.counters[toolRate] = mib * n / runs.toolTotal;
+    state.counters["cat_MiBps"] = mib * n / runs.catTotal;
+    state.counters["ratio"] = runs.catTotal / runs.toolTotal;
+    state.counters["ratio_median"] = runs.ratios[runs.ratios.size() / 2];
+    state.counters["ratio_min"] = runs.ratios.front();
+    state.counters["ratio_max"] = runs.ratios.back();
+    state.counters["bytes_equal"] = runs.allEqual ? 1 : 0;
+    std::array<double, 1> load{};
+    if (getloadavg(load.data(), 1) == 1)
+        state.counters["load1"] = load[0];   // 2 cores shared: the ratio means little above ~2
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kCaptureSize));
+}
+
 void RunCaptureVsCat(benchmark::State& state, bool capture, bool competing)
 {
     Rig& rig = *g_pRig;
     std::optional<BusyProcess> busy;
     if (competing)
         busy.emplace();
-    double captureTotal = 0;
-    double catTotal = 0;
-    std::vector<double> ratios;   // one per back-to-back pair: the load of the machine changes by the second
-    bool allEqual = true;
     g_cpu = {};
-    for (auto _ : state) {
-        bool equal = false;
-        const double cat = RunCat(rig, equal);
-        allEqual = allEqual && equal;
-        const double seconds = RunCapture(rig, capture, equal);
-        allEqual = allEqual && equal;
-        catTotal += cat;
-        captureTotal += seconds;
-        ratios.push_back(cat / seconds);
-        state.SetIterationTime(seconds);
-    }
-    std::sort(ratios.begin(), ratios.end());
+    const PairedRuns runs = RunPairs(state, rig, [&](bool& equal) { return RunCapture(rig, capture, equal); });
+    ReportPairs(state, runs, "capture_MiBps");
     const double n = static_cast<double>(state.iterations());
-    const double mib = static_cast<double>(kCaptureSize) / (1 << 20);
-    state.counters["capture_MiBps"] = mib * n / captureTotal;
-    state.counters["cat_MiBps"] = mib * n / catTotal;
-    state.counters["ratio"] = catTotal / captureTotal;
-    state.counters["ratio_median"] = ratios[ratios.size() / 2];
-    state.counters["ratio_min"] = ratios.front();
-    state.counters["ratio_max"] = ratios.back();
-    state.counters["bytes_equal"] = allEqual ? 1 : 0;
     // Per 64 MiB: if these stay far below the wall time, the hand-over waits
     // for the scheduler rather than for work.
     state.counters["window_cpu_ms"] = 1000 * g_cpu.window / n;
     state.counters["process_cpu_ms"] = 1000 * g_cpu.process / n;
-    state.counters["wall_ms"] = 1000 * captureTotal / n;
-    std::array<double, 1> load{};
-    if (getloadavg(load.data(), 1) == 1)
-        state.counters["load1"] = load[0];   // 2 cores shared: the ratio means little above ~2
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kCaptureSize));
-    if (!allEqual)
+    state.counters["wall_ms"] = 1000 * runs.toolTotal / n;
+    if (!runs.allEqual)
         state.SkipWithError("a capture differs from what was sent");
     if (!rig.prompts.boxes.empty())
         state.SkipWithError(rig.prompts.boxes.front().toStdString().c_str());
@@ -438,36 +459,9 @@ void BM_OrvaneLogVsCat(benchmark::State& state)
 {
     Rig& rig = *g_pRig;
     Pty pty;
-    std::vector<double> ratios;
-    double logTotal = 0;
-    double catTotal = 0;
-    bool allEqual = true;
-    for (auto _ : state) {
-        bool equal = false;
-        const double cat = RunCat(rig, equal);
-        allEqual = allEqual && equal;
-        const double seconds = RunOrvaneLog(rig, pty, equal);
-        allEqual = allEqual && equal;
-        catTotal += cat;
-        logTotal += seconds;
-        ratios.push_back(cat / seconds);
-        state.SetIterationTime(seconds);
-    }
-    std::sort(ratios.begin(), ratios.end());
-    const double n = static_cast<double>(state.iterations());
-    const double mib = static_cast<double>(kCaptureSize) / (1 << 20);
-    state.counters["log_MiBps"] = mib * n / logTotal;
-    state.counters["cat_MiBps"] = mib * n / catTotal;
-    state.counters["ratio"] = catTotal / logTotal;
-    state.counters["ratio_median"] = ratios[ratios.size() / 2];
-    state.counters["ratio_min"] = ratios.front();
-    state.counters["ratio_max"] = ratios.back();
-    state.counters["bytes_equal"] = allEqual ? 1 : 0;
-    std::array<double, 1> load{};
-    if (getloadavg(load.data(), 1) == 1)
-        state.counters["load1"] = load[0];
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kCaptureSize));
-    if (!allEqual)
+    const PairedRuns runs = RunPairs(state, rig, [&](bool& equal) { return RunOrvaneLog(rig, pty, equal); });
+    ReportPairs(state, runs, "log_MiBps");
+    if (!runs.allEqual)
         state.SkipWithError("an orvane-log capture differs from what was sent");
 }
 // Target: ratio_median >= 0.9.
