@@ -198,6 +198,26 @@ struct CpuUse {
 };
 CpuUse g_cpu;
 
+// The far end writes all of the data into master while the clock runs until
+// the file at path holds it (or two minutes pass).
+struct FileFill {
+    double seconds = 0;
+    bool failed = false;   // the far end's write failed
+};
+
+FileFill TimeFileFill(int master, const Bytes& data, const std::string& path)
+{
+    std::atomic<bool> failed{false};
+    const auto start = Clock::now();
+    std::thread writer([&] { WriteAll(master, data, failed); });
+    const auto deadline = start + std::chrono::seconds(120);
+    while (FileSize(path) < kCaptureSize && Clock::now() < deadline && !failed)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto end = Clock::now();
+    writer.join();
+    return {Seconds(end - start), failed.load()};
+}
+
 // cat < pty slave > file, until the file holds everything the far end wrote.
 double RunCat(Rig& rig, bool& equal)
 {
@@ -218,22 +238,15 @@ double RunCat(Rig& rig, bool& equal)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
-    std::atomic<bool> failed{false};
-    const auto start = Clock::now();
-    std::thread writer([&] { WriteAll(rig.catPty.Master(), rig.data, failed); });
-    const auto deadline = start + std::chrono::seconds(120);
-    while (FileSize(out) < kCaptureSize && Clock::now() < deadline && !failed)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const auto end = Clock::now();
-    writer.join();
+    const FileFill fill = TimeFileFill(rig.catPty.Master(), rig.data, out);
     kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);
     equal = FileEquals(out, rig.data);
     std::filesystem::remove(out);
-    if (failed || FileSize(out) != 0)
+    if (fill.failed || FileSize(out) != 0)
         throw std::runtime_error("cat run failed");
-    return Seconds(end - start);
+    return fill.seconds;
 }
 
 // The far end writes into the tool's port; the window's thread sleeps in its
@@ -437,22 +450,15 @@ double RunOrvaneLog(Rig& rig, Pty& pty, bool& equal)
     }
     const std::string path = std::filesystem::directory_iterator(dir)->path().string();
 
-    std::atomic<bool> failed{false};
-    const auto start = Clock::now();
-    std::thread writer([&] { WriteAll(pty.Master(), rig.data, failed); });
-    const auto deadline = start + std::chrono::seconds(120);
-    while (FileSize(path) < kCaptureSize && Clock::now() < deadline && !failed)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const auto end = Clock::now();
-    writer.join();
+    const FileFill fill = TimeFileFill(pty.Master(), rig.data, path);
     kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);
     equal = WIFEXITED(status) && WEXITSTATUS(status) == 0 && FileEquals(path, rig.data);
     std::filesystem::remove_all(dir);
-    if (failed)
+    if (fill.failed)
         throw std::runtime_error("orvane-log run failed");
-    return Seconds(end - start);
+    return fill.seconds;
 }
 
 void BM_OrvaneLogVsCat(benchmark::State& state)
