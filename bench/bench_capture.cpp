@@ -198,6 +198,26 @@ struct CpuUse {
 };
 CpuUse g_cpu;
 
+// The far end writes all of the data into master while the clock runs until
+// the file at path holds it (or two minutes pass).
+struct FileFill {
+    double seconds = 0;
+    bool failed = false;   // the far end's write failed
+};
+
+FileFill TimeFileFill(int master, const Bytes& data, const std::string& path)
+{
+    std::atomic<bool> failed{false};
+    const auto start = Clock::now();
+    std::thread writer([&] { WriteAll(master, data, failed); });
+    const auto deadline = start + std::chrono::seconds(120);
+    while (FileSize(path) < kCaptureSize && Clock::now() < deadline && !failed)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto end = Clock::now();
+    writer.join();
+    return {Seconds(end - start), failed.load()};
+}
+
 // cat < pty slave > file, until the file holds everything the far end wrote.
 double RunCat(Rig& rig, bool& equal)
 {
@@ -218,22 +238,15 @@ double RunCat(Rig& rig, bool& equal)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
-    std::atomic<bool> failed{false};
-    const auto start = Clock::now();
-    std::thread writer([&] { WriteAll(rig.catPty.Master(), rig.data, failed); });
-    const auto deadline = start + std::chrono::seconds(120);
-    while (FileSize(out) < kCaptureSize && Clock::now() < deadline && !failed)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const auto end = Clock::now();
-    writer.join();
+    const FileFill fill = TimeFileFill(rig.catPty.Master(), rig.data, out);
     kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);
     equal = FileEquals(out, rig.data);
     std::filesystem::remove(out);
-    if (failed || FileSize(out) != 0)
+    if (fill.failed || FileSize(out) != 0)
         throw std::runtime_error("cat run failed");
-    return Seconds(end - start);
+    return fill.seconds;
 }
 
 // The far end writes into the tool's port; the window's thread sleeps in its
@@ -293,48 +306,69 @@ private:
     pid_t m_pid;
 };
 
+// Back-to-back pairs of a cat run and a run of the tool under test; each
+// iteration is timed by the tool's run.
+struct PairedRuns {
+    double toolTotal = 0;
+    double catTotal = 0;
+    std::vector<double> ratios;   // one per back-to-back pair: the load of the machine changes by the second
+    bool allEqual = true;
+};
+
+template <typename RunTool>
+PairedRuns RunPairs(benchmark::State& state, Rig& rig, RunTool runTool)
+{
+    PairedRuns runs;
+    for (auto _ : state) {
+        bool equal = false;
+        const double cat = RunCat(rig, equal);
+        runs.allEqual = runs.allEqual && equal;
+        const double seconds = runTool(equal);
+        runs.allEqual = runs.allEqual && equal;
+        runs.catTotal += cat;
+        runs.toolTotal += seconds;
+        runs.ratios.push_back(cat / seconds);
+        state.SetIterationTime(seconds);
+    }
+    std::sort(runs.ratios.begin(), runs.ratios.end());
+    return runs;
+}
+
+// The tool's rate (under toolRate) against cat's, their ratios, whether every
+// capture held what was sent, and the machine's load.
+void ReportPairs(benchmark::State& state, const PairedRuns& runs, const char* toolRate)
+{
+    const double n = static_cast<double>(state.iterations());
+    const double mib = static_cast<double>(kCaptureSize) / (1 << 20);
+    state.counters[toolRate] = mib * n / runs.toolTotal;
+    state.counters["cat_MiBps"] = mib * n / runs.catTotal;
+    state.counters["ratio"] = runs.catTotal / runs.toolTotal;
+    state.counters["ratio_median"] = runs.ratios[runs.ratios.size() / 2];
+    state.counters["ratio_min"] = runs.ratios.front();
+    state.counters["ratio_max"] = runs.ratios.back();
+    state.counters["bytes_equal"] = runs.allEqual ? 1 : 0;
+    std::array<double, 1> load{};
+    if (getloadavg(load.data(), 1) == 1)
+        state.counters["load1"] = load[0];   // 2 cores shared: the ratio means little above ~2
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kCaptureSize));
+}
+
 void RunCaptureVsCat(benchmark::State& state, bool capture, bool competing)
 {
     Rig& rig = *g_pRig;
     std::optional<BusyProcess> busy;
     if (competing)
         busy.emplace();
-    double captureTotal = 0;
-    double catTotal = 0;
-    std::vector<double> ratios;   // one per back-to-back pair: the load of the machine changes by the second
-    bool allEqual = true;
     g_cpu = {};
-    for (auto _ : state) {
-        bool equal = false;
-        const double cat = RunCat(rig, equal);
-        allEqual = allEqual && equal;
-        const double seconds = RunCapture(rig, capture, equal);
-        allEqual = allEqual && equal;
-        catTotal += cat;
-        captureTotal += seconds;
-        ratios.push_back(cat / seconds);
-        state.SetIterationTime(seconds);
-    }
-    std::sort(ratios.begin(), ratios.end());
+    const PairedRuns runs = RunPairs(state, rig, [&](bool& equal) { return RunCapture(rig, capture, equal); });
+    ReportPairs(state, runs, "capture_MiBps");
     const double n = static_cast<double>(state.iterations());
-    const double mib = static_cast<double>(kCaptureSize) / (1 << 20);
-    state.counters["capture_MiBps"] = mib * n / captureTotal;
-    state.counters["cat_MiBps"] = mib * n / catTotal;
-    state.counters["ratio"] = catTotal / captureTotal;
-    state.counters["ratio_median"] = ratios[ratios.size() / 2];
-    state.counters["ratio_min"] = ratios.front();
-    state.counters["ratio_max"] = ratios.back();
-    state.counters["bytes_equal"] = allEqual ? 1 : 0;
     // Per 64 MiB: if these stay far below the wall time, the hand-over waits
     // for the scheduler rather than for work.
     state.counters["window_cpu_ms"] = 1000 * g_cpu.window / n;
     state.counters["process_cpu_ms"] = 1000 * g_cpu.process / n;
-    state.counters["wall_ms"] = 1000 * captureTotal / n;
-    std::array<double, 1> load{};
-    if (getloadavg(load.data(), 1) == 1)
-        state.counters["load1"] = load[0];   // 2 cores shared: the ratio means little above ~2
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kCaptureSize));
-    if (!allEqual)
+    state.counters["wall_ms"] = 1000 * runs.toolTotal / n;
+    if (!runs.allEqual)
         state.SkipWithError("a capture differs from what was sent");
     if (!rig.prompts.boxes.empty())
         state.SkipWithError(rig.prompts.boxes.front().toStdString().c_str());
@@ -416,58 +450,24 @@ double RunOrvaneLog(Rig& rig, Pty& pty, bool& equal)
     }
     const std::string path = std::filesystem::directory_iterator(dir)->path().string();
 
-    std::atomic<bool> failed{false};
-    const auto start = Clock::now();
-    std::thread writer([&] { WriteAll(pty.Master(), rig.data, failed); });
-    const auto deadline = start + std::chrono::seconds(120);
-    while (FileSize(path) < kCaptureSize && Clock::now() < deadline && !failed)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const auto end = Clock::now();
-    writer.join();
+    const FileFill fill = TimeFileFill(pty.Master(), rig.data, path);
     kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);
     equal = WIFEXITED(status) && WEXITSTATUS(status) == 0 && FileEquals(path, rig.data);
     std::filesystem::remove_all(dir);
-    if (failed)
+    if (fill.failed)
         throw std::runtime_error("orvane-log run failed");
-    return Seconds(end - start);
+    return fill.seconds;
 }
 
 void BM_OrvaneLogVsCat(benchmark::State& state)
 {
     Rig& rig = *g_pRig;
     Pty pty;
-    std::vector<double> ratios;
-    double logTotal = 0;
-    double catTotal = 0;
-    bool allEqual = true;
-    for (auto _ : state) {
-        bool equal = false;
-        const double cat = RunCat(rig, equal);
-        allEqual = allEqual && equal;
-        const double seconds = RunOrvaneLog(rig, pty, equal);
-        allEqual = allEqual && equal;
-        catTotal += cat;
-        logTotal += seconds;
-        ratios.push_back(cat / seconds);
-        state.SetIterationTime(seconds);
-    }
-    std::sort(ratios.begin(), ratios.end());
-    const double n = static_cast<double>(state.iterations());
-    const double mib = static_cast<double>(kCaptureSize) / (1 << 20);
-    state.counters["log_MiBps"] = mib * n / logTotal;
-    state.counters["cat_MiBps"] = mib * n / catTotal;
-    state.counters["ratio"] = catTotal / logTotal;
-    state.counters["ratio_median"] = ratios[ratios.size() / 2];
-    state.counters["ratio_min"] = ratios.front();
-    state.counters["ratio_max"] = ratios.back();
-    state.counters["bytes_equal"] = allEqual ? 1 : 0;
-    std::array<double, 1> load{};
-    if (getloadavg(load.data(), 1) == 1)
-        state.counters["load1"] = load[0];
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kCaptureSize));
-    if (!allEqual)
+    const PairedRuns runs = RunPairs(state, rig, [&](bool& equal) { return RunOrvaneLog(rig, pty, equal); });
+    ReportPairs(state, runs, "log_MiBps");
+    if (!runs.allEqual)
         state.SkipWithError("an orvane-log capture differs from what was sent");
 }
 // Target: ratio_median >= 0.9.

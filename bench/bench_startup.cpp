@@ -17,6 +17,7 @@
 // default packets), then 64 MiB from the far end; resident memory before the
 // connection and after the last byte was counted.
 #include "BenchRig.h"
+#include "support/ChildProcess.h"
 #include "ui/OrvaneDlg.h"
 
 #include <benchmark/benchmark.h>
@@ -33,8 +34,6 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
-
-extern char** environ;
 
 namespace {
 
@@ -98,31 +97,6 @@ long long CpuTicks(const std::string& task)
     return utime + stime;
 }
 
-// The child's pid, killed and reaped when this goes out of scope.
-class Child {
-public:
-    explicit Child(pid_t pid) : m_pid(pid) {}
-    ~Child()
-    {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            int status = 0;
-            sysio::RetryEintr([&] { return waitpid(m_pid, &status, 0); });
-        }
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    pid_t Pid() const { return m_pid; }
-    bool Exited() const
-    {
-        int status = 0;
-        return waitpid(m_pid, &status, WNOHANG) == m_pid;
-    }
-
-private:
-    pid_t m_pid;
-};
-
 struct Launch {
     double shownMs = -1;
     double residentMiB = -1;
@@ -130,18 +104,11 @@ struct Launch {
 
 Launch LaunchToShown(const std::filesystem::path& startDir)
 {
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        if (std::string(*e).rfind("QT_QPA_PLATFORM=", 0) != 0)
-            env.emplace_back(*e);
-    }
+    std::vector<std::string> env = childproc::EnvironmentWithout({"QT_QPA_PLATFORM="});
     env.emplace_back("QT_QPA_PLATFORM=offscreen");
-    std::vector<char*> envp;
-    for (auto& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string program = ORVANE_BINARY_DIR "/app/orvane";
-    std::vector<char*> argv{program.data(), nullptr};
+    const childproc::CStrings envp(std::move(env));
+    const std::string program = ORVANE_BINARY_DIR "/app/orvane";
+    const childproc::CStrings argv({program});
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -151,18 +118,18 @@ Launch LaunchToShown(const std::filesystem::path& startDir)
     posix_spawn_file_actions_addchdir_np(&actions, startDir.c_str());
     pid_t pid = -1;
     const auto start = Clock::now();
-    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.Get(), envp.Get());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         throw std::runtime_error("cannot start " + program + ": " + std::strerror(rc));
-    Child child(pid);
+    childproc::Child child(pid);
     const std::string task = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid);
 
     Clock::time_point idleSince{};
     long long idleTicks = -1;
     Launch result;
     while (Clock::now() - start < kSpawnDeadline) {
-        if (child.Exited())
+        if (child.Wait(std::chrono::milliseconds(0)))
             throw std::runtime_error(program + " exited during start-up");
         const auto now = Clock::now();
         if (!IsEventLoopWait(BlockedIn(task))) {

@@ -28,6 +28,18 @@ std::vector<std::uint8_t> BuildInRoom(Build build)
     return {room.begin(), room.begin() + static_cast<std::ptrdiff_t>(length)};
 }
 
+// A builder that walks a list across packets also says whether the list is
+// done; done may be null when the caller takes the packet alone.
+template <typename Build>
+std::vector<std::uint8_t> BuildListInRoom(std::int32_t* done, Build build)
+{
+    std::int32_t finished = 1;
+    auto packet = BuildInRoom([&](std::span<std::uint8_t> room) { return build(room, &finished); });
+    if (done)
+        *done = finished;
+    return packet;
+}
+
 void Take(std::vector<std::uint8_t> bytes, std::chrono::milliseconds pause, std::vector<LogClientPacket>& packets)
 {
     if (!bytes.empty())
@@ -175,36 +187,24 @@ std::vector<std::uint8_t> CLogClientSession::EventReportPacket(std::string_view 
 
 std::vector<std::uint8_t> CLogClientSession::EventMaskPacket(std::string_view eventIds, std::int32_t* done)
 {
-    std::int32_t finished = 1;
-    auto packet = BuildInRoom([&](std::span<std::uint8_t> room) {
-        return BuildEventMask(eventIds, m_nListPos, room, &finished);
+    return BuildListInRoom(done, [&](std::span<std::uint8_t> room, std::int32_t* finished) {
+        return BuildEventMask(eventIds, m_nListPos, room, finished);
     });
-    if (done)
-        *done = finished;
-    return packet;
 }
 
 std::vector<std::uint8_t> CLogClientSession::LogConfigPacket(std::string_view logCodes, std::string_view otaTypes,
                                                              std::int32_t* done)
 {
-    std::int32_t finished = 1;
-    auto packet = BuildInRoom([&](std::span<std::uint8_t> room) {
-        return BuildLogConfig(logCodes, otaTypes, m_nListPos, m_nListPos2, room, &finished);
+    return BuildListInRoom(done, [&](std::span<std::uint8_t> room, std::int32_t* finished) {
+        return BuildLogConfig(logCodes, otaTypes, m_nListPos, m_nListPos2, room, finished);
     });
-    if (done)
-        *done = finished;
-    return packet;
 }
 
 std::vector<std::uint8_t> CLogClientSession::ExtMsgConfigPacket(std::string_view messageLevels, std::int32_t* done)
 {
-    std::int32_t finished = 1;
-    auto packet = BuildInRoom([&](std::span<std::uint8_t> room) {
-        return BuildExtMsgConfig(messageLevels, m_nListPos, room, &finished);
+    return BuildListInRoom(done, [&](std::span<std::uint8_t> room, std::int32_t* finished) {
+        return BuildExtMsgConfig(messageLevels, m_nListPos, room, finished);
     });
-    if (done)
-        *done = finished;
-    return packet;
 }
 
 // Default packet m_nStep, and the next step when packets remain.

@@ -3,11 +3,12 @@
 // packet buffer, the counters, the capture file and the configuration state;
 // its On... handlers read the controls, call the core and show the result.
 //
-// Source files: OrvaneDlg.cpp (window, connection, modes), OrvaneDlgSend.cpp
-// (send and receive), OrvaneDlgLogClient.cpp (configuration sequence, default
-// packets, capture), OrvaneDlgLogServer.cpp (canned replies, replay),
-// OrvaneDlgSetting.cpp (port settings), OrvaneDlgWindow.cpp (the capture line,
-// the context menu's logging entries, command history, port marks, resizing).
+// Source files: OrvaneDlg.cpp (window, modes), OrvaneDlgConnect.cpp (port
+// choice, connection, reconnect), OrvaneDlgSend.cpp (send and receive),
+// OrvaneDlgLogClient.cpp (configuration sequence, default packets, capture),
+// OrvaneDlgLogServer.cpp (canned replies, replay), OrvaneDlgSetting.cpp (port
+// settings), OrvaneDlgWindow.cpp (the capture line, the context menu's logging
+// entries, command history, port marks, resizing).
 #include "dm/FramedWriter.h"
 #include "dm/HdlcFramer.h"
 #include "logclient/CaptureFile.h"

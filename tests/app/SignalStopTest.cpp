@@ -3,6 +3,8 @@
 // a Qt input plugin built for the tests clicks "Log client", "Connect" and
 // "Load Default Cfg..." in it, so a capture is open and the port is set up
 // when the signal comes.
+#include "support/Fixtures.h"
+#include "support/ChildProcess.h"
 #include "support/DmFrames.h"
 #include "support/Pty.h"
 
@@ -24,9 +26,9 @@
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace {
+
+using fixture::ReadAll;
 
 using namespace std::chrono_literals;
 
@@ -39,27 +41,9 @@ Bytes Numbered(std::size_t count)
     return out;
 }
 
-Bytes ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 std::string Text(const Bytes& bytes)
 {
     return {bytes.begin(), bytes.end()};
-}
-
-template <class Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds deadline)
-{
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return pred();
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
 }
 
 // `orvane` started in startDir, its output in logPath; killed if still running
@@ -68,20 +52,14 @@ class OrvaneProcess {
 public:
     OrvaneProcess(const std::string& startDir, const std::string& logPath)
     {
-        std::vector<std::string> envStore;
-        for (char** e = environ; *e; ++e)
-            if (std::strncmp(*e, "QT_", 3) != 0)
-                envStore.emplace_back(*e);
-        envStore.emplace_back("QT_QPA_PLATFORM=offscreen");
-        envStore.emplace_back("QT_PLUGIN_PATH=" ORVANE_BINARY_DIR "/tests/plugins");
-        envStore.emplace_back("QT_QPA_GENERIC_PLUGINS=orvaneclicker");
-        envStore.emplace_back("ORVANE_TEST_CLICKS=IDC_MODE_LOG_CLIENT,IDC_CONNECT,IDC_CLEAR");
-        std::vector<char*> envp;
-        for (std::string& e : envStore)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        std::string program = ORVANE_BINARY_DIR "/app/orvane";
-        std::vector<char*> argv{program.data(), nullptr};
+        std::vector<std::string> env = childproc::EnvironmentWithout({"QT_"});
+        env.emplace_back("QT_QPA_PLATFORM=offscreen");
+        env.emplace_back("QT_PLUGIN_PATH=" ORVANE_BINARY_DIR "/tests/plugins");
+        env.emplace_back("QT_QPA_GENERIC_PLUGINS=orvaneclicker");
+        env.emplace_back("ORVANE_TEST_CLICKS=IDC_MODE_LOG_CLIENT,IDC_CONNECT,IDC_CLEAR");
+        const childproc::CStrings envp(std::move(env));
+        const std::string program = ORVANE_BINARY_DIR "/app/orvane";
+        const childproc::CStrings argv({program});
 
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -89,43 +67,22 @@ public:
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
         posix_spawn_file_actions_addchdir_np(&actions, startDir.c_str());
-        const int rc = posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+        pid_t pid = -1;
+        const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.Get(), envp.Get());
         posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) {
-            m_pid = -1;
+        if (rc != 0)
             ADD_FAILURE() << "posix_spawn " << program << ": " << std::strerror(rc);
-        }
+        else
+            m_child.Adopt(pid);
     }
-    ~OrvaneProcess()
-    {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    OrvaneProcess(const OrvaneProcess&) = delete;
-    OrvaneProcess& operator=(const OrvaneProcess&) = delete;
 
-    bool Running() const { return m_pid > 0; }
-    void Signal(int sig) const { kill(m_pid, sig); }
+    bool Running() const { return m_child.Running(); }
+    void Signal(int sig) const { m_child.Signal(sig); }
     // The wait status once it ended, or -1 when it is still running at the deadline.
-    int Wait(std::chrono::milliseconds deadline)
-    {
-        int status = -1;
-        const bool ended = WaitFor(
-            [&] {
-                const pid_t r = waitpid(m_pid, &status, WNOHANG);
-                return r == m_pid || (r < 0 && errno != EINTR);
-            },
-            deadline);
-        if (!ended)
-            return -1;
-        m_pid = -1;
-        return status;
-    }
+    int Wait(std::chrono::milliseconds deadline) { return m_child.Wait(deadline).value_or(-1); }
 
 private:
-    pid_t m_pid = -1;
+    childproc::Child m_child;
 };
 
 bool SameSettings(const termios& a, const termios& b)
@@ -178,7 +135,7 @@ TEST(SignalStop, EndsAsClosingTheWindowDoes)
 
         const Bytes stream = Numbered(200000);
         pty.Send(stream);
-        ASSERT_TRUE(WaitFor([&] { return std::filesystem::file_size(capture) == stream.size(); }, 30s))
+        ASSERT_TRUE(childproc::WaitFor([&] { return std::filesystem::file_size(capture) == stream.size(); }, 30s))
             << std::filesystem::file_size(capture) << " of " << stream.size();
 
         orvane.Signal(c.sig);

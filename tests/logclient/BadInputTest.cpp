@@ -25,6 +25,8 @@
 
 namespace {
 
+using fixture::ReadAll;
+
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::size_t kHugeFileSize = std::size_t{100} << 20;
@@ -262,12 +264,6 @@ TEST(BadInputDmc, ExternalEntitiesAreNeverRead)
 
 // ---------------------------------------------------------------------------
 // Files that are not XML at all: refused with a reason.
-
-Bytes ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 void ExpectRefused(const std::string& content)
 {

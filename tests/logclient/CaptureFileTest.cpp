@@ -1,4 +1,5 @@
 #include "logclient/CaptureFile.h"
+#include "support/Fixtures.h"
 #include "support/DiskFull.h"
 #include "support/Pty.h"
 
@@ -15,23 +16,8 @@
 
 namespace {
 
-std::tm At(int month, int day, int hour, int minute, int second, int year = 126)
-{
-    std::tm t{};
-    t.tm_year = year;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    return t;
-}
-
-std::vector<std::uint8_t> ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using fixture::ReadAll;
+using fixture::LocalTime;
 
 TEST(CaptureFile, NameFollowsTheLocalTime)
 {
@@ -41,10 +27,10 @@ TEST(CaptureFile, NameFollowsTheLocalTime)
         const char* name;
     };
     const Case cases[] = {
-        {At(3, 7, 14, 5, 9), 1, "03-07-14-05-09.bin"},
-        {At(12, 31, 23, 59, 59), 1, "12-31-23-59-59.bin"},
-        {At(1, 1, 0, 0, 0), 2, "01-01-00-00-00-2.bin"},
-        {At(1, 1, 0, 0, 0), 17, "01-01-00-00-00-17.bin"},
+        {LocalTime(3, 7, 14, 5, 9), 1, "03-07-14-05-09.bin"},
+        {LocalTime(12, 31, 23, 59, 59), 1, "12-31-23-59-59.bin"},
+        {LocalTime(1, 1, 0, 0, 0), 2, "01-01-00-00-00-2.bin"},
+        {LocalTime(1, 1, 0, 0, 0), 17, "01-01-00-00-00-17.bin"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -55,7 +41,7 @@ TEST(CaptureFile, NameFollowsTheLocalTime)
 TEST(CaptureFile, TakenNamesGetASuffixAndAreNeverTruncated)
 {
     TempDir dir;
-    const std::tm when = At(3, 7, 14, 5, 9);
+    const std::tm when = LocalTime(3, 7, 14, 5, 9);
     {
         // a capture of another year, same date and time
         std::ofstream(dir.Path() + "/03-07-14-05-09.bin", std::ios::binary) << "older";
@@ -80,7 +66,7 @@ TEST(CaptureFile, WritesEverythingInOrder)
 {
     TempDir dir;
     CCaptureFile file;
-    ASSERT_TRUE(file.Create(dir.Path() + "/", At(3, 7, 14, 5, 9)));
+    ASSERT_TRUE(file.Create(dir.Path() + "/", LocalTime(3, 7, 14, 5, 9)));
     EXPECT_EQ(file.Path(), dir.Path() + "/03-07-14-05-09.bin");
     std::vector<std::uint8_t> expected;
     for (int chunk = 0; chunk < 200; ++chunk) {
@@ -103,9 +89,9 @@ TEST(CaptureFile, CreateWhileOpenKeepsTheFile)
 {
     TempDir dir;
     CCaptureFile file;
-    ASSERT_TRUE(file.Create(dir.Path(), At(3, 7, 14, 5, 9)));
+    ASSERT_TRUE(file.Create(dir.Path(), LocalTime(3, 7, 14, 5, 9)));
     const std::string first = file.Path();
-    ASSERT_TRUE(file.Create(dir.Path(), At(3, 7, 14, 5, 10)));
+    ASSERT_TRUE(file.Create(dir.Path(), LocalTime(3, 7, 14, 5, 10)));
     EXPECT_EQ(file.Path(), first);
     EXPECT_EQ(dir.Files(), std::vector<std::string>{"03-07-14-05-09.bin"});
 }
@@ -115,7 +101,7 @@ TEST(CaptureFile, FailuresCarryTheReason)
     TempDir dir;
     CCaptureFile file;
     std::string error;
-    EXPECT_FALSE(file.Create(dir.Path() + "/no/such/dir", At(3, 7, 14, 5, 9), &error));
+    EXPECT_FALSE(file.Create(dir.Path() + "/no/such/dir", LocalTime(3, 7, 14, 5, 9), &error));
     EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
     EXPECT_FALSE(file.IsOpen());
     const std::uint8_t byte = 1;
@@ -124,7 +110,7 @@ TEST(CaptureFile, FailuresCarryTheReason)
 
     if (::geteuid() != 0) {
         ASSERT_EQ(::chmod(dir.Path().c_str(), 0500), 0);
-        EXPECT_FALSE(file.Create(dir.Path(), At(3, 7, 14, 5, 9), &error));
+        EXPECT_FALSE(file.Create(dir.Path(), LocalTime(3, 7, 14, 5, 9), &error));
         EXPECT_NE(error.find("Permission denied"), std::string::npos) << error;
         ::chmod(dir.Path().c_str(), 0700);
     }
@@ -202,7 +188,7 @@ TEST(CaptureFile, AFullDiskEndsTheCaptureOnceAndLeavesAnExactPrefix)
             continue;
         }
         CCaptureFile file;
-        ASSERT_TRUE(file.Create(disk.dir, At(3, 7, 14, 5, 9)));
+        ASSERT_TRUE(file.Create(disk.dir, LocalTime(3, 7, 14, 5, 9)));
         const std::string path = file.Path();
 
         // Chunks of an odd size, so the last one is cut inside.
@@ -240,7 +226,7 @@ TEST(CaptureFile, AFullDiskEndsTheCaptureOnceAndLeavesAnExactPrefix)
         EXPECT_FALSE(file.TakeFailure().has_value());
 
         // The next creation point starts a new file, which captures again.
-        ASSERT_TRUE(file.Create(disk.dir, At(3, 7, 14, 5, 9)));
+        ASSERT_TRUE(file.Create(disk.dir, LocalTime(3, 7, 14, 5, 9)));
         EXPECT_NE(file.Path(), path);
         EXPECT_FALSE(file.Failed());
         EXPECT_TRUE(file.Write(more.data(), more.size()));
@@ -265,7 +251,7 @@ TEST(CaptureFile, ARemovedFileEndsTheCapture)
         const std::string dir = base.Path() + "/captures";
         std::filesystem::create_directory(dir);
         CCaptureFile file;
-        ASSERT_TRUE(file.Create(dir, At(3, 7, 14, 5, 9)));
+        ASSERT_TRUE(file.Create(dir, LocalTime(3, 7, 14, 5, 9)));
         const std::string path = file.Path();
         const auto created = CCaptureFile::Clock::now();
         const std::uint8_t byte = 1;
@@ -304,7 +290,7 @@ TEST(CaptureFile, AnEmptyCaptureIsRemovedWhenItCloses)
         SCOPED_TRACE(c.name);
         TempDir dir;
         CCaptureFile file;
-        ASSERT_TRUE(file.Create(dir.Path(), At(3, 7, 14, 5, 9)));
+        ASSERT_TRUE(file.Create(dir.Path(), LocalTime(3, 7, 14, 5, 9)));
         if (!c.written.empty())
             ASSERT_TRUE(file.Write(c.written.data(), c.written.size()));
         if (c.replaceName) {

@@ -4,6 +4,7 @@
 
 #include "dm/FramedWriter.h"
 #include "logclient/DefaultPackets.h"
+#include "support/Fixtures.h"
 #include "support/DmFrames.h"
 #include "support/Pty.h"
 
@@ -16,30 +17,15 @@
 
 namespace {
 
+using fixture::ReadAll;
+using fixture::LocalTime;
+
 using std::chrono::milliseconds;
 
 std::string Dmc(const std::string& lists)
 {
     return "<QXDMProfessional><Persistence><MessagesView><ISVConfig>" + lists +
            "</ISVConfig></MessagesView></Persistence></QXDMProfessional>\n";
-}
-
-std::tm At(int month, int day, int hour, int minute, int second)
-{
-    std::tm t{};
-    t.tm_year = 126;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    return t;
-}
-
-Bytes ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // Command byte and pause of every packet of a step: "60/10 82/0".
@@ -60,7 +46,7 @@ protected:
     void SetUp() override
     {
         session.CaptureDirectory() = startDir.Path();
-        session.SetClock([] { return At(3, 7, 14, 5, 9); });
+        session.SetClock([] { return LocalTime(3, 7, 14, 5, 9); });
         session.SetMessageSink([this](const LogClientMessage& m) { messages.push_back(m.text); });
     }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <random>
 
 namespace fixture {
@@ -177,6 +178,24 @@ void WriteBytes(const std::string& path, const Bytes& bytes)
 void WriteBytes(const std::string& path, const std::string& text)
 {
     WriteBytes(path, Bytes(text.begin(), text.end()));
+}
+
+Bytes ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::tm LocalTime(int month, int day, int hour, int minute, int second, int year)
+{
+    std::tm t{};
+    t.tm_year = year;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    return t;
 }
 
 }   // namespace fixture

@@ -10,6 +10,7 @@
 //   in FCS bytes.
 #include "support/DmFrames.h"
 
+#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,5 +53,12 @@ Capture ModemCapture(int frames, unsigned seed);
 // Writes bytes to path; fails the test when the file cannot be written.
 void WriteBytes(const std::string& path, const Bytes& bytes);
 void WriteBytes(const std::string& path, const std::string& text);
+
+// The whole file at path; empty when there is none.
+Bytes ReadAll(const std::string& path);
+
+// A local time as capture names are made from it; the year counts from 1900
+// (126: 2026).
+std::tm LocalTime(int month, int day, int hour, int minute, int second, int year = 126);
 
 }   // namespace fixture

@@ -1,6 +1,7 @@
 #pragma once
 // The real orvane-log program as a child process of a test: its standard
 // output and error go to files the test reads when it has ended.
+#include "support/ChildProcess.h"
 #include "support/Pty.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <signal.h>
 #include <spawn.h>
 #include <string>
@@ -18,8 +20,6 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace orvanelog_test {
 
@@ -44,49 +44,28 @@ public:
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, OutPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, ErrPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<std::string> argStore{kOrvaneLog};
-        argStore.insert(argStore.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : argStore)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const int rc = posix_spawn(&m_pid, kOrvaneLog, &actions, nullptr, argv.data(), environ);
+        args.insert(args.begin(), kOrvaneLog);
+        const childproc::CStrings argv(std::move(args));
+        pid_t pid = -1;
+        const int rc = posix_spawn(&pid, kOrvaneLog, &actions, nullptr, argv.Get(), environ);
         posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) {
-            m_pid = -1;
+        if (rc != 0)
             ADD_FAILURE() << "posix_spawn " << kOrvaneLog << ": " << std::strerror(rc);
-        }
+        else
+            m_child.Adopt(pid);
     }
-    ~LogProcess()
-    {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    LogProcess(const LogProcess&) = delete;
-    LogProcess& operator=(const LogProcess&) = delete;
 
     // The exit status, or -1 when it did not exit by itself before the deadline.
     int Wait(std::chrono::milliseconds deadline = 20s)
     {
-        const auto end = std::chrono::steady_clock::now() + deadline;
-        for (;;) {
-            int status = 0;
-            const pid_t r = waitpid(m_pid, &status, WNOHANG);
-            if (r == m_pid) {
-                m_pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            if ((r < 0 && errno != EINTR) || std::chrono::steady_clock::now() > end)
-                return -1;
-            std::this_thread::sleep_for(10ms);   // polling for the exit, not timing it
-        }
+        const std::optional<int> status = m_child.Wait(deadline);
+        if (!status)
+            return -1;
+        return WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
     }
     int Stop(int sig, std::chrono::milliseconds deadline = 20s)
     {
-        if (m_pid > 0)
-            kill(m_pid, sig);
+        m_child.Signal(sig);
         return Wait(deadline);
     }
 
@@ -98,7 +77,7 @@ private:
     std::string ErrPath() const { return m_files.Path() + "/stderr"; }
 
     TempDir m_files;
-    pid_t m_pid = -1;
+    childproc::Child m_child;
 };
 
 }  // namespace orvanelog_test

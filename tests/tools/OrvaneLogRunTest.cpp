@@ -36,13 +36,7 @@ Bytes Pattern(std::size_t n, std::uint8_t seed)
 template <class Pred>
 bool Eventually(Pred pred, std::chrono::milliseconds deadline = 20s)
 {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return pred();
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
+    return childproc::WaitFor(pred, deadline);
 }
 
 // The default packets as the modem should see them, framed by the reference framer.

@@ -1,11 +1,14 @@
 #pragma once
 // The real orvane-vmodem program as a child process of a test.
+#include "support/ChildProcess.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -14,8 +17,6 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace vmtest {
 
@@ -37,36 +38,24 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        std::vector<std::string> argStore{kBinary};
-        argStore.insert(argStore.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : argStore)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::vector<std::string> envStore;
-        for (char** e = environ; *e; ++e)
-            envStore.emplace_back(*e);
+        args.insert(args.begin(), kBinary);
+        const childproc::CStrings argv(std::move(args));
+        std::vector<std::string> envStore = childproc::EnvironmentWithout({});
         envStore.insert(envStore.end(), env.begin(), env.end());
-        std::vector<char*> envp;
-        for (std::string& e : envStore)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        const int rc = posix_spawn(&m_pid, kBinary, &actions, nullptr, argv.data(), envp.data());
+        const childproc::CStrings envp(std::move(envStore));
+        pid_t pid = -1;
+        const int rc = posix_spawn(&pid, kBinary, &actions, nullptr, argv.Get(), envp.Get());
         posix_spawn_file_actions_destroy(&actions);
         close(out[1]);
         m_stdout = out[0];
-        if (rc != 0) {
-            m_pid = -1;
+        if (rc != 0)
             ADD_FAILURE() << "posix_spawn " << kBinary << ": " << std::strerror(rc);
-        }
+        else
+            m_child.Adopt(pid);
     }
 
     ~VmodemProcess()
     {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
         if (m_stdout >= 0)
             close(m_stdout);
     }
@@ -110,32 +99,20 @@ public:
     // Sends `sig` and returns the exit status, or -1 if it did not exit normally in time.
     int Stop(int sig = SIGTERM, std::chrono::milliseconds deadline = 10s)
     {
-        if (m_pid <= 0)
+        if (!m_child.Running())
             return -1;
-        kill(m_pid, sig);
+        m_child.Signal(sig);
         return Wait(deadline);
     }
 
     int Wait(std::chrono::milliseconds deadline = 10s)
     {
-        const auto end = std::chrono::steady_clock::now() + deadline;
-        int status = 0;
-        for (;;) {
-            const pid_t r = waitpid(m_pid, &status, WNOHANG);
-            if (r == m_pid)
-                break;
-            if (r < 0 && errno != EINTR)
-                return -1;
-            if (std::chrono::steady_clock::now() > end)
-                return -1;
-            std::this_thread::sleep_for(10ms);   // polling for exit, not timing anything
-        }
-        m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const std::optional<int> status = m_child.Wait(deadline);
+        return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
     }
 
 private:
-    pid_t m_pid = -1;
+    childproc::Child m_child;
     int m_stdout = -1;
 };
 

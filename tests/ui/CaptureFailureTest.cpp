@@ -1,6 +1,7 @@
 // A capture that cannot be written ends at once and the user hears of it once,
 // while the window goes on counting what arrives.
 #include "DialogFixture.h"
+#include "support/Fixtures.h"
 #include "support/DiskFull.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 
 namespace {
 
+using fixture::ReadAll;
+
 // Byte i of the stream is a byte of the 32-bit number i / 4: a hole shows.
 Bytes Numbered(std::size_t from, std::size_t count)
 {
@@ -20,12 +23,6 @@ Bytes Numbered(std::size_t from, std::size_t count)
         out[i] = static_cast<std::uint8_t>((at / 4) >> (8 * (at % 4)));
     }
     return out;
-}
-
-Bytes ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 class CaptureWriteFailure : public DialogTest {

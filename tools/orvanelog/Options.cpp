@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 const char* const kLogUsage =
     "Usage: orvane-log PORT [--dmc FILE | --defaults] [--dir DIR]\n"
@@ -102,11 +103,96 @@ std::string ApplySettings(const std::string& text, DCB& dcb)
     return {};
 }
 
+namespace {
+
+// The options that may stand once each on a command line.
+struct SeenOptions {
+    bool dir = false, settings = false, duration = false, view = false;
+};
+
+bool TakesValue(const std::string& arg)
+{
+    return arg == "--dmc" || arg == "--dir" || arg == "--settings" || arg == "--duration" || arg == "--view";
+}
+
+// Reads --duration's seconds into options; returns why they are refused, or nothing.
+std::string ApplyDuration(const std::string& value, LogOptions& options)
+{
+    char* end = nullptr;
+    errno = 0;
+    const double seconds = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end != '\0' || errno != 0 || !std::isfinite(seconds) || seconds <= 0 || seconds > 1e9)
+        return "--duration takes a number of seconds above 0, not \"" + value + "\"";
+    options.durationSeconds = seconds;
+    return {};
+}
+
+std::string ApplyView(const std::string& value, LogOptions& options)
+{
+    if (value == "messages")
+        options.view = DmcListView::MessagesView;
+    else if (value == "logging")
+        options.view = DmcListView::LoggingView;
+    else
+        return "--view takes messages or logging, not \"" + value + "\"";
+    return {};
+}
+
+// Applies one option that takes a value. A bad value is reported before a
+// repeat, so the message names what is wrong with the word just read.
+std::string ApplyValueOption(const std::string& arg, const std::string& value, LogOptions& options,
+                             SeenOptions& seen)
+{
+    bool repeated = false;
+    std::string why;
+    if (arg == "--dmc") {
+        repeated = !options.dmcPath.empty();
+        if (value.empty())
+            return "--dmc needs a file name";
+        options.dmcPath = value;
+    } else if (arg == "--dir") {
+        repeated = std::exchange(seen.dir, true);
+        if (value.empty())
+            return "--dir needs a directory";
+        options.dir = value;
+    } else if (arg == "--settings") {
+        repeated = std::exchange(seen.settings, true);
+        why = ApplySettings(value, options.dcb);
+    } else if (arg == "--duration") {
+        repeated = std::exchange(seen.duration, true);
+        why = ApplyDuration(value, options);
+    } else {
+        repeated = std::exchange(seen.view, true);
+        why = ApplyView(value, options);
+    }
+    if (!why.empty())
+        return why;
+    if (repeated)
+        return arg + " given twice";
+    return {};
+}
+
+// What the whole command line must hold once every word is read.
+std::string CheckComplete(const LogOptions& options, bool defaults)
+{
+    if (options.port.empty())
+        return "which port? (e.g. COM1 or /dev/ttyUSB0)";
+    // A name (not a path) goes into the port's 14-character name buffer.
+    if (options.port.find('/') == std::string::npos && options.port.size() > kMaxPortName)
+        return "port name \"" + options.port + "\" is longer than " + std::to_string(kMaxPortName)
+               + " characters; give its device path";
+    if (defaults && !options.dmcPath.empty())
+        return "--dmc and --defaults exclude each other";
+    return {};
+}
+
+}  // namespace
+
 ParsedArgs ParseLogArgs(const std::vector<std::string>& args)
 {
     LogOptions options;
     bool defaults = false;
-    bool haveDir = false, haveSettings = false, haveDuration = false, haveView = false;
+    SeenOptions seen;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
@@ -122,51 +208,11 @@ ParsedArgs ParseLogArgs(const std::vector<std::string>& args)
             options.quiet = true;
             continue;
         }
-        const bool takesValue = arg == "--dmc" || arg == "--dir" || arg == "--settings" || arg == "--duration"
-                                || arg == "--view";
-        if (takesValue) {
+        if (TakesValue(arg)) {
             if (i + 1 >= args.size())
                 return Usage(arg + " needs a value");
-            const std::string& value = args[++i];
-            bool repeated = false;
-            if (arg == "--dmc") {
-                repeated = !options.dmcPath.empty();
-                if (value.empty())
-                    return Usage("--dmc needs a file name");
-                options.dmcPath = value;
-            } else if (arg == "--dir") {
-                repeated = haveDir;
-                haveDir = true;
-                if (value.empty())
-                    return Usage("--dir needs a directory");
-                options.dir = value;
-            } else if (arg == "--settings") {
-                repeated = haveSettings;
-                haveSettings = true;
-                if (std::string why = ApplySettings(value, options.dcb); !why.empty())
-                    return Usage(why);
-            } else if (arg == "--duration") {
-                repeated = haveDuration;
-                haveDuration = true;
-                char* end = nullptr;
-                errno = 0;
-                const double seconds = std::strtod(value.c_str(), &end);
-                if (value.empty() || *end != '\0' || errno != 0 || !std::isfinite(seconds) || seconds <= 0
-                    || seconds > 1e9)
-                    return Usage("--duration takes a number of seconds above 0, not \"" + value + "\"");
-                options.durationSeconds = seconds;
-            } else {
-                repeated = haveView;
-                haveView = true;
-                if (value == "messages")
-                    options.view = DmcListView::MessagesView;
-                else if (value == "logging")
-                    options.view = DmcListView::LoggingView;
-                else
-                    return Usage("--view takes messages or logging, not \"" + value + "\"");
-            }
-            if (repeated)
-                return Usage(arg + " given twice");
+            if (std::string why = ApplyValueOption(arg, args[++i], options, seen); !why.empty())
+                return Usage(why);
             continue;
         }
         if (arg.size() > 1 && arg[0] == '-')
@@ -175,14 +221,8 @@ ParsedArgs ParseLogArgs(const std::vector<std::string>& args)
             return Usage("one port only (\"" + options.port + "\" and \"" + arg + "\")");
         options.port = arg;
     }
-    if (options.port.empty())
-        return Usage("which port? (e.g. COM1 or /dev/ttyUSB0)");
-    // A name (not a path) goes into the port's 14-character name buffer.
-    if (options.port.find('/') == std::string::npos && options.port.size() > kMaxPortName)
-        return Usage("port name \"" + options.port + "\" is longer than " + std::to_string(kMaxPortName)
-                     + " characters; give its device path");
-    if (defaults && !options.dmcPath.empty())
-        return Usage("--dmc and --defaults exclude each other");
+    if (std::string why = CheckComplete(options, defaults); !why.empty())
+        return Usage(why);
     ParsedArgs parsed;
     parsed.options = options;
     return parsed;

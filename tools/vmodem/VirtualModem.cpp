@@ -224,48 +224,58 @@ std::vector<std::uint8_t> CVirtualModem::AnswerLogConfig(std::span<const std::ui
             dm::AppendU32(out, last);
         return out;
     }
-    case kLogOpSetMask: {
-        if (req.size() < 16)
-            return ErrorReply(dm::kBadLength, req);
-        const std::uint32_t equip = dm::GetU32(req, 8);
-        const std::uint32_t items = dm::GetU32(req, 12);
-        if (equip >= kEquipmentIds || items > kMaxLogItems) {
-            std::vector<std::uint8_t> out = LogConfigHeader(op, kLogStatusInvalid);
-            dm::AppendU32(out, equip);
-            dm::AppendU32(out, items);
-            return out;
-        }
-        const std::size_t bytes = (items + 7) / 8;
-        if (req.size() < 16 + bytes)
-            return ErrorReply(dm::kBadLength, req);
-        std::vector<std::uint8_t> mask(req.begin() + 16, req.begin() + 16 + static_cast<std::ptrdiff_t>(bytes));
-        std::vector<std::uint8_t> out = LogConfigHeader(op, kLogStatusSuccess);
-        dm::AppendU32(out, equip);
-        dm::AppendU32(out, items);
-        out.insert(out.end(), mask.begin(), mask.end());
-        // Bits past the item count name no item.
-        if (items % 8 != 0)
-            mask.back() &= static_cast<std::uint8_t>((1u << (items % 8)) - 1);
-        m_logItems[equip] = items;
-        m_logMasks[equip] = std::move(mask);
-        MasksChanged();
-        return out;
-    }
-    case kLogOpGetMask: {
-        if (req.size() < 12)
-            return ErrorReply(dm::kBadLength, req);
-        const std::uint32_t equip = dm::GetU32(req, 8);
-        if (equip >= kEquipmentIds)
-            return LogConfigHeader(op, kLogStatusInvalid);
-        std::vector<std::uint8_t> out = LogConfigHeader(op, kLogStatusSuccess);
-        dm::AppendU32(out, equip);
-        dm::AppendU32(out, m_logItems[equip]);
-        out.insert(out.end(), m_logMasks[equip].begin(), m_logMasks[equip].end());
-        return out;
-    }
+    case kLogOpSetMask:
+        return AnswerLogSetMask(op, req);
+    case kLogOpGetMask:
+        return AnswerLogGetMask(op, req);
     default:
         return ErrorReply(dm::kBadCommand, req);
     }
+}
+
+// One equipment ID's mask: the reply echoes the mask as sent; the stored copy
+// keeps only the bits that name items.
+std::vector<std::uint8_t> CVirtualModem::AnswerLogSetMask(std::uint32_t op, std::span<const std::uint8_t> req)
+{
+    if (req.size() < 16)
+        return ErrorReply(dm::kBadLength, req);
+    const std::uint32_t equip = dm::GetU32(req, 8);
+    const std::uint32_t items = dm::GetU32(req, 12);
+    if (equip >= kEquipmentIds || items > kMaxLogItems) {
+        std::vector<std::uint8_t> out = LogConfigHeader(op, kLogStatusInvalid);
+        dm::AppendU32(out, equip);
+        dm::AppendU32(out, items);
+        return out;
+    }
+    const std::size_t bytes = (items + 7) / 8;
+    if (req.size() < 16 + bytes)
+        return ErrorReply(dm::kBadLength, req);
+    std::vector<std::uint8_t> mask(req.begin() + 16, req.begin() + 16 + static_cast<std::ptrdiff_t>(bytes));
+    std::vector<std::uint8_t> out = LogConfigHeader(op, kLogStatusSuccess);
+    dm::AppendU32(out, equip);
+    dm::AppendU32(out, items);
+    out.insert(out.end(), mask.begin(), mask.end());
+    // Bits past the item count name no item.
+    if (items % 8 != 0)
+        mask.back() &= static_cast<std::uint8_t>((1u << (items % 8)) - 1);
+    m_logItems[equip] = items;
+    m_logMasks[equip] = std::move(mask);
+    MasksChanged();
+    return out;
+}
+
+std::vector<std::uint8_t> CVirtualModem::AnswerLogGetMask(std::uint32_t op, std::span<const std::uint8_t> req)
+{
+    if (req.size() < 12)
+        return ErrorReply(dm::kBadLength, req);
+    const std::uint32_t equip = dm::GetU32(req, 8);
+    if (equip >= kEquipmentIds)
+        return LogConfigHeader(op, kLogStatusInvalid);
+    std::vector<std::uint8_t> out = LogConfigHeader(op, kLogStatusSuccess);
+    dm::AppendU32(out, equip);
+    dm::AppendU32(out, m_logItems[equip]);
+    out.insert(out.end(), m_logMasks[equip].begin(), m_logMasks[equip].end());
+    return out;
 }
 
 std::vector<std::uint8_t> CVirtualModem::AnswerMessageConfig(std::span<const std::uint8_t> req)

@@ -108,6 +108,8 @@ public:
 private:
     std::vector<std::uint8_t> AnswerEventMask(std::span<const std::uint8_t> req);
     std::vector<std::uint8_t> AnswerLogConfig(std::span<const std::uint8_t> req);
+    std::vector<std::uint8_t> AnswerLogSetMask(std::uint32_t op, std::span<const std::uint8_t> req);
+    std::vector<std::uint8_t> AnswerLogGetMask(std::uint32_t op, std::span<const std::uint8_t> req);
     std::vector<std::uint8_t> AnswerMessageConfig(std::span<const std::uint8_t> req);
     void MasksChanged();
     void PreparePending(TimePoint now);
