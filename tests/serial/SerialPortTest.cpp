@@ -490,10 +490,15 @@ TEST_F(SerialPortTest, CloseCancelsAHandOverTheWindowHasNotRunYet)
     std::mutex gate;
     std::unique_lock held(gate);
     std::atomic<int> closed{-1};
+    std::atomic<bool> busy{false};
     window.Post([&] {
+        busy = true;
         std::lock_guard wait(gate);
         closed = port.Close();
     });
+    // The chunk comes only once the window is stuck in its task; earlier, the
+    // window could run the hand-over before it takes the task.
+    ASSERT_TRUE(TestWindow::PollFor([&] { return busy.load(); }));
     pty.Send({1, 2, 3, 4});
     ASSERT_TRUE(TestWindow::PollFor([&] { return port.HandOverWaiting(); }));
     held.unlock();
