@@ -209,6 +209,10 @@ void CSerialPort::DeliverChunk(const std::uint8_t* data, std::uint32_t count)
     if (data == nullptr || count == 0 || m_hNotifyWnd == nullptr)
         return;
     count = std::min<std::uint32_t>(count, kMaxChunk);
+    if (m_readerHandler != nullptr) {
+        m_readerHandler->OnCommMessage({WM_COMM_RXCHAR, std::span<const std::uint8_t>(data, count), 0});
+        return;
+    }
     {
         std::lock_guard lock(m_csRx);
         m_nRxCount = count;

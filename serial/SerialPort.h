@@ -60,6 +60,12 @@ public:
     // mailbox) or a gone notice waits.
     bool HandOverWaiting() const { return m_mailbox.Waiting(); }
 
+    // For a driver with no window thread (the headless logger): the reader
+    // gives each chunk to `handler` on its own thread, before its next read,
+    // instead of handing it over through the mailbox; line events and the gone
+    // notice still come through the mailbox. Set while the port is closed.
+    void SetReaderThreadHandler(ISerialNotify* handler) { m_readerHandler = handler; }
+
     // Why the last Open failed, for the user: "<device path>: <reason>".
     const std::string& GetLastErrorText() const { return m_strLastError; }
     // The device path the current port name resolves to.
@@ -90,6 +96,7 @@ private:
     std::uint32_t m_nRxCount = 0;
     std::uint32_t m_dwEventMask = 0;
     ISerialNotify* m_hNotifyWnd = nullptr;
+    ISerialNotify* m_readerHandler = nullptr;   // read by the reader it outlives
 
     std::string m_strLastError;
     serialio::SerialDevice m_device;   // owns the descriptor that m_hComm names

@@ -216,10 +216,9 @@ void COrvaneLog::StopCapture(const std::string& why)
     Message(why + "; capture closed: " + path + " (" + std::to_string(written) + " bytes)");
 }
 
-// Loop thread, inside the port's hand-over (Dispatch): the reader reads
-// nothing more until this returns, so chunks land in arrival order. A capture
-// that cannot take the chunk has closed itself with everything it held; the
-// loop is woken to tell why and end the run.
+// Reader thread, before its next read, so chunks land in arrival order. A
+// capture that cannot take the chunk has closed itself with everything it
+// held; the loop is woken to tell why and end the run.
 void COrvaneLog::OnChunk(std::span<const std::uint8_t> chunk)
 {
     {

@@ -76,7 +76,7 @@ private:
 
     CPortPump m_pump;
 
-    // Taken by OnChunk (inside the port's hand-over) and by the loop.
+    // Shared with the reader thread (OnChunk).
     mutable std::mutex m_captureLock;
     CLogClientSession m_session;
     std::mutex m_uncountedLock;

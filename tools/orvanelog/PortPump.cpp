@@ -37,6 +37,7 @@ CPortPump::CPortPump(const std::string& port)
     buffer[length] = '\0';
     m_wake.Create();
     m_port.SetNotifyWindow(this);
+    m_port.SetReaderThreadHandler(this);
 }
 
 CPortPump::~CPortPump()
@@ -77,8 +78,8 @@ std::uint32_t CPortPump::Queued() const
     return m_port.IsOpen() ? serialio::QueuedBytes(m_port.m_hComm) : 0;
 }
 
-// Program thread, from RunHandOver: the chunk is valid while this runs; the
-// reader reads on only after it returns.
+// Reader thread for a chunk (valid while this runs; the reader reads on only
+// after it returns); program thread, from Dispatch, for the device's going.
 void CPortPump::OnCommMessage(const CommMessage& message)
 {
     if (message.message == WM_COMM_RXCHAR) {
@@ -93,8 +94,8 @@ void CPortPump::Dispatch(const GoneHandler& onGone)
 {
     m_wake.Drain();
     m_onGone = &onGone;
-    // What waits now, and what the reader hands over meanwhile, up to a bound
-    // so that signals and timers still get their turn while the line floods.
+    // What waits now, up to a bound so that signals and timers still get
+    // their turn whatever the reader posts.
     constexpr int kMaxHandOvers = 64;
     for (int n = 0; n < kMaxHandOvers && m_port.RunHandOver(); ++n) {
     }

@@ -1,10 +1,11 @@
 #pragma once
 // The port as orvane-log drives it: CSerialPort opened exactly as the window
-// opens it. The reader hands every chunk (and the device's going) to the
-// program's poll loop through the port's mailbox, as it hands them to the
-// window: the loop watches PortFd and calls Dispatch, which runs the waiting
-// hand-overs. A second descriptor (WakeFd) lets anything else wake the loop.
-// This file is the only one that knows how the reader hands a chunk over.
+// opens it. With no window to wait for, the reader takes each chunk on its own
+// thread before its next read (no thread is woken per chunk); the device's
+// going comes to the program's poll loop through the port's mailbox: the loop
+// watches PortFd and calls Dispatch. A second descriptor (WakeFd) lets
+// anything else wake the loop. This file is the only one that knows how the
+// reader hands a chunk over.
 #include "serial/SerialPlatform.h"
 #include "serial/SerialPort.h"
 
@@ -32,8 +33,8 @@ public:
     // The device the port resolves to now (for waiting until it is back).
     std::string DevicePath() const;
 
-    // Program thread, from Dispatch: called with every received chunk, before
-    // the reader reads the next. Set before Open.
+    // Reader thread: called with every received chunk, before the reader
+    // reads the next. Set before Open.
     void SetChunkHandler(ChunkHandler handler) { m_onChunk = std::move(handler); }
 
     // Descriptors to poll for reading: PortFd when the reader hands something
@@ -41,15 +42,15 @@ public:
     int PortFd() const { return m_port.WakeFd(); }
     int WakeFd() const { return m_wake.Fd(); }
     void Wake() { m_wake.Signal(); }
-    // Program thread: takes back the wake-up and runs the hand-overs that
-    // wait: chunks through the chunk handler, the device's going through onGone.
+    // Program thread: takes back the wake-up and runs what the reader posted:
+    // the device's going, through onGone.
     void Dispatch(const GoneHandler& onGone);
 
     int Write(std::span<const std::uint8_t> bytes);
     // Bytes the driver holds that the reader has not read yet.
     std::uint32_t Queued() const;
 
-    // Program thread, from the port's RunHandOver.
+    // Reader thread for chunks; program thread (from Dispatch) for the rest.
     void OnCommMessage(const CommMessage& message) override;
 
 private:
