@@ -1,6 +1,7 @@
 #include "tools/orvanelog/LogRun.h"
 
 #include "dm/FramedWriter.h"
+#include "sys/StopSignals.h"
 #include "tools/orvanelog/Status.h"
 
 #include <algorithm>
@@ -11,7 +12,6 @@
 #include <ctime>
 #include <filesystem>
 #include <poll.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 #include <utility>
 
@@ -47,39 +47,12 @@ constexpr auto kCountPeriod = 200ms;
 
 using Lock = std::lock_guard<std::mutex>;
 
-sigset_t StopSignals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    return set;
-}
-
 double Seconds(std::chrono::steady_clock::duration d)
 {
     return std::chrono::duration<double>(d).count();
 }
 
-// Reads every pending signal; returns how many there were.
-int TakeSignals(int fd)
-{
-    int count = 0;
-    signalfd_siginfo info{};
-    while (::read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
-        ++count;
-    return count;
-}
-
 }  // namespace
-
-bool BlockStopSignals()
-{
-    const sigset_t set = StopSignals();
-    std::signal(SIGPIPE, SIG_IGN);
-    return ::pthread_sigmask(SIG_BLOCK, &set, nullptr) == 0;
-}
 
 COrvaneLog::COrvaneLog(LogOptions options, std::FILE* out, std::FILE* err, bool terminal)
     : m_options(std::move(options)),
@@ -411,7 +384,7 @@ bool COrvaneLog::DrainAfterStop(int signals)
     while (m_pump.IsOpen() && m_failure.load() == 0 && m_received.load() < target && Clock::now() < limit) {
         std::array<pollfd, 2> fds{{{m_signalFd, POLLIN, 0}, {m_pump.PortFd(), POLLIN, 0}}};
         const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(kDrainPoll.count()));
-        if (ready > 0 && (fds[0].revents & POLLIN) && (signals += TakeSignals(m_signalFd)) > 1)
+        if (ready > 0 && (fds[0].revents & POLLIN) && (signals += sysio::TakeStopSignals(m_signalFd)) > 1)
             return false;
         if (ready > 0 && (fds[1].revents & POLLIN))
             m_pump.Dispatch([this] { OnGone(); });
@@ -481,8 +454,7 @@ int COrvaneLog::Start()
 int COrvaneLog::Run()
 {
     m_start = Clock::now();
-    const sigset_t stopSignals = StopSignals();
-    const serialio::UniqueFd signals(::signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK));
+    const sysio::UniqueFd signals = sysio::OpenStopSignalFd();
     if (!signals.Valid()) {
         Message(std::string("signalfd: ") + std::strerror(errno));
         return kExitUsage;
@@ -506,7 +478,7 @@ int COrvaneLog::Run()
             Message(std::string("poll: ") + std::strerror(errno));
             break;
         }
-        if (ready > 0 && (fds[0].revents & POLLIN) && (signalsTaken = TakeSignals(m_signalFd)) > 0)
+        if (ready > 0 && (fds[0].revents & POLLIN) && (signalsTaken = sysio::TakeStopSignals(m_signalFd)) > 0)
             break;
         if (ready > 0 && ((fds[1].revents | fds[2].revents) & POLLIN))
             m_pump.Dispatch([this] { OnGone(); });

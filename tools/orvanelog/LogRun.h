@@ -26,11 +26,6 @@
 #include <string>
 #include <vector>
 
-// Blocks SIGINT, SIGTERM and SIGHUP (they are read from a descriptor by the
-// run) and ignores SIGPIPE. Call before any thread starts, so every thread
-// inherits the mask.
-bool BlockStopSignals();
-
 class COrvaneLog {
 public:
     using Clock = std::chrono::steady_clock;

@@ -1,5 +1,6 @@
 // orvane-log: Orvane's Log client without a window, for rigs without a
 // display. See Options.cpp for the command line and LogRun.cpp for the run.
+#include "sys/StopSignals.h"
 #include "tools/orvanelog/LogRun.h"
 #include "tools/orvanelog/Options.h"
 
@@ -16,7 +17,7 @@ int main(int argc, char** argv)
         return parsed.status;
     }
     // Before the port's reader thread exists, so that it inherits the mask.
-    if (!BlockStopSignals()) {
+    if (!sysio::BlockStopSignals()) {
         std::perror("orvane-log: pthread_sigmask");
         return kExitUsage;
     }

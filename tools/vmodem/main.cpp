@@ -4,6 +4,7 @@
 #include "tools/vmodem/VirtualModem.h"
 
 #include "serial/SerialPlatform.h"
+#include "sys/StopSignals.h"
 #include "sys/SysIo.h"
 
 #include <algorithm>
@@ -235,18 +236,11 @@ constexpr std::size_t kMaxQueue = 1 << 20;
 // they arrive in the same poll as the line; invalid (and said why) on failure.
 sysio::UniqueFd StopSignals()
 {
-    // The signals arrive as reads on a descriptor in the same poll.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
-    if (sigprocmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
+    if (!sysio::BlockStopSignals()) {
         std::fprintf(stderr, "orvane-vmodem: sigprocmask: %s\n", std::strerror(errno));
         return sysio::UniqueFd();
     }
-    signal(SIGPIPE, SIG_IGN);
-    sysio::UniqueFd signals(signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK));
+    sysio::UniqueFd signals = sysio::OpenStopSignalFd();
     if (!signals.Valid())
         std::fprintf(stderr, "orvane-vmodem: signalfd: %s\n", std::strerror(errno));
     return signals;
@@ -295,11 +289,8 @@ int Serve(const Options& options, int signals, int master, CVirtualModem& modem)
             std::fprintf(stderr, "orvane-vmodem: poll: %s\n", std::strerror(errno));
             return 1;
         }
-        if (fds[0].revents & POLLIN) {
-            signalfd_siginfo info{};
-            while (read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
-                running = false;
-        }
+        if ((fds[0].revents & POLLIN) && sysio::TakeStopSignals(signals) > 0)
+            running = false;
         if (fds[1].revents & POLLIN)
             ReadRequests(master, modem, out);
         if (fds[1].revents & POLLOUT) {
