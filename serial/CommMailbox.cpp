@@ -32,7 +32,24 @@ bool CCommMailbox::Waiting() const
     return m_slot == Slot::Waiting || m_gone;
 }
 
-bool CCommMailbox::RunPending(ISerialNotify& handler)
+bool CCommMailbox::StillRunning(std::uint64_t ticket) const
+{
+    std::lock_guard lock(m_lock);
+    return !m_cancelled && m_slot == Slot::Running && m_ticket == ticket;
+}
+
+void CCommMailbox::RunBurst(ISerialNotify& handler, IBurstSource& burst, std::uint64_t ticket)
+{
+    const auto end = std::chrono::steady_clock::now() + kBurstBudget;
+    while (StillRunning(ticket) && std::chrono::steady_clock::now() < end) {
+        const std::span<const std::uint8_t> chunk = burst.ReadNext();
+        if (chunk.empty())
+            return;
+        handler.OnCommMessage({WM_COMM_RXCHAR, chunk, 0});
+    }
+}
+
+bool CCommMailbox::RunPending(ISerialNotify& handler, IBurstSource* burst)
 {
     m_wake.Drain();
     std::unique_lock lock(m_lock);
@@ -56,6 +73,8 @@ bool CCommMailbox::RunPending(ISerialNotify& handler)
             }
         } release{*this, ticket};
         handler.OnCommMessage(message);
+        if (burst != nullptr && message.message == WM_COMM_RXCHAR)
+            RunBurst(handler, *burst, ticket);
         return true;
     }
     if (m_gone) {

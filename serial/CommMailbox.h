@@ -14,6 +14,7 @@
 // whatever the window passes in.
 #include "serial/SerialPlatform.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -31,6 +32,16 @@ class ISerialNotify {
 public:
     virtual ~ISerialNotify() = default;
     virtual void OnCommMessage(const CommMessage& message) = 0;
+};
+
+// The rest of a burst of received data, read on the window's thread while
+// the reader is still held by the burst's first chunk (see RunPending).
+class IBurstSource {
+public:
+    virtual ~IBurstSource() = default;
+    // The next chunk (valid until the next call), or empty when nothing more
+    // came in time or the device cannot be read: the burst then ends.
+    virtual std::span<const std::uint8_t> ReadNext() = 0;
 };
 
 class CCommMailbox {
@@ -53,7 +64,18 @@ public:
     // message that waits, if any, then releases the reader. Returns whether
     // the handler ran. A call from inside the handler (a nested event loop)
     // finds nothing: a message is handled once.
-    bool RunPending(ISerialNotify& handler);
+    //
+    // With a burst source, a received chunk is followed by the chunks the
+    // source reads on this thread, each handled before the next read, while
+    // the reader stays held (so only one thread reads the device), for at
+    // most kBurstBudget; then the reader is released and carries on. A flood
+    // then costs no thread switch per chunk. The burst ends at once when a
+    // handler closes the port (Cancel).
+    bool RunPending(ISerialNotify& handler, IBurstSource* burst = nullptr);
+
+    // The longest one RunPending keeps reading a burst before the window
+    // returns to its other events (input, timers, repaints).
+    static constexpr std::chrono::milliseconds kBurstBudget{8};
 
     // Any thread: a message waits for the window (the reader is held).
     bool Waiting() const;
@@ -66,6 +88,11 @@ public:
 
 private:
     enum class Slot : std::uint8_t { Empty, Waiting, Running };
+
+    // Reads and handles the rest of a burst while the slot of `ticket` runs.
+    void RunBurst(ISerialNotify& handler, IBurstSource& burst, std::uint64_t ticket);
+    // The slot of `ticket` still runs: no Cancel (a handler's Close) came.
+    bool StillRunning(std::uint64_t ticket) const;
 
     serialio::WakeEvent m_wake;
     serialio::SysError m_wakeError;

@@ -10,10 +10,7 @@ serialio::ReadOutcome ReadQueuedFrom(IQueuedSource& source, std::uint8_t* buffer
     return source.Read(buffer, count);
 }
 
-namespace {
-
-// One chunk: a read of what is queued, topped up while each read took a full
-// line-discipline buffer and the chunk has room.
+// Topped up while each read took a full line-discipline buffer and the chunk has room.
 serialio::ReadOutcome ReadChunk(IQueuedSource& source, std::span<std::uint8_t, kMaxChunk> chunk)
 {
     constexpr auto kRoom = static_cast<std::uint32_t>(kMaxChunk);
@@ -28,8 +25,6 @@ serialio::ReadOutcome ReadChunk(IQueuedSource& source, std::span<std::uint8_t, k
     }
     return got;
 }
-
-}  // namespace
 
 bool DrainQueued(IQueuedSource& source, std::span<std::uint8_t, kMaxChunk> chunk,
                  const std::function<void(const std::uint8_t*, std::uint32_t)>& deliver, const std::atomic<int>& run)

@@ -36,6 +36,10 @@ inline constexpr std::uint32_t kLineDisciplineFull = 4095;
 // Reads min(maximum, queued) bytes; makes no read at all when nothing is queued.
 serialio::ReadOutcome ReadQueuedFrom(IQueuedSource& source, std::uint8_t* buffer, std::uint32_t maximum);
 
+// One chunk: a read of what is queued, topped up as above. Nothing read when
+// nothing is queued.
+serialio::ReadOutcome ReadChunk(IQueuedSource& source, std::span<std::uint8_t, kMaxChunk> chunk);
+
 // Drains the source through `chunk`, calling deliver(chunk, n) for each chunk
 // before reading the next (topped up as above). Stops when nothing is queued, when `run` is cleared
 // or when the device went away. Returns true when the device went away.

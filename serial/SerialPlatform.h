@@ -88,6 +88,10 @@ struct WaitEvents {
 // so that no caller can spin on it.
 WaitEvents WaitReadable(int device, int wake);
 
+// Waits at most `limit` for input (or a hang-up) on the device; true when
+// the device turned readable or went away within it.
+bool AwaitInput(int fd, std::chrono::microseconds limit);
+
 // Has the driver move what it already received into the queue that
 // QueuedBytes counts (a poll that does not wait: a tty pushes its receive
 // buffers to the line discipline when polled).

@@ -17,6 +17,9 @@ std::atomic<CSerialPort*> g_pActivePort{nullptr};
 namespace {
 
 constexpr std::chrono::milliseconds kWriteLimit{1000};
+// Within a burst, how long the window waits for the line to deliver more
+// before it lets the reader wait instead.
+constexpr std::chrono::microseconds kBurstGap{200};
 
 // The driver's queue of an open device, as the drain sees it.
 class DeviceQueue final : public IQueuedSource {
@@ -184,8 +187,27 @@ char* CSerialPort::GetNameBuffer()
     return m_strPortName.data();
 }
 
+// Window thread, while the reader waits in the hand-over of the burst's
+// first chunk: nobody else reads the device or the receive area.
+std::span<const std::uint8_t> CSerialPort::ReadBurstChunk()
+{
+    const int fd = g_hCommShared.load();
+    if (fd < 0 || !IsOpen())
+        return {};
+    DeviceQueue queue(fd);
+    std::lock_guard lock(m_csRx);
+    const std::span<std::uint8_t, kMaxChunk> area(m_rxBuffer.data(), kMaxChunk);
+    serialio::ReadOutcome got = ReadChunk(queue, area);
+    if (got.count == 0 && !got.gone && serialio::AwaitInput(fd, kBurstGap))
+        got = ReadChunk(queue, area);
+    // A device that went away ends the burst; the reader's own wait then
+    // reports it.
+    m_nRxCount = got.count;
+    return {m_rxBuffer.data(), got.count};
+}
+
 // Window thread.
-bool CSerialPort::RunHandOver()
+bool CSerialPort::RunHandOver(bool readBurst)
 {
     if (m_hNotifyWnd == nullptr)
         return false;
@@ -200,7 +222,12 @@ bool CSerialPort::RunHandOver()
                 port.m_hNotifyWnd->OnCommMessage(message);
         }
     } window{*this};
-    return m_mailbox.RunPending(window);
+    struct Burst final : IBurstSource {
+        CSerialPort& port;
+        explicit Burst(CSerialPort& p) : port(p) {}
+        std::span<const std::uint8_t> ReadNext() override { return port.ReadBurstChunk(); }
+    } burst{*this};
+    return m_mailbox.RunPending(window, readBurst ? &burst : nullptr);
 }
 
 // Reader thread.

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 
@@ -54,8 +55,11 @@ public:
     // Window thread, when WakeFd is readable: runs the notify window's
     // OnCommMessage for the message that waits, if any, and releases the
     // reader. Returns whether it ran. A gone notice runs only while the
-    // connection that posted it is still open.
-    bool RunHandOver();
+    // connection that posted it is still open. With readBurst, a received
+    // chunk is followed by the rest of its burst, read on this thread while
+    // the reader is held (see CCommMailbox::RunPending): each chunk is still
+    // handled before the next read.
+    bool RunHandOver(bool readBurst = false);
     // Any thread: the reader waits for the window (a chunk or event is in the
     // mailbox) or a gone notice waits.
     bool HandOverWaiting() const { return m_mailbox.Waiting(); }
@@ -88,6 +92,9 @@ public:
 
 private:
     int OpenFailed(const std::string& path, const serialio::SysError& error);
+    // Window thread, within a hand-over: the burst's next chunk, read into
+    // the receive area.
+    std::span<const std::uint8_t> ReadBurstChunk();
 
     // The receive area: the reader copies each chunk in under m_csRx; the
     // window reads it through the mailbox while the reader waits.

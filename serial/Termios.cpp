@@ -217,6 +217,16 @@ WaitEvents WaitReadable(int device, int wake)
     return events;
 }
 
+bool AwaitInput(int fd, std::chrono::microseconds limit)
+{
+    pollfd p{fd, POLLIN, 0};
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(limit);
+    const timespec timeout{static_cast<time_t>(seconds.count()),
+                           static_cast<long>(std::chrono::nanoseconds(limit - seconds).count())};
+    // An interrupted wait counts as nothing arriving: the caller does not spin on it.
+    return ::ppoll(&p, 1, &timeout, nullptr) > 0 && p.revents != 0;
+}
+
 void SettleInput(int fd)
 {
     pollfd p{fd, POLLIN, 0};

@@ -41,7 +41,11 @@ COrvaneDlg::COrvaneDlg(IPrompts& prompts, QWidget* parent)
     setObjectName(QStringLiteral("IDD_MAIN"));
     if (m_SerialPort.WakeFd() >= 0) {
         m_commNotifier = std::make_unique<QSocketNotifier>(m_SerialPort.WakeFd(), QSocketNotifier::Read, this);
-        connect(m_commNotifier.get(), &QSocketNotifier::activated, this, [this] { m_SerialPort.RunHandOver(); });
+        // A capture takes a flood as it comes, chunk after chunk on this
+        // thread; the display modes take one chunk per visit, so a reply or
+        // a redraw never waits behind a burst.
+        connect(m_commNotifier.get(), &QSocketNotifier::activated, this,
+                [this] { m_SerialPort.RunHandOver(m_nMode == MODE_LOG_CLIENT); });
     }
     // OnCreate: the port reports to this window from now on.
     m_SerialPort.SetNotifyWindow(this);

@@ -8,6 +8,7 @@
 
 #include <poll.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -194,3 +195,88 @@ TEST(CommMailbox, ChunksArriveInOrderOneAtATime)
 }
 
 }  // namespace
+
+namespace {
+
+// A burst source that plays a list of chunks, then reports nothing more; it
+// records whether the reader was still held at each read.
+class ScriptedBurst final : public IBurstSource {
+public:
+    std::vector<std::vector<std::uint8_t>> chunks;
+    std::function<bool()> readerHeld;
+    std::vector<bool> heldAtRead;
+    std::size_t reads = 0;
+
+    std::span<const std::uint8_t> ReadNext() override
+    {
+        heldAtRead.push_back(readerHeld());
+        if (reads >= chunks.size())
+            return {};
+        return chunks[reads++];
+    }
+};
+
+}  // namespace
+
+TEST(CommMailbox, BurstChunksFollowTheFirstWhileTheReaderIsHeld)
+{
+    struct Case {
+        const char* name;
+        std::size_t burstChunks;   // played by the source after the reader's chunk
+        bool cancelInSecond;       // a handler closes the port during the burst
+        std::size_t handled;       // chunks the window handles in all
+        std::size_t reads;         // calls of the source
+    } const cases[] = {
+        {"no more came: the source is asked once", 0, false, 1, 1},
+        {"three more, then nothing", 3, false, 4, 4},
+        {"closed in the second handler: no read after it", 5, true, 2, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CCommMailbox box;
+        box.Open();
+        const std::vector<std::uint8_t> first = {0};
+        std::atomic<bool> released{false};
+        auto reader = std::async(std::launch::async, [&] {
+            const bool handled = box.Send({WM_COMM_RXCHAR, first, 0});
+            released = true;
+            return handled;
+        });
+        ASSERT_TRUE(WaitForMessage(box));
+
+        ScriptedBurst burst;
+        for (std::size_t i = 1; i <= c.burstChunks; ++i)
+            burst.chunks.push_back(std::vector<std::uint8_t>(i, static_cast<std::uint8_t>(i)));
+        burst.readerHeld = [&] { return !released.load(); };
+        RecordingWindow window;
+        window.inside = [&] {
+            if (c.cancelInSecond && window.chunks.size() == 2)
+                box.Cancel();
+        };
+        EXPECT_TRUE(box.RunPending(window, &burst));
+        EXPECT_EQ(reader.get(), !c.cancelInSecond);
+        ASSERT_EQ(window.chunks.size(), c.handled);
+        for (std::size_t i = 0; i < c.handled; ++i)
+            EXPECT_EQ(window.chunks[i], i == 0 ? first : burst.chunks[i - 1]);
+        EXPECT_EQ(burst.heldAtRead.size(), c.reads);
+        // Only one thread reads: the source is asked only while the reader waits.
+        for (const bool held : burst.heldAtRead)
+            EXPECT_TRUE(held);
+    }
+}
+
+TEST(CommMailbox, ALineEventStartsNoBurst)
+{
+    CCommMailbox box;
+    box.Open();
+    auto reader = std::async(std::launch::async, [&] { return box.Send({WM_COMM_EVENT, {}, EV_RING}); });
+    ASSERT_TRUE(WaitForMessage(box));
+    ScriptedBurst burst;
+    burst.chunks = {{1, 2}};
+    burst.readerHeld = [] { return true; };
+    RecordingWindow window;
+    EXPECT_TRUE(box.RunPending(window, &burst));
+    EXPECT_TRUE(reader.get());
+    EXPECT_EQ(window.messages, std::vector<unsigned>{WM_COMM_EVENT});
+    EXPECT_EQ(burst.reads, 0u);
+}

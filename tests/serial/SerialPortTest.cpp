@@ -667,3 +667,64 @@ TEST(SerialErrors, EachReasonTheUserSees)
         EXPECT_EQ(serialio::DescribeError(c.error), c.text);
     }
 }
+
+// A capture's window reads the rest of a burst on its own thread while the
+// reader is held: the bytes still arrive whole, in order, in chunks of at
+// most 8192, and a Close or an unplugged device in the middle of a burst ends
+// it cleanly.
+TEST_F(SerialPortTest, BurstsReadOnTheWindowThreadLoseNothing)
+{
+    window.readBurst = true;
+    ASSERT_EQ(Connect(), 1) << port.GetLastErrorText();
+    const std::vector<std::uint8_t> data = Pattern(300000);
+    std::thread far([&] { pty.Send(data); });
+    ASSERT_TRUE(window.WaitFor([&] { return window.received.size() >= data.size(); }));
+    far.join();
+    {
+        auto lock = window.Lock();
+        EXPECT_EQ(window.received, data);
+        for (const std::uint32_t chunk : window.chunks) {
+            EXPECT_GE(chunk, 1u);
+            EXPECT_LE(chunk, kMaxChunk);
+        }
+    }
+    // Still receiving after the bursts: the reader carries on.
+    pty.Send({1, 2, 3});
+    EXPECT_TRUE(window.WaitFor([&] { return window.received.size() == data.size() + 3; }));
+}
+
+TEST_F(SerialPortTest, CloseFromAHandlerInTheMiddleOfABurst)
+{
+    window.readBurst = true;
+    std::atomic<int> closed{-1};
+    int handled = 0;   // window thread only
+    window.onReceive = [&] {
+        if (++handled == 3)
+            closed = port.Close();
+    };
+    ASSERT_EQ(Connect(), 1) << port.GetLastErrorText();
+    {
+        Streamer streamer(pty.Master());
+        ASSERT_TRUE(window.WaitFor([&] { return closed.load() != -1; }));
+        streamer.Stop();
+    }
+    EXPECT_EQ(closed.load(), 1);
+    EXPECT_TRUE(WaitForThreadCount(baseThreads));
+    auto lock = window.Lock();
+    EXPECT_EQ(window.rxHandled, 3);   // nothing was read or handled after the Close
+}
+
+TEST_F(SerialPortTest, UnpluggedWhileReadingBurstsIsReportedOnce)
+{
+    window.readBurst = true;
+    ASSERT_EQ(Connect(), 1) << port.GetLastErrorText();
+    {
+        Streamer streamer(pty.Master());
+        ASSERT_TRUE(window.WaitFor([&] { return window.received.size() > 100000; }));
+        streamer.Stop();
+    }
+    pty.CloseMaster();   // with the last of the stream still queued
+    ASSERT_TRUE(window.WaitFor([&] { return window.goneHandled == 1; }));
+    EXPECT_EQ(port.IsOpen(), 0);
+    EXPECT_TRUE(WaitForThreadCount(baseThreads));
+}

@@ -5,6 +5,7 @@
 // thread runs the port's hand-over, whose handler copies the chunk.
 #include "serial/SerialPort.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -134,13 +135,15 @@ public:
 
     // Set before Open; runs on the window thread inside each receive handler.
     std::function<void()> onReceive;
+    // Set before Open: the window reads the rest of a burst itself, as a capture does.
+    std::atomic<bool> readBurst{false};
 
 private:
     void Loop()
     {
         for (;;) {
             const serialio::WaitEvents events = serialio::WaitReadable(m_port.WakeFd(), m_tasksWake.Fd());
-            if (events.readable && !m_port.RunHandOver()) {
+            if (events.readable && !m_port.RunHandOver(readBurst.load())) {
                 std::lock_guard lock(m_lock);
                 ++emptyWakes;
             }
