@@ -2,6 +2,12 @@
 
 #include <algorithm>
 
+serialio::ReadOutcome IQueuedSource::ReadMore(std::uint8_t* buffer, std::uint32_t room)
+{
+    Settle();
+    return ReadQueuedFrom(*this, buffer, room);
+}
+
 serialio::ReadOutcome ReadQueuedFrom(IQueuedSource& source, std::uint8_t* buffer, std::uint32_t maximum)
 {
     const std::uint32_t count = std::min(maximum, source.Queued());
@@ -17,8 +23,7 @@ serialio::ReadOutcome ReadChunk(IQueuedSource& source, std::span<std::uint8_t, k
     serialio::ReadOutcome got = ReadQueuedFrom(source, chunk.data(), kRoom);
     std::uint32_t last = got.count;
     while (!got.gone && last >= kLineDisciplineFull && got.count < kRoom) {
-        source.Settle();
-        const serialio::ReadOutcome more = ReadQueuedFrom(source, chunk.data() + got.count, kRoom - got.count);
+        const serialio::ReadOutcome more = source.ReadMore(chunk.data() + got.count, kRoom - got.count);
         last = more.count;
         got.count += more.count;
         got.gone = more.gone;

@@ -22,6 +22,10 @@ public:
     // Queued counts (a tty pushes its receive buffers to the line discipline
     // in the background); never waits for the line.
     virtual void Settle() {}
+    // Tops a chunk up with what came in since the last read, up to `room`
+    // bytes, without waiting for the line. A device may do this in one
+    // non-blocking read (a tty's read settles its buffers itself).
+    virtual serialio::ReadOutcome ReadMore(std::uint8_t* buffer, std::uint32_t room);
 };
 
 // A tty's line discipline queues at most this many bytes. A read that took
