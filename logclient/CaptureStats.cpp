@@ -7,8 +7,7 @@ CCaptureStats::CCaptureStats()
 
 void CCaptureStats::Reset()
 {
-    m_deframer = CHdlcDeframer();
-    m_items.clear();
+    m_counter = CHdlcFrameCounter();
     m_codes.clear();
     m_nBytes = 0;
     m_slotBytes.fill(0);
@@ -31,15 +30,15 @@ void CCaptureStats::Feed(std::span<const std::uint8_t> bytes, Clock::time_point 
     }
     m_slotBytes[index] += bytes.size();
 
-    m_items.clear();
-    m_deframer.Push(bytes, m_items);
-    for (const HdlcItem& item : m_items) {
-        if (item.kind != HdlcItem::Kind::Frame || item.data.size() < kLogCodeOffset + 2
-            || item.data[0] != kLogPacket)
-            continue;
-        const auto code = static_cast<std::uint16_t>(item.data[kLogCodeOffset] | (item.data[kLogCodeOffset + 1] << 8));
-        ++m_codes[code];
-    }
+    m_counter.Push(bytes, [this](const HdlcFrameHead& frame) { CountLogCode(frame); });
+}
+
+void CCaptureStats::CountLogCode(const HdlcFrameHead& frame)
+{
+    if (frame.length < kLogCodeOffset + 2 || frame.head[0] != kLogPacket)
+        return;
+    const auto code = static_cast<std::uint16_t>(frame.head[kLogCodeOffset] | (frame.head[kLogCodeOffset + 1] << 8));
+    ++m_codes[code];
 }
 
 std::uint64_t CCaptureStats::BytesLastSecond(Clock::time_point now) const

@@ -1,20 +1,20 @@
 #pragma once
 // CCaptureStats: what a logging session has captured so far, told from the
-// same bytes that go into the capture file. A deframer reads the stream along
-// the way, so the counts say how many DM frames came, how many of them failed
-// their FCS and which log codes the modem is sending. Used by the window's
-// capture line and by the headless logger's status line.
+// same bytes that go into the capture file. A frame counter reads the stream
+// along the way (it keeps no frames, so it costs little per byte on the
+// capture's path), so the counts say how many DM frames came, how many of them
+// failed their FCS and which log codes the modem is sending. Used by the
+// window's capture line and by the headless logger's status line.
 //
 // No I/O, no clock of its own: the caller passes the time of each chunk, so a
 // test can drive it with made-up times.
-#include "dm/HdlcDeframer.h"
+#include "dm/HdlcFrameCounter.h"
 
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <span>
-#include <vector>
 
 class CCaptureStats {
 public:
@@ -23,6 +23,7 @@ public:
     // A DM log packet (command 0x10) carries its log code at bytes 6 and 7.
     static constexpr std::uint8_t kLogPacket = 0x10;
     static constexpr std::size_t kLogCodeOffset = 6;
+    static_assert(kLogCodeOffset + 2 <= CHdlcFrameCounter::kHeadSize);
 
     CCaptureStats();
 
@@ -34,8 +35,8 @@ public:
     std::uint64_t Bytes() const { return m_nBytes; }
     // Bytes received in the second before now (whole tenths of a second).
     std::uint64_t BytesLastSecond(Clock::time_point now) const;
-    std::uint64_t Frames() const { return m_deframer.GoodFrames() + m_deframer.BadFrames(); }
-    std::uint64_t BadFrames() const { return m_deframer.BadFrames(); }
+    std::uint64_t Frames() const { return m_counter.GoodFrames() + m_counter.BadFrames(); }
+    std::uint64_t BadFrames() const { return m_counter.BadFrames(); }
     std::size_t DistinctLogCodes() const { return m_codes.size(); }
     // Frames per log code, for good log packets only.
     const std::map<std::uint16_t, std::uint64_t>& LogCodeCounts() const { return m_codes; }
@@ -46,8 +47,9 @@ private:
     static constexpr std::chrono::milliseconds kSlotLength{100};
     std::int64_t SlotNumber(Clock::time_point t) const;
 
-    CHdlcDeframer m_deframer;
-    std::vector<HdlcItem> m_items;
+    void CountLogCode(const HdlcFrameHead& frame);
+
+    CHdlcFrameCounter m_counter;
     std::map<std::uint16_t, std::uint64_t> m_codes;
     std::uint64_t m_nBytes = 0;
     std::array<std::uint64_t, kSlots> m_slotBytes{};
