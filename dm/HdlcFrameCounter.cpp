@@ -6,11 +6,32 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 constexpr std::uint16_t kFcsInit = 0xFFFF;
 // What the FCS register holds after a good frame's own FCS bytes went through it.
 constexpr std::uint16_t kFcsGood = 0xF0B8;
 
+#if defined(__SSE2__)
+// The first flag or escape in [p, end), else end; sixteen bytes a step.
+const std::uint8_t* FindFlagOrEscape(const std::uint8_t* p, const std::uint8_t* end)
+{
+    const __m128i flags = _mm_set1_epi8(static_cast<char>(kHdlcFlag));
+    const __m128i escapes = _mm_set1_epi8(static_cast<char>(kHdlcEscape));
+    for (; end - p >= 16; p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, flags), _mm_cmpeq_epi8(v, escapes)));
+        if (hits != 0)
+            return p + std::countr_zero(static_cast<unsigned>(hits));
+    }
+    while (p != end && *p != kHdlcFlag && *p != kHdlcEscape)
+        ++p;
+    return p;
+}
+#else
 constexpr std::uint64_t kEachByte = 0x0101010101010101u;
 constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
 
@@ -35,6 +56,7 @@ const std::uint8_t* FindFlagOrEscape(const std::uint8_t* p, const std::uint8_t* 
         ++p;
     return p;
 }
+#endif
 
 const std::uint8_t* FindFlag(const std::uint8_t* p, const std::uint8_t* end)
 {

@@ -1,5 +1,7 @@
 #include "logclient/CaptureStats.h"
 
+#include "dm/LittleEndian.h"
+
 CCaptureStats::CCaptureStats()
 {
     Reset();
@@ -37,8 +39,7 @@ void CCaptureStats::CountLogCode(const HdlcFrameHead& frame)
 {
     if (frame.length < kLogCodeOffset + 2 || frame.head[0] != kLogPacket)
         return;
-    const auto code = static_cast<std::uint16_t>(frame.head[kLogCodeOffset] | (frame.head[kLogCodeOffset + 1] << 8));
-    ++m_codes[code];
+    ++m_codes[dm::GetU16(frame.head, kLogCodeOffset)];
 }
 
 std::uint64_t CCaptureStats::BytesLastSecond(Clock::time_point now) const
