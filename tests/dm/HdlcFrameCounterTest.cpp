@@ -2,6 +2,7 @@
 
 #include "dm/HdlcDeframer.h"
 #include "dm/HdlcFramer.h"
+#include "dm/HdlcScan_p.h"
 #include "support/DmFrames.h"
 
 #include <gtest/gtest.h>
@@ -274,4 +275,55 @@ TEST(HdlcFrameCounter, ResetDropsAPartialFrameAndKeepsTheCounts)
     EXPECT_EQ(counter.GoodFrames(), 2u);
     EXPECT_EQ(counter.BadFrames(), 0u);
     EXPECT_EQ(lengths, std::vector<std::size_t>{2});
+}
+
+// The deframer reads plain runs in one go but must give the very items it
+// gives byte by byte (one-byte chunks never form a run longer than a byte).
+TEST(HdlcDeframer, RunsReadAsByteByByte)
+{
+    std::vector<Case> cases = ShortCases();
+    cases.push_back({"random bytes", RandomBytes(50000, 31)});
+    cases.push_back({"log packets and noise, limit 20", MixedStream(500, 32), 20});
+    cases.push_back({"over the default limit", Join({ReferenceFrame(Bytes(CHdlcDeframer::kDefaultMaxFrame, 0x31)),
+                                                     Framed({0x60, 0x7E})})});
+    auto same = [](const std::vector<HdlcItem>& a, const std::vector<HdlcItem>& b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                          [](const HdlcItem& x, const HdlcItem& y) { return x.kind == y.kind && x.data == y.data; });
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CHdlcDeframer whole(false, c.maxFrame), bytewise(false, c.maxFrame);
+        std::vector<HdlcItem> fromWhole, fromBytes;
+        whole.Push(c.stream, fromWhole);
+        for (const std::uint8_t b : c.stream)
+            bytewise.Push(std::span(&b, 1), fromBytes);
+        EXPECT_TRUE(same(fromWhole, fromBytes));
+        EXPECT_EQ(whole.GoodFrames(), bytewise.GoodFrames());
+        EXPECT_EQ(whole.BadFrames(), bytewise.BadFrames());
+    }
+}
+
+TEST(HdlcScan, FindsTheFirstFlagOrEscapeFromAnyStartToAnyEnd)
+{
+    const Bytes bytes = SpecialHeavyBytes(96, 41);
+    Bytes plain = RandomBytes(96, 42);
+    std::replace(plain.begin(), plain.end(), std::uint8_t{0x7E}, std::uint8_t{0x3E});
+    std::replace(plain.begin(), plain.end(), std::uint8_t{0x7D}, std::uint8_t{0x3D});
+    for (const Bytes* buffer : std::array<const Bytes*, 2>{&bytes, &plain})
+        for (std::size_t from = 0; from < 20; ++from)
+            for (std::size_t to = from; to <= buffer->size(); ++to) {
+                SCOPED_TRACE(::testing::Message() << "bytes " << from << ".." << to);
+                const std::uint8_t* const b = buffer->data() + from;
+                const std::uint8_t* const e = buffer->data() + to;
+                ASSERT_EQ(hdlc_scan::FindFlagOrEscape(b, e),
+                          std::find_if(b, e, [](std::uint8_t x) { return x == 0x7E || x == 0x7D; }));
+                ASSERT_EQ(hdlc_scan::FindFlag(b, e), std::find(b, e, std::uint8_t{0x7E}));
+            }
+    // A lone special at each place of a plain buffer.
+    for (std::size_t at = 0; at < plain.size(); ++at)
+        for (const std::uint8_t special : {std::uint8_t{0x7E}, std::uint8_t{0x7D}}) {
+            Bytes one = plain;
+            one[at] = special;
+            ASSERT_EQ(hdlc_scan::FindFlagOrEscape(one.data(), one.data() + one.size()), one.data() + at);
+        }
 }
