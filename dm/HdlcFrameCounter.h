@@ -18,7 +18,8 @@
 #include <cstdint>
 #include <span>
 
-// The start of a good frame as the counter saw it.
+// The start of a good frame as the counter saw it; head points into the
+// counter and holds only during the call it is passed to.
 struct HdlcFrameHead {
     std::span<const std::uint8_t> head;   // the first payload bytes, at most CHdlcFrameCounter::kHeadSize
     std::size_t length;                   // the whole payload, un-escaped, without its FCS

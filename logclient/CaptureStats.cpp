@@ -10,6 +10,7 @@ CCaptureStats::CCaptureStats()
 void CCaptureStats::Reset()
 {
     m_counter = CHdlcFrameCounter();
+    m_codeCache.Clear();
     m_codes.clear();
     m_nBytes = 0;
     m_slotBytes.fill(0);
@@ -39,7 +40,15 @@ void CCaptureStats::CountLogCode(const HdlcFrameHead& frame)
 {
     if (frame.length < kLogCodeOffset + 2 || frame.head[0] != kLogPacket)
         return;
-    ++m_codes[dm::GetU16(frame.head, kLogCodeOffset)];
+    ++m_codeCache.Count(m_codes, dm::GetU16(frame.head, kLogCodeOffset));
+}
+
+std::uint64_t& CCaptureStats::CCodeCountCache::Count(std::map<std::uint16_t, std::uint64_t>& codes, std::uint16_t code)
+{
+    Slot& slot = m_slots[(code ^ (code >> 8)) % kCacheSlots];
+    if (slot.count == nullptr || slot.code != code)
+        slot = {code, &codes[code]};
+    return *slot.count;
 }
 
 std::uint64_t CCaptureStats::BytesLastSecond(Clock::time_point now) const

@@ -1,8 +1,8 @@
 #pragma once
 // CCaptureStats: what a logging session has captured so far, told from the
 // same bytes that go into the capture file. A frame counter reads the stream
-// along the way (it keeps no frames, so it costs little per byte on the
-// capture's path), so the counts say how many DM frames came, how many of them
+// along the way, keeping no frames so that it costs little per byte on the
+// capture's path: the counts say how many DM frames came, how many of them
 // failed their FCS and which log codes the modem is sending. Used by the
 // window's capture line and by the headless logger's status line.
 //
@@ -49,8 +49,43 @@ private:
 
     void CountLogCode(const HdlcFrameHead& frame);
 
+    // Where the map keeps the counts of the codes met last, by a hash of the
+    // code: a modem repeats its codes, and this saves the map's search per
+    // frame. It points into one object's map (whose elements never move), so
+    // a copy starts empty, a move empties both sides, and Reset empties it
+    // with the map.
+    class CCodeCountCache {
+    public:
+        CCodeCountCache() = default;
+        CCodeCountCache(const CCodeCountCache&) {}
+        CCodeCountCache(CCodeCountCache&& other) noexcept { other.Clear(); }
+        CCodeCountCache& operator=(const CCodeCountCache&)
+        {
+            Clear();
+            return *this;
+        }
+        CCodeCountCache& operator=(CCodeCountCache&& other) noexcept
+        {
+            Clear();
+            other.Clear();
+            return *this;
+        }
+        ~CCodeCountCache() = default;
+        void Clear() { m_slots.fill({}); }
+        std::uint64_t& Count(std::map<std::uint16_t, std::uint64_t>& codes, std::uint16_t code);
+
+    private:
+        struct Slot {
+            std::uint16_t code = 0;
+            std::uint64_t* count = nullptr;
+        };
+        static constexpr std::size_t kCacheSlots = 256;
+        std::array<Slot, kCacheSlots> m_slots{};
+    };
+
     CHdlcFrameCounter m_counter;
     std::map<std::uint16_t, std::uint64_t> m_codes;
+    CCodeCountCache m_codeCache;
     std::uint64_t m_nBytes = 0;
     std::array<std::uint64_t, kSlots> m_slotBytes{};
     std::array<std::int64_t, kSlots> m_slotNumber{};

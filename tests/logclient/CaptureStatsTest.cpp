@@ -175,6 +175,30 @@ TEST(CaptureStats, FiguresEqualAFullDeframerReadingInAnyChunking)
     }
 }
 
+TEST(CaptureStats, CopiesAndMovesCountOnTheirOwn)
+{
+    const Bytes a = ReferenceFrame(LogPacket(0xB0C0));
+    const Bytes b = ReferenceFrame(LogPacket(0x1005));
+    CCaptureStats first;
+    first.Feed(a, Clock::time_point{});
+    CCaptureStats copy = first;
+    copy.Feed(a, Clock::time_point{});
+    first.Feed(b, Clock::time_point{});
+    EXPECT_EQ(first.LogCodeCounts(), (std::map<std::uint16_t, std::uint64_t>{{0xB0C0, 1}, {0x1005, 1}}));
+    EXPECT_EQ(copy.LogCodeCounts(), (std::map<std::uint16_t, std::uint64_t>{{0xB0C0, 2}}));
+
+    CCaptureStats moved = std::move(copy);
+    moved.Feed(a, Clock::time_point{});
+    copy = first;   // the moved-from object is given a new state
+    copy.Feed(a, Clock::time_point{});
+    EXPECT_EQ(moved.LogCodeCounts(), (std::map<std::uint16_t, std::uint64_t>{{0xB0C0, 3}}));
+    EXPECT_EQ(copy.LogCodeCounts(), (std::map<std::uint16_t, std::uint64_t>{{0xB0C0, 2}, {0x1005, 1}}));
+    first = moved;
+    first.Feed(b, Clock::time_point{});
+    EXPECT_EQ(moved.LogCodeCounts(), (std::map<std::uint16_t, std::uint64_t>{{0xB0C0, 3}}));
+    EXPECT_EQ(first.LogCodeCounts(), (std::map<std::uint16_t, std::uint64_t>{{0xB0C0, 3}, {0x1005, 1}}));
+}
+
 TEST(CaptureStats, RateCoversTheLastSecondOnly)
 {
     struct Step {
