@@ -1,8 +1,8 @@
 #include "dm/HdlcFramer.h"
 
 #include <algorithm>
-#include <utility>
 #include <cstring>
+#include <utility>
 
 std::array<unsigned char, kHdlcScratchSize> g_HdlcScratch{};
 
