@@ -234,7 +234,7 @@ void BM_OnCommRxCharHexChunk(benchmark::State& state)
 BENCHMARK(BM_OnCommRxCharHexChunk)->Arg(4095)->Arg(8192)->Unit(benchmark::kMillisecond)->MinTime(0.5);
 
 // The capture line's counting per 4095-byte chunk of DM log frames: the
-// deframer and the log-code count the Log client runs beside every capture write.
+// frame counter and the log-code count the Log client runs beside every capture write.
 void BM_CaptureStatsChunk(benchmark::State& state)
 {
     std::vector<std::uint8_t> stream;

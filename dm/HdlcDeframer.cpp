@@ -2,6 +2,7 @@
 
 #include "dm/DmCommand.h"
 #include "dm/HdlcFramer.h"
+#include "dm/HdlcScan_p.h"
 
 #include <algorithm>
 
@@ -55,39 +56,66 @@ void CHdlcDeframer::EndFrame(std::vector<HdlcItem>& out)
 
 void CHdlcDeframer::Push(std::span<const std::uint8_t> bytes, std::vector<HdlcItem>& out)
 {
-    for (const std::uint8_t b : bytes) {
-        if (b == kHdlcFlag) {
-            EndFrame(out);
-            continue;
-        }
-        if (m_bTextLines && IsLineEnd(b)) {
-            if (m_raw.empty())
-                continue;   // the LF of a CR LF pair, or an empty line
-            if (LooksLikeText()) {
-                ++m_nText;
-                out.push_back({HdlcItem::Kind::TextLine, std::move(m_raw)});
-                Reset();
-                continue;
+    const std::uint8_t* p = bytes.data();
+    const std::uint8_t* const end = p + bytes.size();
+    while (p != end) {
+        if (!m_bTextLines) {
+            // Without text lines only a flag or an escape changes the state:
+            // the plain bytes before one go in as a run.
+            if (m_bOverflow) {
+                p = hdlc_scan::FindFlag(p, end);   // dropped up to the flag
+                if (p == end)
+                    break;
+            } else if (!m_bEscape) {
+                const auto plain = static_cast<std::size_t>(hdlc_scan::FindFlagOrEscape(p, end) - p);
+                const std::size_t run = std::min(plain, m_nMaxFrame - m_data.size());
+                if (run != 0) {
+                    m_raw.insert(m_raw.end(), p, p + run);
+                    m_data.insert(m_data.end(), p, p + run);
+                    m_wFcs = HdlcFcsUpdateRun(m_wFcs, std::span<const std::uint8_t>(p, run));
+                    p += run;
+                    if (p == end)
+                        break;
+                }
             }
         }
-        if (m_bOverflow)
-            continue;
-        if (m_data.size() >= m_nMaxFrame) {
-            m_bOverflow = true;
-            m_data.clear();
-            continue;
+        PushByte(*p++, out);
+    }
+}
+
+void CHdlcDeframer::PushByte(std::uint8_t b, std::vector<HdlcItem>& out)
+{
+    if (b == kHdlcFlag) {
+        EndFrame(out);
+        return;
+    }
+    if (m_bTextLines && IsLineEnd(b)) {
+        if (m_raw.empty())
+            return;   // the LF of a CR LF pair, or an empty line
+        if (LooksLikeText()) {
+            ++m_nText;
+            out.push_back({HdlcItem::Kind::TextLine, std::move(m_raw)});
+            Reset();
+            return;
         }
-        m_raw.push_back(b);
-        if (m_bEscape) {
-            m_bEscape = false;
-            const std::uint8_t plain = b ^ kHdlcEscapeXor;
-            m_data.push_back(plain);
-            m_wFcs = HdlcFcsUpdate(m_wFcs, plain);
-        } else if (b == kHdlcEscape) {
-            m_bEscape = true;
-        } else {
-            m_data.push_back(b);
-            m_wFcs = HdlcFcsUpdate(m_wFcs, b);
-        }
+    }
+    if (m_bOverflow)
+        return;
+    if (m_data.size() >= m_nMaxFrame) {
+        m_bOverflow = true;
+        m_data.clear();
+        return;
+    }
+    m_raw.push_back(b);
+    if (m_bEscape) {
+        m_bEscape = false;
+        const std::uint8_t plain = b ^ kHdlcEscapeXor;
+        m_data.push_back(plain);
+        m_wFcs = HdlcFcsUpdate(m_wFcs, plain);
+    } else if (b == kHdlcEscape) {
+        m_bEscape = true;
+    } else {
+        m_data.push_back(b);
+        m_wFcs = HdlcFcsUpdate(m_wFcs, b);
     }
 }

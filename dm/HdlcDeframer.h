@@ -47,6 +47,8 @@ public:
     std::uint64_t TextLines() const { return m_nText; }
 
 private:
+    // One byte, whatever the state: the rules in full.
+    void PushByte(std::uint8_t b, std::vector<HdlcItem>& out);
     void EndFrame(std::vector<HdlcItem>& out);
     bool LooksLikeText() const;
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 std::array<unsigned char, kHdlcScratchSize> g_HdlcScratch{};
 
@@ -30,18 +31,80 @@ inline std::uint16_t FcsStep(std::uint16_t fcs, std::uint8_t byte)
     return static_cast<std::uint16_t>((fcs >> 8) ^ kFcsTable[(fcs ^ byte) & 0xFFu]);
 }
 
+// Sliced tables: slice k holds what a byte does to the register when k zero
+// bytes follow it, so n bytes fold in with n independent look-ups instead of
+// a chain of n dependent steps.
+constexpr std::size_t kFcsSlices = 16;
+using FcsSlices = std::array<std::array<std::uint16_t, 256>, kFcsSlices>;
+
+constexpr FcsSlices MakeFcsSlices()
+{
+    FcsSlices slices{};
+    slices[0] = kFcsTable;
+    for (std::size_t k = 1; k < kFcsSlices; ++k)
+        for (std::size_t i = 0; i < 256; ++i) {
+            const std::uint16_t prev = slices[k - 1][i];
+            slices[k][i] = static_cast<std::uint16_t>((prev >> 8) ^ kFcsTable[prev & 0xFFu]);
+        }
+    return slices;
+}
+
+constexpr FcsSlices kFcsSliced = MakeFcsSlices();
+
+// N bytes in one step (N from 2 to kFcsSlices): the register's low byte meets
+// the first byte, its high byte the second.
+template <std::size_t... I>
+inline std::uint16_t FcsSliceStep(std::uint16_t fcs, const std::uint8_t* p, std::index_sequence<I...>)
+{
+    constexpr std::size_t n = sizeof...(I) + 2;
+    const auto& t = kFcsSliced;
+    return static_cast<std::uint16_t>(t[n - 1][(p[0] ^ fcs) & 0xFFu] ^ t[n - 2][(p[1] ^ (fcs >> 8)) & 0xFFu] ^
+                                      (t[n - 3 - I][p[I + 2]] ^ ... ^ 0));
+}
+
+template <std::size_t N>
+inline std::uint16_t FcsSliceStep(std::uint16_t fcs, const std::uint8_t* p)
+{
+    static_assert(N >= 2 && N <= kFcsSlices);
+    return FcsSliceStep(fcs, p, std::make_index_sequence<N - 2>());
+}
+
 inline bool NeedsEscape(std::uint8_t b) { return b == kHdlcFlag || b == kHdlcEscape; }
 
 } // namespace
 
 std::uint16_t HdlcFcsUpdate(std::uint16_t fcs, std::uint8_t byte) { return FcsStep(fcs, byte); }
 
+std::uint16_t HdlcFcsUpdateRun(std::uint16_t fcs, std::span<const std::uint8_t> data)
+{
+    const std::uint8_t* p = data.data();
+    std::size_t n = data.size();
+    for (; n >= 16; n -= 16, p += 16)
+        fcs = FcsSliceStep<16>(fcs, p);
+    // The rest in halving steps, so a short run's tail is not a chain of single steps.
+    if (n >= 8) {
+        fcs = FcsSliceStep<8>(fcs, p);
+        n -= 8;
+        p += 8;
+    }
+    if (n >= 4) {
+        fcs = FcsSliceStep<4>(fcs, p);
+        n -= 4;
+        p += 4;
+    }
+    if (n >= 2) {
+        fcs = FcsSliceStep<2>(fcs, p);
+        n -= 2;
+        p += 2;
+    }
+    if (n != 0)
+        fcs = FcsStep(fcs, *p);
+    return fcs;
+}
+
 std::uint16_t HdlcFcs(std::span<const std::uint8_t> data)
 {
-    std::uint16_t fcs = kFcsInit;
-    for (std::uint8_t b : data)
-        fcs = FcsStep(fcs, b);
-    return static_cast<std::uint16_t>(~fcs);
+    return static_cast<std::uint16_t>(~HdlcFcsUpdateRun(kFcsInit, data));
 }
 
 std::vector<std::uint8_t> HdlcFramePacket(std::span<const std::uint8_t> packet)

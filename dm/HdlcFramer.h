@@ -46,6 +46,10 @@ int HdlcEncode(HdlcInput* in, HdlcOutput* out);
 // One step of the FCS: (fcs >> 8) ^ table[(fcs ^ byte) & 0xFF].
 std::uint16_t HdlcFcsUpdate(std::uint16_t fcs, std::uint8_t byte);
 
+// HdlcFcsUpdate over every byte of data in turn, up to sixteen bytes a step
+// (sliced tables): the same register, for readers that run the FCS over runs.
+std::uint16_t HdlcFcsUpdateRun(std::uint16_t fcs, std::span<const std::uint8_t> data);
+
 // The FCS as it goes on the wire (complemented, sent low byte first) of data.
 std::uint16_t HdlcFcs(std::span<const std::uint8_t> data);
 

@@ -1,10 +1,12 @@
 // The virtual modem's frame reader on an arbitrary byte stream: the items do
-// not depend on how the stream is chunked, frames respect the size limit, and
-// every good frame framed again reads back as itself. Byte 0: text lines and
+// not depend on how the stream is chunked, frames respect the size limit,
+// every good frame framed again reads back as itself, and (text lines off) the
+// capture figures' frame counter sees the same frames in the same chunks. Byte 0: text lines and
 // the frame limit; byte 1: the chunk size; the rest is the stream.
 #include "FuzzCheck.h"
 #include "dm/HdlcFramer.h"
 #include "dm/HdlcDeframer.h"
+#include "dm/HdlcFrameCounter.h"
 
 #include <algorithm>
 #include <array>
@@ -80,6 +82,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         pieces.Push(stream.subspan(at, std::min(chunk, stream.size() - at)), chunked);
     FUZZ_CHECK(SameItems(once, chunked));
     FUZZ_CHECK(whole.GoodFrames() + whole.BadFrames() + whole.TextLines() == once.size());
+
+    if (!textLines) {
+        CHdlcFrameCounter counter(maxFrame);
+        std::size_t next = 0;   // the item the next good frame must match
+        for (std::size_t at = 0; at < stream.size(); at += chunk)
+            counter.Push(stream.subspan(at, std::min(chunk, stream.size() - at)), [&](const HdlcFrameHead& frame) {
+                while (next < once.size() && once[next].kind != HdlcItem::Kind::Frame)
+                    ++next;
+                FUZZ_CHECK(next < once.size());
+                const std::vector<std::uint8_t>& data = once[next++].data;
+                FUZZ_CHECK(frame.length == data.size());
+                FUZZ_CHECK(std::equal(frame.head.begin(), frame.head.end(), data.begin(),
+                                      data.begin() + static_cast<std::ptrdiff_t>(
+                                                         std::min(data.size(), CHdlcFrameCounter::kHeadSize))));
+            });
+        FUZZ_CHECK(counter.GoodFrames() == whole.GoodFrames() && counter.BadFrames() == whole.BadFrames());
+    }
 
     const std::size_t limit = std::max<std::size_t>(maxFrame, 3);
     for (const HdlcItem& item : once) {

@@ -1,5 +1,7 @@
 #include "logclient/CaptureStats.h"
 
+#include "dm/LittleEndian.h"
+
 CCaptureStats::CCaptureStats()
 {
     Reset();
@@ -7,8 +9,8 @@ CCaptureStats::CCaptureStats()
 
 void CCaptureStats::Reset()
 {
-    m_deframer = CHdlcDeframer();
-    m_items.clear();
+    m_counter = CHdlcFrameCounter();
+    m_codeCache.Clear();
     m_codes.clear();
     m_nBytes = 0;
     m_slotBytes.fill(0);
@@ -31,15 +33,22 @@ void CCaptureStats::Feed(std::span<const std::uint8_t> bytes, Clock::time_point 
     }
     m_slotBytes[index] += bytes.size();
 
-    m_items.clear();
-    m_deframer.Push(bytes, m_items);
-    for (const HdlcItem& item : m_items) {
-        if (item.kind != HdlcItem::Kind::Frame || item.data.size() < kLogCodeOffset + 2
-            || item.data[0] != kLogPacket)
-            continue;
-        const auto code = static_cast<std::uint16_t>(item.data[kLogCodeOffset] | (item.data[kLogCodeOffset + 1] << 8));
-        ++m_codes[code];
-    }
+    m_counter.Push(bytes, [this](const HdlcFrameHead& frame) { CountLogCode(frame); });
+}
+
+void CCaptureStats::CountLogCode(const HdlcFrameHead& frame)
+{
+    if (frame.length < kLogCodeOffset + 2 || frame.head[0] != kLogPacket)
+        return;
+    ++m_codeCache.Count(m_codes, dm::GetU16(frame.head, kLogCodeOffset));
+}
+
+std::uint64_t& CCaptureStats::CCodeCountCache::Count(std::map<std::uint16_t, std::uint64_t>& codes, std::uint16_t code)
+{
+    Slot& slot = m_slots[(code ^ (code >> 8)) % kCacheSlots];
+    if (slot.count == nullptr || slot.code != code)
+        slot = {code, &codes[code]};
+    return *slot.count;
 }
 
 std::uint64_t CCaptureStats::BytesLastSecond(Clock::time_point now) const

@@ -187,6 +187,25 @@ TEST(HdlcFramer, TableFcsMatchesBitwiseCrcAndUnescapingGivesThePacketBack)
     }
 }
 
+TEST(HdlcFramer, FcsOverARunEqualsOneStepPerByteFromAnyRegister)
+{
+    std::mt19937 rng(7);
+    Bytes data(64);
+    for (auto& b : data)
+        b = static_cast<std::uint8_t>(rng());
+    // Every start and length around the eight-byte steps, from a register mid-frame.
+    for (std::size_t at = 0; at < 9; ++at)
+        for (std::size_t n = 0; at + n <= data.size(); ++n) {
+            SCOPED_TRACE(::testing::Message() << "bytes " << at << ".." << at + n);
+            const auto start = static_cast<std::uint16_t>(rng());
+            std::uint16_t stepped = start;
+            for (std::size_t i = at; i < at + n; ++i)
+                stepped = HdlcFcsUpdate(stepped, data[i]);
+            ASSERT_EQ(HdlcFcsUpdateRun(start, std::span(data).subspan(at, n)), stepped);
+        }
+    EXPECT_EQ(static_cast<std::uint16_t>(~HdlcFcsUpdateRun(0xFFFF, Bytes{0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39})), 0x906E);
+}
+
 // Runs HdlcEncode over packet with output rooms of the given sizes in turn
 // (the last size repeats), each room surrounded by guard bytes.
 Bytes EncodeInRooms(Bytes packet, const std::vector<std::size_t>& rooms, std::int32_t final = 1)

@@ -1,10 +1,12 @@
 #include "support/SampleData.h"
 #include "logclient/CaptureStats.h"
+#include "dm/HdlcDeframer.h"
 #include "support/DmFrames.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <random>
 #include <vector>
 
 namespace {
@@ -76,6 +78,125 @@ TEST(CaptureStats, CountsFramesBadFcsAndLogCodesInAnyChunking)
             EXPECT_EQ(stats.LogCodeCounts(), c.codes);
         }
     }
+}
+
+// The figures as a deframer that keeps every frame tells them: the reading
+// the counter replaces, so the two must agree on any stream in any chunking.
+struct Figures {
+    std::uint64_t frames = 0, bad = 0;
+    std::map<std::uint16_t, std::uint64_t> codes;
+    bool operator==(const Figures&) const = default;
+};
+
+Figures DeframedFigures(const Bytes& stream)
+{
+    CHdlcDeframer deframer;
+    std::vector<HdlcItem> items;
+    deframer.Push(stream, items);
+    Figures f{deframer.GoodFrames() + deframer.BadFrames(), deframer.BadFrames(), {}};
+    for (const HdlcItem& item : items)
+        if (item.kind == HdlcItem::Kind::Frame && item.data.size() >= 8 && item.data[0] == 0x10)
+            ++f.codes[static_cast<std::uint16_t>(item.data[6] | (item.data[7] << 8))];
+    return f;
+}
+
+Figures FedFigures(const Bytes& stream, const std::vector<std::size_t>& chunks)
+{
+    CCaptureStats stats;
+    std::size_t at = 0;
+    for (std::size_t i = 0; at < stream.size(); ++i) {
+        const std::size_t n = std::min(chunks[i % chunks.size()], stream.size() - at);
+        stats.Feed(std::span(stream).subspan(at, n), Clock::time_point{});
+        at += n;
+    }
+    EXPECT_EQ(stats.Bytes(), stream.size());
+    EXPECT_EQ(stats.DistinctLogCodes(), stats.LogCodeCounts().size());
+    return {stats.Frames(), stats.BadFrames(), stats.LogCodeCounts()};
+}
+
+// Log packets of a few codes and random lengths (some too short for a code),
+// some with a broken FCS, some with noise after them, some empty frames.
+Bytes LogTraffic(std::size_t packets, std::uint32_t seed, bool specialHeavy)
+{
+    std::mt19937 rng(seed);
+    auto byte = [&rng, specialHeavy] {
+        const unsigned r = rng();
+        return specialHeavy && (r & 0x300) == 0 ? static_cast<std::uint8_t>(0x7D + (r & 1)) : static_cast<std::uint8_t>(r);
+    };
+    std::vector<Bytes> parts;
+    for (std::size_t i = 0; i < packets; ++i) {
+        Bytes packet = LogPacket(static_cast<std::uint16_t>(0x7D7D + rng() % 4));
+        packet.resize(rng() % 40);
+        for (std::size_t k = 8; k < packet.size(); ++k)
+            packet[k] = byte();
+        if (packet.size() > 1 && rng() % 8 == 0)
+            packet[0] = byte();
+        parts.push_back(packet.empty() ? Bytes{0x7E} : (rng() % 6 == 0 ? BrokenFcs(packet) : ReferenceFrame(packet)));
+        if (rng() % 9 == 0) {
+            Bytes noise(rng() % 10);
+            for (auto& b : noise)
+                b = byte();
+            parts.push_back(noise);
+        }
+    }
+    return Join(parts);
+}
+
+TEST(CaptureStats, FiguresEqualAFullDeframerReadingInAnyChunking)
+{
+    std::mt19937 rng(99);
+    Bytes random(300000);
+    for (auto& b : random)
+        b = static_cast<std::uint8_t>(rng());
+    const struct {
+        const char* name;
+        Bytes stream;
+    } streams[] = {
+        {"random bytes", random},
+        {"log traffic", LogTraffic(4000, 1, false)},
+        {"log traffic thick with 7E and 7D", LogTraffic(4000, 2, true)},
+    };
+    for (const auto& s : streams) {
+        const Figures expected = DeframedFigures(s.stream);
+        for (const std::size_t most : {std::size_t{1}, std::size_t{33}, std::size_t{8192}}) {
+            SCOPED_TRACE(::testing::Message() << s.name << ", chunks of 1.." << most);
+            std::vector<std::size_t> chunks(257);
+            for (auto& n : chunks)
+                n = rng() % most + 1;
+            EXPECT_EQ(FedFigures(s.stream, chunks), expected);
+        }
+    }
+    // A short stream cut in two at every place.
+    const Bytes shortTraffic = LogTraffic(30, 3, true);
+    const Figures expected = DeframedFigures(shortTraffic);
+    for (std::size_t cut = 1; cut < shortTraffic.size(); ++cut) {
+        SCOPED_TRACE(::testing::Message() << "cut at " << cut);
+        ASSERT_EQ(FedFigures(shortTraffic, {cut, shortTraffic.size()}), expected);
+    }
+}
+
+TEST(CaptureStats, CopiesAndMovesCountOnTheirOwn)
+{
+    const Bytes a = ReferenceFrame(LogPacket(0xB0C0));
+    const Bytes b = ReferenceFrame(LogPacket(0x1005));
+    CCaptureStats first;
+    first.Feed(a, Clock::time_point{});
+    CCaptureStats copy = first;
+    copy.Feed(a, Clock::time_point{});
+    first.Feed(b, Clock::time_point{});
+    EXPECT_EQ(first.LogCodeCounts(), (std::map<std::uint16_t, std::uint64_t>{{0xB0C0, 1}, {0x1005, 1}}));
+    EXPECT_EQ(copy.LogCodeCounts(), (std::map<std::uint16_t, std::uint64_t>{{0xB0C0, 2}}));
+
+    CCaptureStats moved = std::move(copy);
+    moved.Feed(a, Clock::time_point{});
+    copy = first;   // the moved-from object is given a new state
+    copy.Feed(a, Clock::time_point{});
+    EXPECT_EQ(moved.LogCodeCounts(), (std::map<std::uint16_t, std::uint64_t>{{0xB0C0, 3}}));
+    EXPECT_EQ(copy.LogCodeCounts(), (std::map<std::uint16_t, std::uint64_t>{{0xB0C0, 2}, {0x1005, 1}}));
+    first = moved;
+    first.Feed(b, Clock::time_point{});
+    EXPECT_EQ(moved.LogCodeCounts(), (std::map<std::uint16_t, std::uint64_t>{{0xB0C0, 3}}));
+    EXPECT_EQ(first.LogCodeCounts(), (std::map<std::uint16_t, std::uint64_t>{{0xB0C0, 3}, {0x1005, 1}}));
 }
 
 TEST(CaptureStats, RateCoversTheLastSecondOnly)
