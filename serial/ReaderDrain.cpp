@@ -16,13 +16,14 @@ serialio::ReadOutcome ReadQueuedFrom(IQueuedSource& source, std::uint8_t* buffer
     return source.Read(buffer, count);
 }
 
-// Topped up while each read took a full line-discipline buffer and the chunk has room.
+// Topped up while each read took a full line-discipline buffer and the chunk
+// has room for another (a read for the last few bytes costs more than it saves).
 serialio::ReadOutcome ReadChunk(IQueuedSource& source, std::span<std::uint8_t, kMaxChunk> chunk)
 {
     constexpr auto kRoom = static_cast<std::uint32_t>(kMaxChunk);
     serialio::ReadOutcome got = ReadQueuedFrom(source, chunk.data(), kRoom);
     std::uint32_t last = got.count;
-    while (!got.gone && last >= kLineDisciplineFull && got.count < kRoom) {
+    while (!got.gone && last >= kLineDisciplineFull && kRoom - got.count >= kLineDisciplineFull) {
         const serialio::ReadOutcome more = source.ReadMore(chunk.data() + got.count, kRoom - got.count);
         last = more.count;
         got.count += more.count;

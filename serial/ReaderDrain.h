@@ -30,8 +30,9 @@ public:
 
 // A tty's line discipline queues at most this many bytes. A read that took
 // that many means the line runs faster than the window takes chunks: the
-// chunk is then topped up with what the driver has received since, up to
-// kMaxChunk, before it is handed over, so a flood crosses to the window in
+// chunk is then topped up with what the driver has received since, while it
+// has room for another full read (so up to 2 x 4095 of kMaxChunk), before it
+// is handed over, so a flood crosses to the window in
 // half as many hand-overs. A shorter read goes over as it is, so a request
 // that came alone stays a chunk of its own. Nothing is read ahead of the
 // window either way: every byte read is in the chunk handed over next.
