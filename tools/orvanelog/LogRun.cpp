@@ -39,11 +39,8 @@ constexpr auto kQuietRefresh = 10s;
 constexpr auto kDrainPoll = 5ms;
 constexpr auto kDrainLimit = 1s;
 constexpr std::size_t kTopCodes = 10;
-// Received bytes waiting for the counts; past this (the loop starved for
-// seconds) chunks are counted as bytes only, never held up.
-constexpr std::size_t kMaxUncounted = std::size_t{32} << 20;
-// The loop counts what came at least this often.
-constexpr auto kCountPeriod = 200ms;
+// The loop looks at its clocks at least this often.
+constexpr auto kLongestWait = 200ms;
 
 using Lock = std::lock_guard<std::mutex>;
 
@@ -89,27 +86,13 @@ void COrvaneLog::ClearStatus()
 COrvaneLog::Totals COrvaneLog::RunTotals() const
 {
     Totals totals = m_done;
+    std::lock_guard lock(m_statsLock);
     totals.bytes += m_stats.Bytes();
     totals.frames += m_stats.Frames();
     totals.badFrames += m_stats.BadFrames();
     for (const auto& [code, count] : m_stats.LogCodeCounts())
         totals.codes[code] += count;
     return totals;
-}
-
-// Loop thread: counts what the reader left for it.
-void COrvaneLog::CountReceived()
-{
-    m_counting.clear();   // its room goes back to the reader
-    std::uint64_t uncountable = 0;
-    {
-        std::lock_guard lock(m_uncountedLock);
-        m_counting.swap(m_uncounted);
-        uncountable = std::exchange(m_uncountable, 0);
-    }
-    if (!m_counting.empty())
-        m_stats.Feed(m_counting, Clock::now());
-    m_done.bytes += uncountable;
 }
 
 void COrvaneLog::ShowStatus(Clock::time_point now, bool force)
@@ -119,10 +102,13 @@ void COrvaneLog::ShowStatus(Clock::time_point now, bool force)
     StatusFigures figures;
     {
         const Totals totals = RunTotals();
+        {
+            std::lock_guard lock(m_statsLock);
+            figures.bytesPerSecond = static_cast<double>(m_stats.BytesLastSecond(now));
+        }
         Lock lock(m_captureLock);
         figures.capture = m_session.Capture().IsOpen() ? m_session.Capture().Path() : std::string();
         figures.bytes = totals.bytes;
-        figures.bytesPerSecond = static_cast<double>(m_stats.BytesLastSecond(now));
         figures.frames = totals.frames;
         figures.badFrames = totals.badFrames;
         figures.logCodes = totals.codes.size();
@@ -183,9 +169,11 @@ void COrvaneLog::StopCapture(const std::string& why)
         m_session.CloseCaptureFile();
     }
     // The reader has ended: every byte of this capture is in the counts now.
-    CountReceived();
     m_done = RunTotals();   // a frame torn by the close is not joined to the next capture's
-    m_stats.Reset();
+    {
+        std::lock_guard lock(m_statsLock);
+        m_stats.Reset();
+    }
     Message(why + "; capture closed: " + path + " (" + std::to_string(written) + " bytes)");
 }
 
@@ -195,12 +183,8 @@ void COrvaneLog::StopCapture(const std::string& why)
 void COrvaneLog::OnChunk(std::span<const std::uint8_t> chunk)
 {
     {
-        // The loop takes these at least every kCountPeriod; nobody is woken per chunk.
-        std::lock_guard lock(m_uncountedLock);
-        if (m_uncounted.size() + chunk.size() <= kMaxUncounted)
-            m_uncounted.insert(m_uncounted.end(), chunk.begin(), chunk.end());
-        else
-            m_uncountable += chunk.size();
+        std::lock_guard lock(m_statsLock);
+        m_stats.Feed(chunk, Clock::now());
     }
     m_received.fetch_add(chunk.size());
     Lock lock(m_captureLock);
@@ -370,7 +354,7 @@ int COrvaneLog::Timeout(Clock::time_point now) const
     if (!m_outbox.empty() || m_afterStep)
         next = std::min(next, m_nextPacket);
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
-    return static_cast<int>(std::clamp<long long>(ms, 0, kCountPeriod.count()));
+    return static_cast<int>(std::clamp<long long>(ms, 0, kLongestWait.count()));
 }
 
 // After a stop: what the driver held at that moment goes into the capture
@@ -402,7 +386,6 @@ int COrvaneLog::Finish(int status)
         Lock lock(m_captureLock);
         m_session.CloseCaptureFile();
     }
-    CountReceived();
     {
         const Totals totals = RunTotals();
         summary.bytes = totals.bytes;
@@ -482,7 +465,6 @@ int COrvaneLog::Run()
             break;
         if (ready > 0 && ((fds[1].revents | fds[2].revents) & POLLIN))
             m_pump.Dispatch([this] { OnGone(); });
-        CountReceived();
         {
             // A capture whose file was removed ends as a failed write does.
             Lock lock(m_captureLock);

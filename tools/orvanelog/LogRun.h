@@ -7,9 +7,9 @@
 // signalfd, the port's posted messages through its wake descriptor, the timed
 // steps, the counts, the status line, every message). The port's reader
 // thread writes each chunk into the capture itself (OnChunk), under
-// m_captureLock, which guards the session's capture, and leaves a copy for
-// the counts in m_uncounted (taken every 200 ms), so the deframing that counts frames is never in
-// the way of the capture. The loop never holds a lock while it opens or
+// m_captureLock, which guards the session's capture, and counts it in
+// m_stats under m_statsLock (a few microseconds a chunk: the counter never
+// copies a frame). The loop never holds a lock while it opens or
 // closes the port, so the reader is never waited for while it waits for one.
 #include "logclient/CaptureStats.h"
 #include "logclient/LogClientSession.h"
@@ -62,7 +62,6 @@ private:
     void Message(const std::string& text);
     int Finish(int status);
     Totals RunTotals() const;
-    void CountReceived();
 
     LogOptions m_options;
     std::FILE* m_out;
@@ -74,15 +73,12 @@ private:
     // Shared with the reader thread (OnChunk).
     mutable std::mutex m_captureLock;
     CLogClientSession m_session;
-    std::mutex m_uncountedLock;
-    std::vector<std::uint8_t> m_uncounted;            // received, not yet counted
-    std::uint64_t m_uncountable = 0;                  // bytes past the backlog's bound: counted as bytes only
     std::optional<CaptureFailure> m_captureFailure;   // set by the reader; told by the loop
     std::atomic<int> m_failure{0};                    // exit status of a failure; ends the loop
     std::atomic<std::uint64_t> m_received{0};         // bytes taken, to tell when a stop has taken what was queued
 
-    std::vector<std::uint8_t> m_counting;   // the bytes being counted, taken from m_uncounted
-    CCaptureStats m_stats;        // of the open capture (loop thread only)
+    mutable std::mutex m_statsLock;
+    CCaptureStats m_stats;        // of the open capture; fed by the reader (OnChunk)
     Totals m_done;                // of the captures closed before it
     std::vector<std::string> m_captures;
     Clock::time_point m_start;
