@@ -471,6 +471,6 @@ void BM_OrvaneLogVsCat(benchmark::State& state)
         state.SkipWithError("an orvane-log capture differs from what was sent");
 }
 // Target: ratio_median >= 0.9.
-BENCHMARK(BM_OrvaneLogVsCat)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OrvaneLogVsCat)->Iterations(7)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
