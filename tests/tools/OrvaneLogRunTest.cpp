@@ -39,6 +39,15 @@ bool Eventually(Pred pred, std::chrono::milliseconds deadline = 20s)
     return childproc::WaitFor(pred, deadline);
 }
 
+// The capture is made before the port is opened (so the modem's first byte
+// is in it), and Open empties the driver's queues: the far end sends only
+// once the tool has written its first packet, when the port is open, set,
+// emptied and read.
+bool PortReady(const FarEnd& far)
+{
+    return Eventually([&] { return far.Size() > 0; });
+}
+
 // The default packets as the modem should see them, framed by the reference framer.
 Bytes DefaultFrames()
 {
@@ -138,6 +147,7 @@ TEST_F(OrvaneLogRun, EveryStopKeepsEveryByteAndRestoresTheDevice)
             args.insert(args.end(), {"--duration", "3"});
         LogProcess run(args);
         ASSERT_TRUE(Eventually([&] { return dir.Files().size() == 1; })) << run.Err();
+        ASSERT_TRUE(PortReady(far)) << run.Err();
         // The timed run stops on its own clock: its stream is small enough to
         // arrive long before the end even under a sanitizer's slowdown.
         const std::size_t size = c.signal ? 300000 : 30000;
@@ -177,6 +187,7 @@ TEST_F(OrvaneLogRun, UnplugAndComeBackGivesASecondCaptureAndTheConfigurationAgai
     auto far = std::make_unique<FarEnd>(pty);
     LogProcess run(Args());
     ASSERT_TRUE(Eventually([&] { return captures.Files().size() == 1; })) << run.Err();
+    ASSERT_TRUE(PortReady(*far)) << run.Err();
     const std::string first = OnlyCapture();
     const Bytes a = Pattern(20000, 1);
     pty.Send(a);
@@ -225,6 +236,7 @@ TEST_F(OrvaneLogRun, AFullDiskEndsTheRunWithTheReasonAndAnIntactFile)
     FarEnd far(pty);
     LogProcess run({"COM1", "--dir", mountPoint.Path()});
     ASSERT_TRUE(Eventually([&] { return mountPoint.Files().size() == 1; })) << run.Err();
+    ASSERT_TRUE(PortReady(far)) << run.Err();
     const Bytes sent = Pattern(400000, 9);
     // Sends until all is sent or the run has ended (nobody reads the rest then).
     std::atomic<bool> ended{false};
