@@ -92,11 +92,6 @@ WaitEvents WaitReadable(int device, int wake);
 // the device turned readable or went away within it.
 bool AwaitInput(int fd, std::chrono::microseconds limit);
 
-// Has the driver move what it already received into the queue that
-// QueuedBytes counts (a poll that does not wait: a tty pushes its receive
-// buffers to the line discipline when polled).
-void SettleInput(int fd);
-
 // Bytes queued in the driver (FIONREAD); 0 when that cannot be learned.
 std::uint32_t QueuedBytes(int fd);
 

@@ -30,7 +30,6 @@ public:
     {
         return serialio::ReadNonBlocking(m_fd, buffer, count);
     }
-    void Settle() override { serialio::SettleInput(m_fd); }
     // One read of the room left: it returns at once with what the line
     // discipline holds after the tty has pushed its buffers to it.
     serialio::ReadOutcome ReadMore(std::uint8_t* buffer, std::uint32_t room) override

@@ -227,12 +227,6 @@ bool AwaitInput(int fd, std::chrono::microseconds limit)
     return ::ppoll(&p, 1, &timeout, nullptr) > 0 && p.revents != 0;
 }
 
-void SettleInput(int fd)
-{
-    pollfd p{fd, POLLIN, 0};
-    sysio::RetryEintr([&] { return ::poll(&p, 1, 0); });
-}
-
 std::uint32_t QueuedBytes(int fd)
 {
     int queued = 0;
