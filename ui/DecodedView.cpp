@@ -9,6 +9,7 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
@@ -55,6 +56,7 @@ void CDecodedView::SetUpBar()
     m_kindsButton.setMenu(&m_kindsMenu);
     for (int kind = 0; kind < kKinds; ++kind) {
         QAction& action = m_kindActions[static_cast<std::size_t>(kind)];
+        action.setParent(this);   // a member: the parent only finds it by name
         action.setText(QString::fromLatin1(decode::KindName(static_cast<decode::RecordKind>(kind))));
         action.setObjectName(QStringLiteral("decodedKind") + action.text());
         action.setCheckable(true);
@@ -103,11 +105,14 @@ void CDecodedView::SetUpTable()
 
 void CDecodedView::SetUpActions()
 {
+    for (QAction* action : {&m_actionCopy, &m_actionSave, &m_actionDecodeCapture, &m_actionLoadDatabase})
+        action->setParent(this);   // members: the parent only finds them by name
     m_actionCopy.setText(QStringLiteral("&Copy"));
     m_actionCopy.setObjectName(QStringLiteral("actionDecodedCopy"));
     m_actionCopy.setShortcut(QKeySequence::Copy);
     m_actionCopy.setShortcutContext(Qt::WidgetWithChildrenShortcut);
     m_table.addAction(&m_actionCopy);
+    m_table.installEventFilter(this);
     connect(&m_actionCopy, &QAction::triggered, this, [this] { CopySelection(); });
 
     m_actionSave.setText(QStringLiteral("Save Decoded Text..."));
@@ -152,6 +157,19 @@ void CDecodedView::SetUpFollowing()
         m_follow = true;
         m_table.scrollToBottom();
     });
+}
+
+bool CDecodedView::eventFilter(QObject* watched, QEvent* event)
+{
+    // The table would copy its current cell on Ctrl+C: the view copies the selected rows instead.
+    if (watched == &m_table && (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)
+        && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        event->accept();
+        if (event->type() == QEvent::KeyPress)
+            CopySelection();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void CDecodedView::ApplyFilter()

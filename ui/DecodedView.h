@@ -60,6 +60,9 @@ signals:
     void CaptureFileChosen(const QString& path);
     void MessageDatabaseChosen(const QString& path);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void SetUpBar();
     void SetUpTable();
