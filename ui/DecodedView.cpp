@@ -10,17 +10,18 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
 namespace {
-// Widths in characters of the text that fills each column.
-constexpr int kTimeChars = 13;    // "23:59:59.999"
-constexpr int kKindChars = 10;    // "MALFORMED"
-constexpr int kCodeChars = 8;     // "0xB0C0", "65535"
-constexpr int kNameChars = 30;    // "LTE RRC OTA Packet", "lte_rrc_osys.c:1234"
+// What each column is wide enough for; the text takes the rest.
+constexpr const char* kTimeSample = "00:00:00.000";
+constexpr const char* kKindSample = "MALFORMED";
+constexpr const char* kCodeSample = "0xB0C0";
+constexpr const char* kNameSample = "EVENT_LTE_RRC_STATE_CHANGE";
 }  // namespace
 
 CDecodedView::CDecodedView(IPrompts& prompts, QWidget* parent) : QWidget(parent), m_prompts(prompts)
@@ -54,6 +55,7 @@ void CDecodedView::SetUpBar()
     m_kindsButton.setPopupMode(QToolButton::InstantPopup);
     m_kindsButton.setToolButtonStyle(Qt::ToolButtonTextOnly);
     m_kindsButton.setMenu(&m_kindsMenu);
+    m_kindsMenu.installEventFilter(this);
     for (int kind = 0; kind < kKinds; ++kind) {
         QAction& action = m_kindActions[static_cast<std::size_t>(kind)];
         action.setParent(this);   // a member: the parent only finds it by name
@@ -94,13 +96,13 @@ void CDecodedView::SetUpTable()
     columns->setHighlightSections(false);
     columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     columns->setStretchLastSection(true);
-    const int fixedChar = fixed.horizontalAdvance(QLatin1Char('0'));
-    const int textChar = fontMetrics().averageCharWidth();
-    const int pad = 2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12;
-    columns->resizeSection(CDecodedRecordModel::ColTime, kTimeChars * fixedChar + pad);
-    columns->resizeSection(CDecodedRecordModel::ColKind, kKindChars * textChar + pad);
-    columns->resizeSection(CDecodedRecordModel::ColCode, kCodeChars * fixedChar + pad);
-    columns->resizeSection(CDecodedRecordModel::ColName, kNameChars * textChar + pad);
+    const QFontMetrics text = fontMetrics();
+    // Cell margins on both sides, plus room for the header's sort mark.
+    const int pad = 2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 2 * text.averageCharWidth();
+    columns->resizeSection(CDecodedRecordModel::ColTime, fixed.horizontalAdvance(QLatin1String(kTimeSample)) + pad);
+    columns->resizeSection(CDecodedRecordModel::ColKind, text.horizontalAdvance(QLatin1String(kKindSample)) + pad);
+    columns->resizeSection(CDecodedRecordModel::ColCode, fixed.horizontalAdvance(QLatin1String(kCodeSample)) + pad);
+    columns->resizeSection(CDecodedRecordModel::ColName, text.horizontalAdvance(QLatin1String(kNameSample)) + pad);
 }
 
 void CDecodedView::SetUpActions()
@@ -169,6 +171,13 @@ bool CDecodedView::eventFilter(QObject* watched, QEvent* event)
             CopySelection();
         return true;
     }
+    // The kinds menu stays open while the user ticks several kinds.
+    if (watched == &m_kindsMenu && event->type() == QEvent::MouseButtonRelease) {
+        if (QAction* action = m_kindsMenu.actionAt(static_cast<QMouseEvent*>(event)->position().toPoint())) {
+            action->trigger();
+            return true;
+        }
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -188,12 +197,16 @@ void CDecodedView::UpdateKindsButton()
     for (const QAction& action : m_kindActions)
         if (action.isChecked())
             chosen << action.text();
+    // Short enough to leave the filter box its room: names only for one or two.
     if (chosen.size() == kKinds)
         m_kindsButton.setText(QStringLiteral("All kinds"));
     else if (chosen.isEmpty())
         m_kindsButton.setText(QStringLiteral("No kinds"));
-    else
+    else if (chosen.size() <= 2)
         m_kindsButton.setText(chosen.join(QStringLiteral(", ")));
+    else
+        m_kindsButton.setText(QStringLiteral("%1 kinds").arg(chosen.size()));
+    m_kindsButton.setToolTip(chosen.join(QStringLiteral(", ")));
 }
 
 void CDecodedView::ShowContextMenu(const QPoint& pos)

@@ -169,9 +169,13 @@ TEST_F(DecodedViewTest, FilterBoxAndKindMenuDriveTheFilter)
     EXPECT_EQ(model().rowCount(), 2);
     logKind->setChecked(false);
     EXPECT_EQ(Names(model()), std::vector<std::string>{"EVENT_LTE_RRC_STATE_CHANGE"});
-    EXPECT_EQ(kinds->text(), "EVENT, MSG, TERSE, REPLY, MALFORMED");
+    EXPECT_EQ(kinds->text(), "5 kinds");
     filter->clear();
     EXPECT_EQ(model().rowCount(), 3);
+    for (const char* name : {"decodedKindTERSE", "decodedKindREPLY", "decodedKindMALFORMED"})
+        view.findChild<QAction*>(QString::fromLatin1(name))->setChecked(false);
+    EXPECT_EQ(kinds->text(), "EVENT, MSG");
+    EXPECT_EQ(Names(model()), (std::vector<std::string>{"ds_sys.c:120", "EVENT_LTE_RRC_STATE_CHANGE"}));
 }
 
 TEST(DecodedRecordModel, KeepsTheNewestRowsAndDropsTheOldest)
