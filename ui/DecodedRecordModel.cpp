@@ -19,10 +19,24 @@ bool ContainsIgnoringCase(std::string_view hay, std::string_view needle)
                        [](char h, char n) { return LowerAscii(h) == n; }) != hay.end();
 }
 
+// More than any screen shows in one cell; a long text (a malformed record's
+// bytes in hex) is cut here, so drawing a row never converts kilobytes.
+constexpr std::size_t kMaxCellBytes = 1024;
+
 // A cell shows one line: line ends and tabs inside a text become spaces.
 QString OneLine(std::string_view text)
 {
+    const bool cut = text.size() > kMaxCellBytes;
+    if (cut) {
+        text = text.substr(0, kMaxCellBytes);
+        while (!text.empty() && (static_cast<unsigned char>(text.back()) & 0xC0) == 0x80)   // no half a character
+            text.remove_suffix(1);
+        if (!text.empty() && static_cast<unsigned char>(text.back()) >= 0xC0)
+            text.remove_suffix(1);
+    }
     QString cell = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    if (cut)
+        cell += QChar(0x2026);   // ...
     for (QChar& c : cell)
         if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\t'))
             c = QLatin1Char(' ');
@@ -217,7 +231,7 @@ QVariant CDecodedRecordModel::data(const QModelIndex& index, int role) const
     if (role == Qt::FontRole)
         return column == ColText || column == ColTime || column == ColCode ? QVariant(m_fixedFont) : QVariant();
     if (role == Qt::ToolTipRole && column == ColText && row.textLength > 0)
-        return QString::fromUtf8(row.Text().data(), static_cast<qsizetype>(row.textLength));
+        return OneLine(row.Text());
     if (role != Qt::DisplayRole)
         return {};
     switch (column) {

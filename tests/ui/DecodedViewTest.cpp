@@ -102,9 +102,10 @@ TEST_F(DecodedViewTest, RowsAppearAfterAFlushInOneBatchWithTheirColumns)
     QObject::connect(&model(), &QAbstractItemModel::rowsInserted, &view, [&] { ++inserts; });
     auto records = Mixed();
     records[1].text = "line one\nline two\tend";
+    records.push_back(Rec(RecordKind::Malformed, 0x10, "", std::string(5000, 'A')));
     view.Append(std::move(records));
     EXPECT_EQ(model().rowCount(), 0);   // queued until the timer's batch
-    ASSERT_TRUE(WaitUntil([&] { return model().rowCount() == 4; }));
+    ASSERT_TRUE(WaitUntil([&] { return model().rowCount() == 5; }));
     EXPECT_EQ(inserts, 1);
 
     const auto cell = [&](int row, int column) { return model().index(row, column).data().toString().toStdString(); };
@@ -117,6 +118,9 @@ TEST_F(DecodedViewTest, RowsAppearAfterAFlushInOneBatchWithTheirColumns)
     EXPECT_EQ(model().Record(1).text, "line one\nline two\tend");                // as decoded everywhere else
     EXPECT_EQ(cell(3, CDecodedRecordModel::ColTime), "");
     EXPECT_EQ(cell(3, CDecodedRecordModel::ColKind), "MALFORMED");
+    // A cell holds at most 1024 bytes of a long text and says it was cut; the record keeps all.
+    EXPECT_EQ(model().index(4, CDecodedRecordModel::ColText).data().toString(), QString(1024, QLatin1Char('A')) + QChar(0x2026));
+    EXPECT_EQ(model().Record(4).text.size(), 5000u);
 }
 
 TEST_F(DecodedViewTest, FilterByTextAndKinds)
