@@ -45,8 +45,8 @@ QString OneLine(std::string_view text)
 
 }  // namespace
 
-CDecodedRecordModel::CDecodedRecordModel(QObject* parent, std::size_t maxRows)
-    : QAbstractTableModel(parent), m_maxRows(std::max<std::size_t>(1, maxRows))
+CDecodedRecordModel::CDecodedRecordModel(QObject* parent, std::size_t maxRows, std::size_t maxTextBytes)
+    : QAbstractTableModel(parent), m_maxRows(std::max<std::size_t>(1, maxRows)), m_maxBytes(maxTextBytes)
 {
     m_flushTimer.setSingleShot(true);
     connect(&m_flushTimer, &QTimer::timeout, this, [this] { Flush(); });
@@ -86,16 +86,28 @@ decode::DecodedRecord CDecodedRecordModel::ToRecord(const Row& row)
 
 void CDecodedRecordModel::Append(std::vector<decode::DecodedRecord>&& records)
 {
-    for (const decode::DecodedRecord& record : records)
+    for (const decode::DecodedRecord& record : records) {
         m_pending.push_back(MakeRow(record));
-    records.clear();
-    // What could not be shown anyway goes now, so a stalled window holds at most maxRows queued.
-    if (m_pending.size() > m_maxRows) {
-        const std::size_t excess = m_pending.size() - m_maxRows;
-        m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(excess));
-        m_dropped += excess;
+        m_pendingBytes += m_pending.back().Bytes();
     }
+    records.clear();
+    TrimPending();
     Schedule();
+}
+
+void CDecodedRecordModel::TrimPending()
+{
+    // What could not be shown anyway goes now, so a stalled window holds no
+    // more queued than the caps allow. The newest row stays, however long.
+    std::size_t excess = m_pending.size() > m_maxRows ? m_pending.size() - m_maxRows : 0;
+    std::size_t bytes = m_pendingBytes;
+    for (std::size_t i = 0; i < excess; ++i)
+        bytes -= m_pending[i].Bytes();
+    while (excess + 1 < m_pending.size() && bytes > m_maxBytes)
+        bytes -= m_pending[excess++].Bytes();
+    m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(excess));
+    m_pendingBytes = bytes;
+    m_dropped += excess;
 }
 
 void CDecodedRecordModel::Schedule()
@@ -113,8 +125,17 @@ void CDecodedRecordModel::Flush()
     if (m_pending.empty())
         return;
     m_sinceFlush.start();
-    if (m_rows.size() + m_pending.size() > m_maxRows)
-        DropOldest(m_rows.size() + m_pending.size() - m_maxRows);
+    // The oldest held rows that leave room for the queued ones under both caps.
+    std::size_t drop = m_rows.size() + m_pending.size() > m_maxRows ? m_rows.size() + m_pending.size() - m_maxRows : 0;
+    std::size_t bytes = m_heldBytes + m_pendingBytes;
+    for (std::size_t i = 0; i < drop; ++i)
+        bytes -= m_rows[i].Bytes();
+    while (drop < m_rows.size() && bytes > m_maxBytes)
+        bytes -= m_rows[drop++].Bytes();
+    if (drop > 0)
+        DropOldest(drop);
+    m_heldBytes += m_pendingBytes;
+    m_pendingBytes = 0;
 
     std::vector<std::uint64_t> accepted;
     for (Row& row : m_pending) {
@@ -141,6 +162,8 @@ void CDecodedRecordModel::DropOldest(std::size_t count)
     if (shownGone > 0)
         beginRemoveRows(QModelIndex(), 0, static_cast<int>(shownGone) - 1);
     m_shown.erase(m_shown.begin(), m_shown.begin() + static_cast<std::ptrdiff_t>(shownGone));
+    for (std::size_t i = 0; i < count; ++i)
+        m_heldBytes -= m_rows[i].Bytes();
     m_rows.erase(m_rows.begin(), m_rows.begin() + static_cast<std::ptrdiff_t>(count));
     m_firstSeq = keptFrom;
     m_dropped += count;
@@ -153,8 +176,10 @@ void CDecodedRecordModel::Clear()
     m_flushTimer.stop();
     beginResetModel();
     m_pending.clear();
+    m_pendingBytes = 0;
     m_firstSeq += m_rows.size();
     m_rows.clear();
+    m_heldBytes = 0;
     m_shown.clear();
     m_dropped = 0;
     endResetModel();

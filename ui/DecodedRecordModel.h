@@ -3,6 +3,9 @@
 // and taken in by a timer at most 30 times a second, each batch with one
 // insertion, so a flood costs the window one layout per batch, not one per
 // record. The newest kMaxRows are kept; older ones are dropped from the top.
+// The rows' names and texts together hold at most kMaxTextBytes as well, so
+// a flood of long texts (malformed records' bytes in hex) drops older rows
+// sooner instead of growing the window without bound.
 //
 // A row is compact: the modem's time, kind and code as numbers, and the name
 // and text in one allocation; cell strings are made only for rows on screen.
@@ -29,16 +32,18 @@ class CDecodedRecordModel : public QAbstractTableModel {
 public:
     enum Column { ColTime, ColKind, ColCode, ColName, ColText, kColumns };
     static constexpr std::size_t kMaxRows = 100000;
+    static constexpr std::size_t kMaxTextBytes = std::size_t{32} << 20;   // about 330 bytes a row at the row cap
     static constexpr int kMinFlushMs = 33;
     // One bit per decode::RecordKind.
     static constexpr unsigned KindBit(decode::RecordKind kind) { return 1u << static_cast<unsigned>(kind); }
     static constexpr unsigned kAllKinds = (1u << (static_cast<unsigned>(decode::RecordKind::Malformed) + 1)) - 1;
 
-    explicit CDecodedRecordModel(QObject* parent = nullptr, std::size_t maxRows = kMaxRows);
+    explicit CDecodedRecordModel(QObject* parent = nullptr, std::size_t maxRows = kMaxRows,
+                                 std::size_t maxTextBytes = kMaxTextBytes);
     ~CDecodedRecordModel() override;
 
     // Queues records; they are shown by the next flush (at most kMinFlushMs
-    // after the last one). Past maxRows queued, the oldest queued go.
+    // after the last one). Past the caps queued, the oldest queued go.
     void Append(std::vector<decode::DecodedRecord>&& records);
     // Shows what is queued now.
     void Flush();
@@ -58,6 +63,7 @@ public:
     std::string Line(int row) const;
     // Rows held (shown or not), and rows dropped for room since the last Clear.
     std::size_t HeldRows() const { return m_rows.size(); }
+    std::size_t HeldTextBytes() const { return m_heldBytes; }
     std::uint64_t DroppedRows() const { return m_dropped; }
     std::size_t MaxRows() const { return m_maxRows; }
 
@@ -79,16 +85,21 @@ private:
         std::unique_ptr<char[]> chars;   // name, then text
         std::string_view Name() const { return {chars.get(), nameLength}; }
         std::string_view Text() const { return {chars.get() + nameLength, textLength}; }
+        std::size_t Bytes() const { return std::size_t{nameLength} + textLength; }
     };
     static Row MakeRow(const decode::DecodedRecord& record);
     static decode::DecodedRecord ToRecord(const Row& row);
     bool Accepts(const Row& row) const;
     void Schedule();
+    void TrimPending();
     void DropOldest(std::size_t count);
     void RebuildShown();
     const Row& ShownRow(int row) const { return m_rows[m_shown[static_cast<std::size_t>(row)] - m_firstSeq]; }
 
     std::size_t m_maxRows;
+    std::size_t m_maxBytes;
+    std::size_t m_heldBytes = 0;         // names and texts of m_rows
+    std::size_t m_pendingBytes = 0;      // names and texts of m_pending
     std::deque<Row> m_rows;              // held rows, oldest first
     std::uint64_t m_firstSeq = 0;        // sequence number of m_rows.front()
     std::deque<std::uint64_t> m_shown;   // sequence numbers of the rows the filter lets through

@@ -224,6 +224,43 @@ TEST(DecodedRecordModel, KeepsTheNewestRowsAndDropsTheOldest)
     EXPECT_EQ(Names(model), std::vector<std::string>{"n5"});
 }
 
+TEST(DecodedRecordModel, KeepsTheNewestTextWithinItsByteCap)
+{
+    // Texts of the given lengths, named "t0", "t1", ... (2 bytes each); the cap is 100 bytes.
+    struct Case {
+        const char* name;
+        std::vector<std::vector<int>> batches;   // text lengths, flushed batch by batch
+        std::vector<std::string> held;
+    };
+    const Case cases[] = {
+        {"under the cap", {{30, 30}}, {"t0", "t1"}},
+        {"later batches push out older ones", {{30, 30}, {30, 30}}, {"t1", "t2", "t3"}},
+        {"past the cap in one batch", {{30, 30, 30, 30}}, {"t1", "t2", "t3"}},
+        {"the newest row stays however long", {{30}, {500}}, {"t1"}},
+        {"a long row leaves for short ones", {{500}, {30, 30}}, {"t1", "t2"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CDecodedRecordModel model(nullptr, 1000, 100);
+        int next = 0;
+        std::size_t total = 0;
+        for (const std::vector<int>& lengths : c.batches) {
+            std::vector<DecodedRecord> batch;
+            for (const int length : lengths)
+                batch.push_back(Rec(RecordKind::Malformed, 0, "t" + std::to_string(next++), std::string(static_cast<std::size_t>(length), 'x')));
+            total += batch.size();
+            model.Append(std::move(batch));
+            model.Flush();
+        }
+        EXPECT_EQ(Names(model), c.held);
+        std::size_t bytes = 0;
+        for (int row = 0; row < model.rowCount(); ++row)
+            bytes += model.Record(row).name.size() + model.Record(row).text.size();
+        EXPECT_EQ(model.HeldTextBytes(), bytes);
+        EXPECT_EQ(model.DroppedRows(), total - c.held.size());
+    }
+}
+
 TEST_F(DecodedViewTest, HoldsAtMostTheNewestHundredThousandRows)
 {
     Feed(Numbered(0, 60000));
