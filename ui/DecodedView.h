@@ -51,7 +51,7 @@ public:
     QAction& LoadMessageDatabaseAction() { return m_actionLoadDatabase; }
 
     // The file filters of the two open dialogs.
-    static constexpr const char* kCaptureFilter = "Capture file(*.bin;*.qmdl;*.qmdl2)|*.bin;*.qmdl;*.qmdl2|All files(*)|*|";
+    static constexpr const char* kCaptureFilter = "Capture file(*.bin;*.qmdl)|*.bin;*.qmdl|All files(*)|*|";
     static constexpr const char* kDatabaseFilter = "Message database(*.qdb)|*.qdb|All files(*)|*|";
     static constexpr const char* kTextFilter = "Text file(*.txt)|*.txt|";
 
