@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QStringList>
 
 void CQtPrompts::MessageBox(const QString& text, Icon icon, const QString& detail)
@@ -43,6 +44,29 @@ std::optional<QString> CQtPrompts::GetOpenFileName(const QString& filter)
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty())
         return QString();
+    m_startFolder = QFileInfo(files.first()).absolutePath();
+    return files.first();
+}
+
+std::optional<QString> CQtPrompts::GetSaveFileName(const QString& filter)
+{
+    const QString qtFilter = ToQtFilter(filter);
+    QFileDialog dialog(m_parent, QString(), m_startFolder, qtFilter);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // "Text file(*.txt)" -> a name typed without an extension gets ".txt".
+    const qsizetype star = qtFilter.indexOf(QStringLiteral("*."));
+    if (star >= 0) {
+        const qsizetype end = qtFilter.indexOf(QRegularExpression(QStringLiteral("[ ;)]")), star);
+        const QString suffix = qtFilter.mid(star + 2, end < 0 ? -1 : end - star - 2);
+        if (!suffix.contains(QLatin1Char('*')))
+            dialog.setDefaultSuffix(suffix);
+    }
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty())
+        return std::nullopt;
     m_startFolder = QFileInfo(files.first()).absolutePath();
     return files.first();
 }

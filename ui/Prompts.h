@@ -13,6 +13,8 @@ public:
     // OK only, caption "Orvane"; detail, when not empty, is shown below the text
     virtual void MessageBox(const QString& text, Icon icon, const QString& detail = {}) = 0;
     virtual std::optional<QString> GetOpenFileName(const QString& filter) = 0;   // nullopt: cancelled
+    // A file to write (it may exist; the dialog asks before replacing it); nullopt: cancelled.
+    virtual std::optional<QString> GetSaveFileName(const QString& filter) { (void)filter; return std::nullopt; }
     // The folder the next file dialog opens in (empty: the current directory);
     // a file dialog that ends with a file moves it to that file's folder.
     virtual void SetStartFolder(const QString& folder) { (void)folder; }
@@ -26,6 +28,7 @@ public:
     void SetParent(QWidget* parent) { m_parent = parent; }
     void MessageBox(const QString& text, Icon icon, const QString& detail = {}) override;
     std::optional<QString> GetOpenFileName(const QString& filter) override;
+    std::optional<QString> GetSaveFileName(const QString& filter) override;
     void SetStartFolder(const QString& folder) override { m_startFolder = folder; }
     QString StartFolder() const override { return m_startFolder; }
 

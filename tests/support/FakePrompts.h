@@ -33,6 +33,9 @@ public:
         return answer;
     }
 
+    // Save dialogs take their answers from the same script.
+    std::optional<QString> GetSaveFileName(const QString& filter) override { return GetOpenFileName(filter); }
+
     QStringList Texts() const
     {
         QStringList texts;
