@@ -192,7 +192,7 @@ void CDiagDecoder::DecodeInto(std::span<const std::uint8_t> packet, std::uint32_
         break;
     }
     }
-    for (std::size_t i = first; i < out.size(); ++i)
+    for (std::size_t i = first; inWrapper && i < out.size(); ++i)
         out[i].radioId = radioId;
 }
 

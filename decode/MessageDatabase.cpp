@@ -94,7 +94,7 @@ bool Inflate(std::span<const std::uint8_t> in, std::size_t limit, std::string& o
         const int status = inflate(&zs, Z_NO_FLUSH);
         const std::size_t produced = buffer.size() - zs.avail_out;
         if (out.size() + produced > limit) {
-            SetError(error, "the compressed text inflates past " + std::to_string(limit >> 20) + " MiB");
+            SetError(error, "the compressed text inflates past " + std::to_string(limit) + " bytes");
             return false;
         }
         out.append(reinterpret_cast<const char*>(buffer.data()), produced);
@@ -137,7 +137,7 @@ bool CMessageDatabase::Load(const std::string& path, std::string* error)
     return true;
 }
 
-bool CMessageDatabase::LoadBytes(std::span<const std::uint8_t> bytes, std::string* error)
+bool CMessageDatabase::LoadBytes(std::span<const std::uint8_t> bytes, std::string* error, std::size_t maxText)
 {
     CMessageDatabase next;
     bool ok = false;
@@ -147,7 +147,7 @@ bool CMessageDatabase::LoadBytes(std::span<const std::uint8_t> bytes, std::strin
             return false;
         }
         std::string text;
-        if (!Inflate(bytes.subspan(kQdbHeader), kMaxText, text, error))
+        if (!Inflate(bytes.subspan(kQdbHeader), maxText, text, error))
             return false;
         next.m_qshrink4 = true;
         ok = next.ReadQShrink4Text(text, error);

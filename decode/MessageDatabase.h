@@ -38,8 +38,8 @@ public:
 
     // Reads a file of either form; false and why (error) when it is refused.
     bool Load(const std::string& path, std::string* error);
-    // The same for bytes already in memory.
-    bool LoadBytes(std::span<const std::uint8_t> bytes, std::string* error);
+    // The same for bytes already in memory; maxText bounds the inflated text.
+    bool LoadBytes(std::span<const std::uint8_t> bytes, std::string* error, std::size_t maxText = kMaxText);
 
     const MessageEntry* Find(std::uint32_t hash) const;
     std::size_t Size() const { return m_entries.size(); }
