@@ -51,9 +51,9 @@ const char* ReplyName(std::uint8_t code)
     }
 }
 
-void AddMalformed(std::span<const std::uint8_t> packet, const char* what, std::vector<DecodedRecord>& out)
+void AddMalformed(std::span<const std::uint8_t> packet, const char* what, CRecordWriter& out)
 {
-    DecodedRecord& r = out.emplace_back();
+    DecodedRecord& r = out.Next();
     r.kind = RecordKind::Malformed;
     r.code = packet.empty() ? 0 : packet[0];
     r.name = what;
@@ -150,17 +150,42 @@ std::string SummarizeMeasurement(const LogRecordView& record)
 
 CDiagDecoder::CDiagDecoder(std::shared_ptr<const CMessageDatabase> database) : m_database(std::move(database)) {}
 
+DecodedRecord& CRecordWriter::Next()
+{
+    if (m_used == m_records.size())
+        return m_records.emplace_back(), m_records[m_used++];
+    DecodedRecord& r = m_records[m_used++];
+    r.kind = RecordKind::Malformed;
+    r.timestamp.reset();
+    r.code = 0;
+    r.radioId = 0;
+    r.level = 0;
+    r.name.clear();
+    r.text.clear();
+    return r;
+}
+
 std::size_t CDiagDecoder::Decode(std::span<const std::uint8_t> packet, std::vector<DecodedRecord>& out) const
 {
     const std::size_t before = out.size();
-    DecodeInto(packet, 0, false, out);
-    return out.size() - before;
+    CRecordWriter writer(out, before);
+    DecodeInto(packet, 0, false, writer);
+    out.resize(writer.Used());
+    return writer.Used() - before;
+}
+
+std::size_t CDiagDecoder::Decode(std::span<const std::uint8_t> packet, std::vector<DecodedRecord>& records,
+                                 std::size_t used) const
+{
+    CRecordWriter writer(records, std::min(used, records.size()));
+    DecodeInto(packet, 0, false, writer);
+    return writer.Used();
 }
 
 void CDiagDecoder::DecodeInto(std::span<const std::uint8_t> packet, std::uint32_t radioId, bool inWrapper,
-                              std::vector<DecodedRecord>& out) const
+                              CRecordWriter& out) const
 {
-    const std::size_t first = out.size();
+    const std::size_t first = out.Used();
     if (packet.empty()) {
         AddMalformed(packet, "empty packet", out);
         return;
@@ -183,7 +208,7 @@ void CDiagDecoder::DecodeInto(std::span<const std::uint8_t> packet, std::uint32_
         break;
     }
     default: {
-        DecodedRecord& r = out.emplace_back();
+        DecodedRecord& r = out.Next();
         r.kind = RecordKind::Reply;
         r.code = packet[0];
         const char* name = ReplyName(packet[0]);
@@ -192,18 +217,18 @@ void CDiagDecoder::DecodeInto(std::span<const std::uint8_t> packet, std::uint32_
         break;
     }
     }
-    for (std::size_t i = first; inWrapper && i < out.size(); ++i)
+    for (std::size_t i = first; inWrapper && i < out.Used(); ++i)
         out[i].radioId = radioId;
 }
 
-void CDiagDecoder::DecodeLog(std::span<const std::uint8_t> packet, std::vector<DecodedRecord>& out) const
+void CDiagDecoder::DecodeLog(std::span<const std::uint8_t> packet, CRecordWriter& out) const
 {
     const std::optional<LogRecordView> view = ReadLogRecord(packet);
     if (!view) {
         AddMalformed(packet, "log record cut short", out);
         return;
     }
-    DecodedRecord& r = out.emplace_back();
+    DecodedRecord& r = out.Next();
     r.kind = RecordKind::Log;
     r.timestamp = view->timestamp;
     r.code = view->code;
@@ -226,7 +251,7 @@ void CDiagDecoder::DecodeLog(std::span<const std::uint8_t> packet, std::vector<D
 // length code in bits 13-14: 0, 1 or 2 bytes, 3 = a length byte and that
 // many; bit 15: a 2-byte truncated timestamp instead of the full 8 bytes),
 // the timestamp, the payload. A truncated timestamp has no time of day.
-void CDiagDecoder::DecodeEvents(std::span<const std::uint8_t> packet, std::vector<DecodedRecord>& out) const
+void CDiagDecoder::DecodeEvents(std::span<const std::uint8_t> packet, CRecordWriter& out) const
 {
     ByteReader head(packet);
     head.U8();
@@ -236,7 +261,7 @@ void CDiagDecoder::DecodeEvents(std::span<const std::uint8_t> packet, std::vecto
         return;
     }
     if (length == 0) {   // the modem's answer to 60 on/off
-        DecodedRecord& r = out.emplace_back();
+        DecodedRecord& r = out.Next();
         r.kind = RecordKind::Reply;
         r.code = dm::kEventReport;
         r.name = ReplyName(dm::kEventReport);
@@ -244,7 +269,7 @@ void CDiagDecoder::DecodeEvents(std::span<const std::uint8_t> packet, std::vecto
         return;
     }
     ByteReader in(head.Bytes(length));
-    const std::size_t first = out.size();
+    const std::size_t first = out.Used();
     while (in.Remaining() > 0) {
         const std::uint16_t word = in.U16();
         const bool truncated = (word & 0x8000) != 0;
@@ -253,11 +278,11 @@ void CDiagDecoder::DecodeEvents(std::span<const std::uint8_t> packet, std::vecto
         const std::size_t size = lengthCode == 3 ? in.U8() : lengthCode;
         const std::span<const std::uint8_t> payload = in.Bytes(size);
         if (!in.Ok()) {
-            out.resize(first);   // one record for the whole report: where it broke is not a record
+            out.Truncate(first);   // one record for the whole report: where it broke is not a record
             AddMalformed(packet, "event report cut short", out);
             return;
         }
-        DecodedRecord& r = out.emplace_back();
+        DecodedRecord& r = out.Next();
         r.kind = RecordKind::Event;
         r.code = word & 0x0FFF;
         if (!truncated)
@@ -273,7 +298,7 @@ void CDiagDecoder::DecodeEvents(std::span<const std::uint8_t> packet, std::vecto
 // 79, timestamp type, argument count, drop count, timestamp(8), line(2),
 // ssid(2), level mask(4), the 32-bit arguments, the format and the file name
 // (each NUL-terminated; a missing NUL ends the string at the packet's end).
-void CDiagDecoder::DecodeExtMessage(std::span<const std::uint8_t> packet, std::vector<DecodedRecord>& out) const
+void CDiagDecoder::DecodeExtMessage(std::span<const std::uint8_t> packet, CRecordWriter& out) const
 {
     ByteReader in(packet);
     in.Skip(2);
@@ -292,7 +317,7 @@ void CDiagDecoder::DecodeExtMessage(std::span<const std::uint8_t> packet, std::v
     }
     const std::string_view format = AsText(in.CString());
     const std::string_view file = AsText(in.CString());
-    DecodedRecord& r = out.emplace_back();
+    DecodedRecord& r = out.Next();
     r.kind = RecordKind::Message;
     r.timestamp = stamp;
     r.code = ssid;
@@ -303,7 +328,7 @@ void CDiagDecoder::DecodeExtMessage(std::span<const std::uint8_t> packet, std::v
 
 // 7E and 92: the 0x79 header, a 32-bit hash (7E: a reference the older
 // databases key the same way), the 32-bit arguments.
-void CDiagDecoder::DecodeHashedMessage(std::span<const std::uint8_t> packet, std::vector<DecodedRecord>& out) const
+void CDiagDecoder::DecodeHashedMessage(std::span<const std::uint8_t> packet, CRecordWriter& out) const
 {
     ByteReader in(packet);
     in.Skip(2);
@@ -322,7 +347,7 @@ void CDiagDecoder::DecodeHashedMessage(std::span<const std::uint8_t> packet, std
         return;
     }
     const std::span<const std::uint32_t> given = std::span(args).first(count);
-    DecodedRecord& r = out.emplace_back();
+    DecodedRecord& r = out.Next();
     r.timestamp = stamp;
     r.code = ssid;
     r.level = level;
@@ -339,7 +364,7 @@ void CDiagDecoder::DecodeHashedMessage(std::span<const std::uint8_t> packet, std
 // argument (low nibble: 1 to 4), drop count, timestamp(8), hash(4), a 16-bit
 // field, then count x size bytes of little-endian arguments. The ssid, level,
 // file and line come from the database.
-void CDiagDecoder::DecodeQShrink4(std::span<const std::uint8_t> packet, std::vector<DecodedRecord>& out) const
+void CDiagDecoder::DecodeQShrink4(std::span<const std::uint8_t> packet, CRecordWriter& out) const
 {
     ByteReader in(packet);
     in.Skip(2);
@@ -358,7 +383,7 @@ void CDiagDecoder::DecodeQShrink4(std::span<const std::uint8_t> packet, std::vec
         return;
     }
     const std::span<const std::uint32_t> given = std::span(args).first(count);
-    DecodedRecord& r = out.emplace_back();
+    DecodedRecord& r = out.Next();
     r.timestamp = stamp;
     if (const MessageEntry* entry = m_database ? m_database->Find(hash) : nullptr) {
         r.kind = RecordKind::Message;
@@ -392,10 +417,10 @@ void CRecordStream::Push(std::span<const std::uint8_t> bytes, const PacketHandle
     for (const HdlcItem& item : m_items) {
         if (item.kind != HdlcItem::Kind::Frame)
             continue;
-        m_scratch.clear();
-        m_records += m_decoder.Decode(item.data, m_scratch);
+        const std::size_t count = m_decoder.Decode(item.data, m_scratch, 0);
+        m_records += count;
         if (onPacket)
-            onPacket(item.data, m_scratch);
+            onPacket(item.data, std::span<const DecodedRecord>(m_scratch).first(count));
     }
 }
 

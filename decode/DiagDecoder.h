@@ -34,6 +34,27 @@
 
 namespace decode {
 
+// Where the decoder puts a packet's records: after the first `used` records
+// of a vector. Records the vector already holds past `used` are reused, with
+// their strings' storage, so a caller that decodes batch after batch into
+// the same vector allocates nothing for names and short texts once it has
+// grown.
+class CRecordWriter {
+public:
+    CRecordWriter(std::vector<DecodedRecord>& records, std::size_t used) : m_records(records), m_used(used) {}
+
+    // The next record, emptied.
+    DecodedRecord& Next();
+    std::size_t Used() const { return m_used; }
+    // Drops the records from `used` on (they stay for reuse).
+    void Truncate(std::size_t used) { m_used = used; }
+    DecodedRecord& operator[](std::size_t i) { return m_records[i]; }
+
+private:
+    std::vector<DecodedRecord>& m_records;
+    std::size_t m_used;
+};
+
 class CDiagDecoder {
 public:
     // At most this many packet bytes are written out in hex in one record.
@@ -50,15 +71,20 @@ public:
 
     // Appends the packet's records to out; returns how many.
     std::size_t Decode(std::span<const std::uint8_t> packet, std::vector<DecodedRecord>& out) const;
+    // Writes the packet's records after the first `used` of records, reusing
+    // what is there past them (CRecordWriter); returns the new count of used
+    // records. Records past it are spare storage, not records.
+    std::size_t Decode(std::span<const std::uint8_t> packet, std::vector<DecodedRecord>& records,
+                       std::size_t used) const;
 
 private:
     void DecodeInto(std::span<const std::uint8_t> packet, std::uint32_t radioId, bool inWrapper,
-                    std::vector<DecodedRecord>& out) const;
-    void DecodeLog(std::span<const std::uint8_t> packet, std::vector<DecodedRecord>& out) const;
-    void DecodeEvents(std::span<const std::uint8_t> packet, std::vector<DecodedRecord>& out) const;
-    void DecodeExtMessage(std::span<const std::uint8_t> packet, std::vector<DecodedRecord>& out) const;
-    void DecodeHashedMessage(std::span<const std::uint8_t> packet, std::vector<DecodedRecord>& out) const;
-    void DecodeQShrink4(std::span<const std::uint8_t> packet, std::vector<DecodedRecord>& out) const;
+                    CRecordWriter& out) const;
+    void DecodeLog(std::span<const std::uint8_t> packet, CRecordWriter& out) const;
+    void DecodeEvents(std::span<const std::uint8_t> packet, CRecordWriter& out) const;
+    void DecodeExtMessage(std::span<const std::uint8_t> packet, CRecordWriter& out) const;
+    void DecodeHashedMessage(std::span<const std::uint8_t> packet, CRecordWriter& out) const;
+    void DecodeQShrink4(std::span<const std::uint8_t> packet, CRecordWriter& out) const;
 
     std::shared_ptr<const CMessageDatabase> m_database;
     bool m_names = true;
@@ -84,7 +110,8 @@ public:
 
     // Reads bytes; appends the records of every frame they complete to out.
     void Push(std::span<const std::uint8_t> bytes, std::vector<DecodedRecord>& out);
-    // The same, handing each good frame and its records to onPacket.
+    // The same, handing each good frame and its records to onPacket (the
+    // records live until onPacket returns; their storage is reused).
     void Push(std::span<const std::uint8_t> bytes, const PacketHandler& onPacket);
 
     // Drops a partly received frame (a new capture starts).

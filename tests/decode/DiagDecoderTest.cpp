@@ -404,3 +404,37 @@ TEST(DiagDecoder, WithoutNamesLogRecordsAndEventsCarryNone)
 }
 
 }  // namespace
+
+namespace {
+
+// Records reused from an earlier batch carry nothing of it.
+TEST(DiagDecoder, ReusedRecordsStartEmpty)
+{
+    decode::CDiagDecoder decoder;
+    std::vector<DecodedRecord> pool;
+    Bytes wrapped{0x98, 0, 0, 0, 3, 0, 0, 0};
+    Bytes message = decodetest::MessageHeader(0x79, 0, 9, 1, 77, 0x10);
+    decodetest::Text(message, "long enough text to leave the small-string buffer");
+    decodetest::Text(message, "some_long_file_name.c");
+    wrapped.insert(wrapped.end(), message.begin(), message.end());
+    ASSERT_EQ(decoder.Decode(wrapped, pool, 0), 1u);
+    EXPECT_EQ(pool[0].radioId, 3u);
+
+    Bytes events{0x60, 2, 0};
+    decodetest::Le(events, 1606 | 0x8000, 2);   // cut after its id: malformed, no time
+    ASSERT_EQ(decoder.Decode(events, pool, 0), 1u);
+    EXPECT_EQ(pool[0].kind, RecordKind::Malformed);
+    EXPECT_FALSE(pool[0].timestamp);
+    EXPECT_EQ(pool[0].level, 0u);
+    EXPECT_EQ(pool[0].radioId, 0u);
+    EXPECT_EQ(pool[0].code, 0x60u);
+    EXPECT_EQ(pool[0].name, "event report cut short");
+    EXPECT_EQ(pool[0].text, "60 02 00 46 86");
+
+    // After the used ones, and a used count past the end is taken as the end.
+    EXPECT_EQ(decoder.Decode(decodetest::LogRecord(0xB0C0, 1, {}), pool, 1), 2u);
+    EXPECT_EQ(pool[1].name, "LTE RRC OTA");
+    EXPECT_EQ(decoder.Decode(decodetest::LogRecord(0xB0C0, 1, {}), pool, 99), 3u);
+}
+
+}  // namespace

@@ -9,17 +9,22 @@ CDecodeOutput::CDecodeOutput(std::FILE* out, std::shared_ptr<const decode::CMess
 
 void CDecodeOutput::Feed(std::span<const std::uint8_t> chunk)
 {
-    m_records.clear();
-    m_stream.Push(chunk, m_records);
-    Write(m_records);
+    m_text.clear();
+    m_stream.Push(chunk, [this](std::span<const std::uint8_t>, std::span<const decode::DecodedRecord> records) {
+        Append(records);
+    });
+    Flush();
 }
 
 void CDecodeOutput::Write(std::span<const decode::DecodedRecord> records)
 {
-    if (records.empty())
-        return;
-    // One write per batch: the lines of a chunk reach the stream together.
     m_text.clear();
+    Append(records);
+    Flush();
+}
+
+void CDecodeOutput::Append(std::span<const decode::DecodedRecord> records)
+{
     std::uint64_t messages = 0, malformed = 0;
     for (const decode::DecodedRecord& r : records) {
         m_text += decode::FormatRecordLine(r);
@@ -27,11 +32,18 @@ void CDecodeOutput::Write(std::span<const decode::DecodedRecord> records)
         messages += r.kind == decode::RecordKind::Message || r.kind == decode::RecordKind::Terse;
         malformed += r.kind == decode::RecordKind::Malformed;
     }
-    std::fwrite(m_text.data(), 1, m_text.size(), m_out);
-    std::fflush(m_out);
     m_nRecords += records.size();
     m_nMessages += messages;
     m_nMalformed += malformed;
+}
+
+// One write per chunk: the lines of a chunk reach the stream together.
+void CDecodeOutput::Flush()
+{
+    if (m_text.empty())
+        return;
+    std::fwrite(m_text.data(), 1, m_text.size(), m_out);
+    std::fflush(m_out);
 }
 
 void CDecodeOutput::Reset()

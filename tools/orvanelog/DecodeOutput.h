@@ -28,9 +28,11 @@ public:
     DecodeCounts Counts() const;
 
 private:
+    void Append(std::span<const decode::DecodedRecord> records);
+    void Flush();
+
     std::FILE* m_out;
     decode::CRecordStream m_stream;
-    std::vector<decode::DecodedRecord> m_records;
     std::string m_text;
     std::atomic<std::uint64_t> m_nRecords{0}, m_nMessages{0}, m_nMalformed{0};
 };
