@@ -25,10 +25,6 @@ constexpr std::uint8_t kQShrinkMessage = 0x92;     // hashed, the 0x79 header ke
 constexpr std::uint8_t kMultiSim = 0x98;           // multi-SIM wrapper around another packet
 constexpr std::uint8_t kQShrink4Message = 0x99;    // hashed, short header, packed arguments
 
-constexpr std::size_t kMessageHeader = 20;    // cmd .. level mask of a 0x79 / 0x7E / 0x92
-constexpr std::size_t kQShrink4Header = 18;   // cmd .. hash, 16-bit field of a 0x99
-constexpr std::size_t kMultiSimHeader = 8;    // cmd, reserved (3), radio id (4)
-
 // Names of the replies, keyed by the request codes of dm/DmCommand.h.
 const char* ReplyName(std::uint8_t code)
 {
@@ -65,9 +61,14 @@ std::string_view AsText(std::span<const std::uint8_t> bytes)
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
+// "file:line"; the file name comes from the record, so a control byte in it
+// prints as a space and the record stays on one line.
 std::string FileAndLine(std::string_view file, std::uint32_t line)
 {
     std::string name(file);
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = ' ';
     name += ':';
     name += std::to_string(line);
     return name;

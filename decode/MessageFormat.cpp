@@ -137,9 +137,23 @@ void AppendPrintf(std::string& out, const std::string& spec, T value)
         out.append(buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(n), buffer.size() - 1));
 }
 
-void AppendInteger(std::string& out, const Conversion& conv, ArgumentCursor& args)
+// The flags printf defines for the conversion: # only for x X o, + and
+// space only for the signed ones (others are left out, not passed on).
+std::string FlagsFor(const std::string& flags, char type)
+{
+    const bool isSigned = type == 'd' || type == 'i';
+    const bool alternate = type == 'x' || type == 'X' || type == 'o';
+    std::string kept;
+    for (const char f : flags)
+        if ((f != '#' || alternate) && ((f != '+' && f != ' ') || isSigned) && kept.find(f) == std::string::npos)
+            kept += f;
+    return kept;
+}
+
+void AppendInteger(std::string& out, Conversion conv, ArgumentCursor& args)
 {
     const bool isSigned = conv.type == 'd' || conv.type == 'i';
+    conv.flags = FlagsFor(conv.flags, conv.type);
     if (conv.length == Length::LongLong) {
         const std::uint64_t low = args.Next();
         const std::uint64_t value = low | static_cast<std::uint64_t>(args.Next()) << 32;

@@ -116,6 +116,14 @@ TEST(DiagDecoder, ExtendedMessageEdges)
     EXPECT_EQ(r[0].name, ":7");
     EXPECT_EQ(decode::CodeText(r[0]), "3/10");
 
+    // Control bytes in the file name print as spaces: the record stays one line.
+    Bytes control = MessageHeader(0x79, 0, 0, 3, 0, 0x02);
+    Text(control, "text");
+    Text(control, "a\nb\x03.c");
+    r = Decode(control);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].name, "a b .c:3");
+
     // The format asks for more than the record carries: marked, nothing read past it.
     Bytes few = MessageHeader(0x79, 1, 0, 9, 0, 0x02);
     Le(few, 1, 4);
