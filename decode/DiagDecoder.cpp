@@ -214,7 +214,7 @@ void CDiagDecoder::DecodeInto(std::span<const std::uint8_t> packet, std::uint32_
         r.code = packet[0];
         const char* name = ReplyName(packet[0]);
         r.name = name ? name : "Unknown command";
-        r.text = HexBytes(packet.subspan(1));
+        r.text = HexBytes(packet.subspan(1), kMaxReplyHexBytes);
         break;
     }
     }
@@ -233,10 +233,8 @@ void CDiagDecoder::DecodeLog(std::span<const std::uint8_t> packet, CRecordWriter
     r.kind = RecordKind::Log;
     r.timestamp = view->timestamp;
     r.code = view->code;
-    if (m_names) {
-        const char* name = LogCodeName(view->code);
-        r.name = name ? name : "unknown log code";
-    }
+    if (m_names)
+        AssignLogCodeName(view->code, r.name);
     r.text = std::to_string(view->payload.size());
     r.text += " bytes";
     std::string summary = SummarizeSignalling(*view);
@@ -246,6 +244,17 @@ void CDiagDecoder::DecodeLog(std::span<const std::uint8_t> packet, CRecordWriter
         r.text += "  ";
         r.text += summary;
     }
+}
+
+void CDiagDecoder::AssignLogCodeName(std::uint16_t code, std::string& name) const
+{
+    NameSlot& slot = m_nameCache[(code ^ (code >> 6)) % m_nameCache.size()];
+    if (slot.name == nullptr || slot.code != code) {
+        const char* found = LogCodeName(code);
+        slot = {code, found ? found : "unknown log code", 0};
+        slot.length = std::char_traits<char>::length(slot.name);
+    }
+    name.assign(slot.name, slot.length);
 }
 
 // 60, length(2), then events, each: a 16-bit word (id in bits 0-11, payload
@@ -266,7 +275,7 @@ void CDiagDecoder::DecodeEvents(std::span<const std::uint8_t> packet, CRecordWri
         r.kind = RecordKind::Reply;
         r.code = dm::kEventReport;
         r.name = ReplyName(dm::kEventReport);
-        r.text = HexBytes(packet.subspan(1));
+        r.text = HexBytes(packet.subspan(1), kMaxReplyHexBytes);
         return;
     }
     ByteReader in(head.Bytes(length));

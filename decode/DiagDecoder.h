@@ -21,6 +21,7 @@
 //
 // Not thread-safe; one decoder per thread. A database given is shared and
 // read-only.
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -57,8 +58,10 @@ private:
 
 class CDiagDecoder {
 public:
-    // At most this many packet bytes are written out in hex in one record.
+    // At most this many packet bytes are written out in hex in one record
+    // (a reply's text: kMaxReplyHexBytes after its command code).
     static constexpr std::size_t kMaxHexBytes = 256;
+    static constexpr std::size_t kMaxReplyHexBytes = 32;
 
     explicit CDiagDecoder(std::shared_ptr<const CMessageDatabase> database = {});
 
@@ -86,8 +89,18 @@ private:
     void DecodeHashedMessage(std::span<const std::uint8_t> packet, CRecordWriter& out) const;
     void DecodeQShrink4(std::span<const std::uint8_t> packet, CRecordWriter& out) const;
 
+    // The name of a log code, through a small cache: a modem repeats its
+    // codes, and this saves the table's search and the name's length per record.
+    void AssignLogCodeName(std::uint16_t code, std::string& name) const;
+
+    struct NameSlot {
+        std::uint16_t code = 0;
+        const char* name = nullptr;   // nullptr: the slot is empty
+        std::size_t length = 0;
+    };
     std::shared_ptr<const CMessageDatabase> m_database;
     bool m_names = true;
+    mutable std::array<NameSlot, 64> m_nameCache{};
 };
 
 // "hh hh hh": the bytes in hex, at most `limit` of them, then " ... (N bytes)".

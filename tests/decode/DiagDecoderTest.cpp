@@ -395,6 +395,12 @@ TEST(DiagDecoder, RepliesAreNamedAndShortPacketsAreMalformed)
         }
         EXPECT_FALSE(r[0].timestamp);
     }
+    // A long reply shows its first kMaxReplyHexBytes after the code, then its size.
+    Bytes longReply(100, 0x11);
+    longReply[0] = 0x73;
+    const auto lr = Decode(longReply);
+    ASSERT_EQ(lr.size(), 1u);
+    EXPECT_EQ(lr[0].text, decode::HexBytes(std::span(longReply).subspan(1, 32)) + " ... (99 bytes)");
     // Long packets are shown up to kMaxHexBytes, then their size.
     const Bytes big(1000, 0xAB);
     EXPECT_EQ(decode::HexBytes(big).size(), decode::CDiagDecoder::kMaxHexBytes * 3 - 1 + std::string(" ... (1000 bytes)").size());
