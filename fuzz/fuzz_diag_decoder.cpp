@@ -112,7 +112,7 @@ void FuzzDatabase(std::span<const std::uint8_t> in)
     const std::vector<std::uint8_t> exact(in.begin(), in.end());
     decode::CMessageDatabase db;
     std::string error;
-    const bool ok = db.LoadBytes(exact, &error, std::size_t{1} << 20);
+    const bool ok = db.LoadBytes(exact, &error, std::size_t{1} << 16);
     FUZZ_CHECK(ok || !error.empty());     // a refusal says why
     FUZZ_CHECK(ok == (db.Size() > 0));
 }
