@@ -31,6 +31,7 @@ struct DecodedRecord {
     std::uint32_t radioId = 0;               // from a multi-SIM wrapper (0x98); 0 without
     std::string name;                        // log code / event / command name, or source file:line
     std::string text;                        // summary, formatted message, or hex bytes
+    std::uint32_t level = 0;                 // a debug message's level bits (its ss mask)
 };
 
 // A 0x10 log record's fields: cmd(1), more(1), length(2), length again(2),

@@ -42,6 +42,15 @@ std::string CodeText(const DecodedRecord& record)
     case RecordKind::Malformed:
         std::snprintf(text.data(), text.size(), "0x%02X", static_cast<unsigned>(record.code & 0xFF));
         break;
+    case RecordKind::Message:
+    case RecordKind::Terse:
+        // As message levels are written in a .dmc: ssid/level.
+        if (record.level != 0) {
+            std::snprintf(text.data(), text.size(), "%u/%02X", static_cast<unsigned>(record.code),
+                          static_cast<unsigned>(record.level));
+            break;
+        }
+        [[fallthrough]];
     default:
         std::snprintf(text.data(), text.size(), "%u", static_cast<unsigned>(record.code));
         break;

@@ -17,7 +17,8 @@ std::string TimeOfDay(std::uint64_t rawTimestamp);
 const char* KindName(RecordKind kind);
 
 // The code column: log codes and replies in hex ("0xB0C0", "0x4B"), event ids
-// and ssids in decimal.
+// in decimal, a debug message's ssid and level bits as a .dmc writes message
+// levels ("9509/04"; the ssid alone when no level is known).
 std::string CodeText(const DecodedRecord& record);
 
 // One line without a line end: time, kind, code, name, text, separated by two spaces.

@@ -80,6 +80,12 @@ def main():
     row("Framing, 1021 bytes of 0x7E (cut at the room)",
         fmt(q.get("bench_framing", "BM_FrameAllFlags", "bytes_per_second", 1e-6), "{:.0f} MB/s"),
         note_of("bench_framing", "BM_FrameAllFlags", "every byte escaped"))
+    row("Decoding framed records (record stream), without / with names",
+        fmt(q.get("bench_decode", "BM_DecodeFramedRecords", "bytes_per_second", 1e-6), "{:.0f}") + " / "
+        + fmt(q.get("bench_decode", "BM_DecodeFramedRecordsWithNames", "bytes_per_second", 1e-6), "{:.0f} MB/s"),
+        note_of("bench_decode", "BM_DecodeFramedRecords",
+                "32 MiB of HDLC frames in 8192-byte chunks; records kept as the view keeps them: "
+                + fmt(q.get("bench_decode", "BM_DecodeFramedRecordsKept", "bytes_per_second", 1e-6), "{:.0f} MB/s")))
 
     rx = q.get("bench_receive", "BM_ReceiveHex", "rx_MiBps")
     worst = q.get("bench_receive", "BM_ReceiveHex", "worst_late_ms")

@@ -23,7 +23,7 @@ if [[ $# -gt 0 && "$1" =~ ^[0-9]+$ ]]; then
 fi
 
 all_targets=(fuzz_hex_tokens fuzz_number_token fuzz_hdlc_encode fuzz_mask_builders
-             fuzz_dmc_reader fuzz_canned_reply fuzz_hdlc_deframer)
+             fuzz_dmc_reader fuzz_canned_reply fuzz_hdlc_deframer fuzz_diag_decoder)
 targets=("$@")
 [[ ${#targets[@]} -gt 0 ]] || targets=("${all_targets[@]}")
 

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make pkg-config
-    qt6-base-dev libpugixml-dev
+    qt6-base-dev libpugixml-dev zlib1g-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     dpkg-dev
 )

@@ -190,8 +190,9 @@ TEST(LogRecords, EventReportAndExtendedMessage)
         const Bytes e = vmlog::BuildEventReport(seq, stamp);
         EXPECT_EQ(e, (Bytes{0x60, 11, 0, 0x46, 0x26, 0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, state}));
     }
-    // 79, ts type, one argument, drop count, timestamp, line, ssid, level, argument, format NUL, file NUL.
-    const Bytes m = vmlog::BuildExtMessage(1, stamp);
+    // 79, ts type, one argument, drop count, timestamp, line, ssid, level, argument, format NUL, file NUL:
+    // the stream's first message, as earlier versions sent it.
+    const Bytes m = vmlog::BuildExtMessage(0, stamp);
     ASSERT_GT(m.size(), 24u);
     EXPECT_EQ(Bytes(m.begin(), m.begin() + 4), (Bytes{0x79, 0, 1, 0}));
     EXPECT_EQ(Le64(m, 4), stamp);

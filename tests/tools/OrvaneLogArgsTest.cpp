@@ -39,6 +39,16 @@ TEST(OrvaneLogArgs, RefusalsAndAcceptedForms)
         {"settings stop", {"COM1", "--settings", "9600,8,N,3"}, kExitUsage, "stop bits \"3\""},
         {"settings bits", {"COM1", "--settings", "9600,eight,N,1"}, kExitUsage, "data bits"},
         {"name too long", {"ABCDEFGHIJKLMNO"}, kExitUsage, "longer than 14"},
+        {"read without file", {"--read"}, kExitUsage, "--read needs a value"},
+        {"read empty", {"--read", ""}, kExitUsage, "--read needs a file name"},
+        {"read twice", {"--read", "a", "--read", "b"}, kExitUsage, "--read given twice"},
+        {"read with a port", {"COM1", "--read", "a.qmdl"}, kExitUsage, "without a port"},
+        {"qdb empty", {"COM1", "--qdb", ""}, kExitUsage, "--qdb needs a file name"},
+        {"qdb twice", {"COM1", "--qdb", "a", "--qdb", "b"}, kExitUsage, "--qdb given twice"},
+        {"decode without a port", {"--decode"}, kExitUsage, "which port?"},
+        {"read alone", {"--read", "a.qmdl"}, kExitClean, nullptr},
+        {"read, decode, database", {"--read", "a.qmdl", "--decode", "--qdb", "m.qdb"}, kExitClean, nullptr},
+        {"live decode", {"COM1", "--decode", "--qdb", "m.qdb"}, kExitClean, nullptr},
         {"help", {"COM1", "--help"}, kExitClean, "Usage: orvane-log PORT"},
         {"port alone", {"COM1"}, kExitClean, nullptr},
         {"device path", {"/dev/serial/by-id/usb-modem-if00-port0"}, kExitClean, nullptr},
@@ -152,12 +162,39 @@ TEST(OrvaneLogStatus, SummaryNamesEveryCaptureAndTheTopCodes)
     f.frames = 40;
     f.badFrames = 2;
     f.logCodes = 3;
-    f.topCodes = {{0xB0C0, 20}, {0x412F, 15}, {0x0001, 5}};
+    f.topCodes = {{0xB0C0, 1659}, {0x412F, 15}, {0x0001, 5}};
+    // Each code with its name from the decoder's table, where it has one.
     EXPECT_EQ(FormatSummary(f), "orvane-log: stopped after 01:15\n"
                                 "  capture: /tmp/a.bin\n"
                                 "  capture: /tmp/b.bin\n"
                                 "  bytes: 4096  frames: 40  bad frames: 2  distinct log codes: 3\n"
-                                "  top log codes: 0xB0C0 20, 0x412F 15, 0x0001 5\n");
+                                "  top log codes:\n"
+                                "    0xB0C0 LTE RRC OTA 1,659\n"
+                                "    0x412F WCDMA RRC Signaling Messages 15\n"
+                                "    0x0001 5\n");
+    f.topCodes.clear();
+    f.decoded = DecodeCounts{1234567, 12, 0};
+    EXPECT_NE(FormatSummary(f).find("  decoded records: 1,234,567  debug messages: 12  malformed: 0\n"),
+              std::string::npos);
+}
+
+TEST(OrvaneLogStatus, CountsAreGroupedAndTheTopCodesAreTheMostFrequent)
+{
+    const std::pair<std::uint64_t, const char*> counts[] = {
+        {0, "0"}, {999, "999"}, {1000, "1,000"}, {1659, "1,659"}, {1000000, "1,000,000"},
+        {18446744073709551615ull, "18,446,744,073,709,551,615"}};
+    for (const auto& [count, text] : counts) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(FormatCount(count), text);
+    }
+    std::map<std::uint16_t, std::uint64_t> codes;
+    for (std::uint16_t code = 1; code <= 12; ++code)
+        codes[code] = code % 3;   // ties keep the lower code first
+    const auto top = TopLogCodes(codes);
+    ASSERT_EQ(top.size(), kTopLogCodes);
+    EXPECT_EQ(top[0], (std::pair<std::uint16_t, std::uint64_t>{2, 2}));
+    EXPECT_EQ(top[1], (std::pair<std::uint16_t, std::uint64_t>{5, 2}));
+    EXPECT_EQ(top[4], (std::pair<std::uint16_t, std::uint64_t>{1, 1}));
 }
 
 }  // namespace

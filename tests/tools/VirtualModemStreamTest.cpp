@@ -37,6 +37,17 @@ Bytes SetLogMask(std::uint32_t equip, std::initializer_list<std::uint16_t> items
     return b;
 }
 
+// 7D 04: the level masks of ssids first..last set to `mask`.
+Bytes SetLevelMasks(std::uint16_t first, std::uint16_t last, std::uint32_t mask)
+{
+    Bytes b{0x7D, 0x04, static_cast<std::uint8_t>(first), static_cast<std::uint8_t>(first >> 8),
+            static_cast<std::uint8_t>(last), static_cast<std::uint8_t>(last >> 8), 0, 0};
+    for (std::uint32_t ssid = first; ssid <= last; ++ssid)
+        for (int i = 0; i < 4; ++i)
+            b.push_back(static_cast<std::uint8_t>(mask >> (8 * i)));
+    return b;
+}
+
 // The window's "Stop Modem Logging" packets, and what a modem stops on each.
 const Bytes kLogsOff = {0x73, 0, 0, 0, 0, 0, 0, 0};
 const Bytes kEventsOff = {0x60, 0x00};
@@ -92,8 +103,10 @@ TEST(VirtualModemStream, EachStopRequestStopsItsOwnRecords)
         {"73 op 0: log records stop", {kLogsOff}, {{0x60, 1}, {0x79, 1}}},
         {"60 00: events stop", {kEventsOff}, {{0x10, 1}, {0x79, 1}}},
         {"7D 05 mask 0: messages stop", {kMessagesOff}, {{0x10, 1}, {0x60, 1}}},
-        {"7D 04 with ssid 0 at 0: messages stop",
-         {{0x7D, 0x04, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}, {{0x10, 1}, {0x60, 1}}},
+        {"7D 04 with ssids 0-21 (every ssid the modem's messages use) at 0: messages stop",
+         {SetLevelMasks(0, 21, 0)}, {{0x10, 1}, {0x60, 1}}},
+        {"7D 04 with ssid 0 at 0: the other ssids' messages go on",
+         {SetLevelMasks(0, 0, 0)}, {{0x10, 1}, {0x60, 1}, {0x79, 1}}},
         {"an event mask without event 1606: events stop",
          {{0x82, 0, 0, 0, 0x08, 0x00, 0x0E}}, {{0x10, 1}, {0x79, 1}}},
         {"Stop Modem Logging: all three", {kLogsOff, kEventsOff, kMessagesOff}, {}},

@@ -38,7 +38,6 @@ constexpr auto kQuietRefresh = 10s;
 // After a stop, what the driver holds is captured too, for at most kDrainLimit.
 constexpr auto kDrainPoll = 5ms;
 constexpr auto kDrainLimit = 1s;
-constexpr std::size_t kTopCodes = 10;
 // The loop looks at its clocks at least this often.
 constexpr auto kLongestWait = 200ms;
 
@@ -55,6 +54,7 @@ COrvaneLog::COrvaneLog(LogOptions options, std::FILE* out, std::FILE* err, bool 
     : m_options(std::move(options)),
       m_out(out),
       m_err(err),
+      m_statusOut(m_options.decode ? err : out),
       m_terminal(terminal && !m_options.quiet),
       m_pump(m_options.port)
 {
@@ -78,8 +78,8 @@ void COrvaneLog::ClearStatus()
 {
     if (!m_statusShown)
         return;
-    std::fputs("\r\033[K", m_out);
-    std::fflush(m_out);
+    std::fputs("\r\033[K", m_statusOut);
+    std::fflush(m_statusOut);
     m_statusShown = false;
 }
 
@@ -116,12 +116,12 @@ void COrvaneLog::ShowStatus(Clock::time_point now, bool force)
     figures.elapsedSeconds = Seconds(now - m_start);
     const std::string line = FormatStatus(figures);
     if (m_terminal) {
-        std::fprintf(m_out, "\r%s\033[K", line.c_str());
+        std::fprintf(m_statusOut, "\r%s\033[K", line.c_str());
         m_statusShown = true;
     } else {
-        std::fprintf(m_out, "%s\n", line.c_str());
+        std::fprintf(m_statusOut, "%s\n", line.c_str());
     }
-    std::fflush(m_out);
+    std::fflush(m_statusOut);
     m_nextStatus = now + (m_terminal ? Clock::duration(kLiveRefresh) : Clock::duration(kQuietRefresh));
 }
 
@@ -174,6 +174,8 @@ void COrvaneLog::StopCapture(const std::string& why)
         std::lock_guard lock(m_statsLock);
         m_stats.Reset();
     }
+    if (m_decode)
+        m_decode->Reset();
     Message(why + "; capture closed: " + path + " (" + std::to_string(written) + " bytes)");
 }
 
@@ -187,6 +189,8 @@ void COrvaneLog::OnChunk(std::span<const std::uint8_t> chunk)
         m_stats.Feed(chunk, Clock::now());
     }
     m_received.fetch_add(chunk.size());
+    if (m_decode)
+        m_decode->Feed(chunk);
     Lock lock(m_captureLock);
     if (m_failure.load() != 0 || m_session.OnReceived(chunk))
         return;
@@ -392,12 +396,10 @@ int COrvaneLog::Finish(int status)
         summary.frames = totals.frames;
         summary.badFrames = totals.badFrames;
         summary.logCodes = totals.codes.size();
-        summary.topCodes.assign(totals.codes.begin(), totals.codes.end());
+        summary.topCodes = TopLogCodes(totals.codes);
     }
-    std::stable_sort(summary.topCodes.begin(), summary.topCodes.end(),
-                     [](const auto& a, const auto& b) { return a.second > b.second; });
-    if (summary.topCodes.size() > kTopCodes)
-        summary.topCodes.resize(kTopCodes);
+    if (m_decode)
+        summary.decoded = m_decode->Counts();
     summary.elapsedSeconds = Seconds(Clock::now() - m_start);
     summary.captures = m_captures;
     ClearStatus();
@@ -410,6 +412,15 @@ int COrvaneLog::Finish(int status)
 // port opened. 0, or the exit status of what failed.
 int COrvaneLog::Start()
 {
+    if (m_options.decode) {
+        std::shared_ptr<const decode::CMessageDatabase> database;
+        std::string error;
+        if (!m_options.qdbPath.empty() && !(database = LoadMessageDatabase(m_options.qdbPath, &error))) {
+            Message("cannot load the message database " + error);
+            return kExitFile;
+        }
+        m_decode = std::make_unique<CDecodeOutput>(m_out, std::move(database));
+    }
     // A file that cannot be read ends the run before the port is touched.
     if (!m_options.dmcPath.empty()) {
         std::string error;

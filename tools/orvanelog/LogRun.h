@@ -13,6 +13,7 @@
 // closes the port, so the reader is never waited for while it waits for one.
 #include "logclient/CaptureStats.h"
 #include "logclient/LogClientSession.h"
+#include "tools/orvanelog/DecodeOutput.h"
 #include "tools/orvanelog/Options.h"
 #include "tools/orvanelog/PortPump.h"
 
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -66,7 +68,9 @@ private:
     LogOptions m_options;
     std::FILE* m_out;
     std::FILE* m_err;
+    std::FILE* m_statusOut;       // m_out; m_err with --decode, whose lines take m_out
     bool m_terminal;
+    std::unique_ptr<CDecodeOutput> m_decode;   // with --decode; fed by the reader (OnChunk)
 
     CPortPump m_pump;
 

@@ -8,7 +8,8 @@
 const char* const kLogUsage =
     "Usage: orvane-log PORT [--dmc FILE | --defaults] [--dir DIR]\n"
     "                  [--settings BAUD[,BITS,PARITY,STOP]] [--duration SECONDS]\n"
-    "                  [--view messages|logging] [--quiet]\n"
+    "                  [--view messages|logging] [--quiet] [--decode [--qdb FILE]]\n"
+    "       orvane-log --read FILE [--decode] [--qdb FILE]\n"
     "       orvane-log --help\n"
     "\n"
     "Switches a modem's diagnostic logging on through its DM port and captures\n"
@@ -27,13 +28,21 @@ const char* const kLogUsage =
     "  --view V          messages: lists under MessagesView (the default);\n"
     "                    logging: lists under LoggingView\n"
     "  --quiet           a status line every 10 s instead of a live one\n"
+    "  --decode          each record the modem sends as one line on standard\n"
+    "                    output (time, kind, code, name, text); the status line\n"
+    "                    goes to standard error\n"
+    "  --read FILE       decode a capture or .qmdl already on disk, without a\n"
+    "                    port, and print its summary\n"
+    "  --qdb FILE        the modem's message database (QShrink .qdb or hash\n"
+    "                    file) for its terse debug messages\n"
     "\n"
     "SIGINT, SIGTERM and SIGHUP stop cleanly. When the device goes away the\n"
     "capture is closed, the port is waited for, and on its return a new\n"
     "capture starts and the configuration is sent again.\n"
     "\n"
     "Exit status: 0 clean stop, 1 bad arguments, 2 the port cannot be opened,\n"
-    "3 the .dmc file cannot be loaded, 4 the capture cannot be created or written.\n";
+    "3 the .dmc file (or the file to --read, or the --qdb database) cannot be\n"
+    "loaded, 4 the capture cannot be created or written.\n";
 
 namespace {
 
@@ -107,12 +116,13 @@ namespace {
 
 // The options that may stand once each on a command line.
 struct SeenOptions {
-    bool dir = false, settings = false, duration = false, view = false;
+    bool dir = false, settings = false, duration = false, view = false, read = false, qdb = false;
 };
 
 bool TakesValue(const std::string& arg)
 {
-    return arg == "--dmc" || arg == "--dir" || arg == "--settings" || arg == "--duration" || arg == "--view";
+    return arg == "--dmc" || arg == "--dir" || arg == "--settings" || arg == "--duration" || arg == "--view"
+           || arg == "--read" || arg == "--qdb";
 }
 
 // Reads --duration's seconds into options; returns why they are refused, or nothing.
@@ -150,6 +160,11 @@ std::string ApplyValueOption(const std::string& arg, const std::string& value, L
         if (value.empty())
             return "--dmc needs a file name";
         options.dmcPath = value;
+    } else if (arg == "--read" || arg == "--qdb") {
+        repeated = std::exchange(arg == "--read" ? seen.read : seen.qdb, true);
+        if (value.empty())
+            return arg + " needs a file name";
+        (arg == "--read" ? options.readPath : options.qdbPath) = value;
     } else if (arg == "--dir") {
         repeated = std::exchange(seen.dir, true);
         if (value.empty())
@@ -175,6 +190,11 @@ std::string ApplyValueOption(const std::string& arg, const std::string& value, L
 // What the whole command line must hold once every word is read.
 std::string CheckComplete(const LogOptions& options, bool defaults)
 {
+    if (!options.readPath.empty()) {
+        if (!options.port.empty())
+            return "--read decodes a file without a port; \"" + options.port + "\" is not used with it";
+        return {};
+    }
     if (options.port.empty())
         return "which port? (e.g. COM1 or /dev/ttyUSB0)";
     // A name (not a path) goes into the port's 14-character name buffer.
@@ -206,6 +226,10 @@ ParsedArgs ParseLogArgs(const std::vector<std::string>& args)
         }
         if (arg == "--quiet") {
             options.quiet = true;
+            continue;
+        }
+        if (arg == "--decode") {
+            options.decode = true;
             continue;
         }
         if (TakesValue(arg)) {

@@ -17,6 +17,9 @@ struct LogOptions {
     double durationSeconds = 0;     // 0: until a signal
     DmcListView view = DmcListView::MessagesView;   // where the four lists are read
     bool quiet = false;
+    bool decode = false;            // --decode: each record a line on stdout, the status on stderr
+    std::string readPath;           // --read: decode this capture instead of opening a port
+    std::string qdbPath;            // --qdb: the message database for terse messages
 };
 
 // The longest port name the port's name buffer holds; longer names are
@@ -29,6 +32,7 @@ enum : int {
     kExitUsage = 1,
     kExitPort = 2,
     kExitDmc = 3,
+    kExitFile = 3,      // also: the capture to --read or the --qdb database cannot be read
     kExitCapture = 4,
 };
 

@@ -1,5 +1,7 @@
 #include "tools/orvanelog/Status.h"
 
+#include "decode/LogCodeNames.h"
+
 #include <algorithm>
 #include <array>
 #include <cinttypes>
@@ -56,11 +58,30 @@ std::string FormatSummary(const SummaryFigures& f)
         text += "  capture: " + capture + "\n";
     text += Format("  bytes: %" PRIu64 "  frames: %" PRIu64 "  bad frames: %" PRIu64 "  distinct log codes: %zu\n",
                    f.bytes, f.frames, f.badFrames, f.logCodes);
+    if (f.decoded)
+        text += "  decoded records: " + FormatCount(f.decoded->records) + "  debug messages: "
+                + FormatCount(f.decoded->messages) + "  malformed: " + FormatCount(f.decoded->malformed) + "\n";
     if (!f.topCodes.empty()) {
-        text += "  top log codes:";
+        text += "  top log codes:\n";
         for (const auto& [code, count] : f.topCodes)
-            text += Format(" 0x%04X %" PRIu64 ",", code, count);
-        text.back() = '\n';
+            text += "    " + decode::LogCodeLabel(code) + " " + FormatCount(count) + "\n";
     }
     return text;
+}
+
+std::string FormatCount(std::uint64_t count)
+{
+    std::string digits = std::to_string(count);
+    for (std::size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, 1, ',');
+    return digits;
+}
+
+std::vector<std::pair<std::uint16_t, std::uint64_t>> TopLogCodes(const std::map<std::uint16_t, std::uint64_t>& codes)
+{
+    std::vector<std::pair<std::uint16_t, std::uint64_t>> top(codes.begin(), codes.end());
+    std::stable_sort(top.begin(), top.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    if (top.size() > kTopLogCodes)
+        top.resize(kTopLogCodes);
+    return top;
 }

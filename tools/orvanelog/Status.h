@@ -2,6 +2,8 @@
 // orvane-log's status line and end-of-run summary, as text. Pure formatting:
 // the figures come in, the line goes out.
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +26,13 @@ std::string FormatBytes(std::uint64_t bytes);
 // One line, no newline: elapsed, capture, bytes, rate, frames, bad, codes.
 std::string FormatStatus(const StatusFigures& figures);
 
+// What --decode made of the bytes.
+struct DecodeCounts {
+    std::uint64_t records = 0;
+    std::uint64_t messages = 0;    // debug messages (formatted or terse)
+    std::uint64_t malformed = 0;
+};
+
 struct SummaryFigures {
     double elapsedSeconds = 0;
     std::vector<std::string> captures;   // every capture of the run, in order
@@ -32,7 +41,16 @@ struct SummaryFigures {
     std::uint64_t badFrames = 0;
     std::vector<std::pair<std::uint16_t, std::uint64_t>> topCodes;   // most first
     std::size_t logCodes = 0;
+    std::optional<DecodeCounts> decoded;  // with --decode
 };
 
-// Several lines, each ending in a newline.
+// Several lines, each ending in a newline. The top log codes are named from
+// the decoder's table, one a line: "0xB0C0 LTE RRC OTA 1,659".
 std::string FormatSummary(const SummaryFigures& figures);
+
+// 1,659: a count with its thousands grouped.
+std::string FormatCount(std::uint64_t count);
+
+// The kTopLogCodes most frequent codes, most first (the lower code first on a tie).
+inline constexpr std::size_t kTopLogCodes = 10;
+std::vector<std::pair<std::uint16_t, std::uint64_t>> TopLogCodes(const std::map<std::uint16_t, std::uint64_t>& codes);

@@ -3,6 +3,7 @@
 #include "sys/StopSignals.h"
 #include "tools/orvanelog/LogRun.h"
 #include "tools/orvanelog/Options.h"
+#include "tools/orvanelog/ReadCapture.h"
 
 #include <cstdio>
 #include <string>
@@ -16,11 +17,18 @@ int main(int argc, char** argv)
         std::fputs(parsed.message.c_str(), parsed.status == kExitClean ? stdout : stderr);
         return parsed.status;
     }
+    if (!parsed.options->readPath.empty())
+        return ReadCapture(*parsed.options, stdout, stderr);
     // Before the port's reader thread exists, so that it inherits the mask.
     if (!sysio::BlockStopSignals()) {
         std::perror("orvane-log: pthread_sigmask");
         return kExitUsage;
     }
-    COrvaneLog run(*parsed.options, stdout, stderr, ::isatty(STDOUT_FILENO) == 1);
+    // With --decode the status line is on standard error; it is redrawn in
+    // place only while the records' lines go elsewhere.
+    const bool terminal = parsed.options->decode
+                              ? ::isatty(STDERR_FILENO) == 1 && ::isatty(STDOUT_FILENO) != 1
+                              : ::isatty(STDOUT_FILENO) == 1;
+    COrvaneLog run(*parsed.options, stdout, stderr, terminal);
     return run.Run();
 }

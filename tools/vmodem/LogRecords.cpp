@@ -228,19 +228,90 @@ std::vector<std::uint8_t> BuildEventReport(std::uint32_t seq, std::uint64_t time
     return p;
 }
 
+namespace {
+
+// The RRC message events carry the channel and the message type; the paging
+// cycle its length byte and the cycle in radio frames (u16).
+struct StreamEventForm {
+    std::uint16_t id;
+    std::array<std::uint8_t, 3> payload;
+    std::uint8_t size;        // payload bytes
+    bool lengthByte;          // sent as length code 3: a length byte, then the bytes
+};
+constexpr std::array<StreamEventForm, 4> kStreamEvents = {{
+    {kStreamEventId, {}, 0, false},       // built by BuildEventReport
+    {1610, {0x02, 0x01}, 2, false},       // LTE_RRC_UL_MSG: UL-CCCH, connection request
+    {1609, {0x04, 0x03}, 2, false},       // LTE_RRC_DL_MSG: DL-CCCH, connection setup
+    {1614, {0x80, 0x00}, 2, true},        // LTE_RRC_PAGING_DRX_CYCLE: 128 frames
+}};
+constexpr std::array<std::uint16_t, kStreamEvents.size()> kStreamEventIds = {
+    kStreamEvents[0].id, kStreamEvents[1].id, kStreamEvents[2].id, kStreamEvents[3].id};
+
+// All at the level of the first, so that a client's level bits switch the
+// whole stream on or off as before.
+constexpr StreamMessage kStreamMessages[] = {
+    {kStreamMessageSsid, kStreamMessageLevel, 100, "vmodem_rrc.c", "vmodem: camped on PCI %d"},
+    {5, kStreamMessageLevel, 2117, "cmcall.c", "CM: call %d state %s -> %u, end cause 0x%04X"},
+    {21, kStreamMessageLevel, 931, "uimutil.c", "UIM_%d: Path length is %u, Current Path 0x%x 0x%x"},
+    {0, kStreamMessageLevel, 1582, "lte_rrc_csp.c", "RRC: serving cell EARFCN %u PCI %u RSRP %d dBm RSRQ %d dB"},
+    {15, kStreamMessageLevel, 4410, "sd_ss.c", "SD: acq band %hu chan %-5u| mode %05x, %3d%% done"},
+    {20, kStreamMessageLevel, 812, "mmoc.c", "MMOC: txn %lu at tick %llu, %c%c"},
+    {0, kStreamMessageLevel, 377, "vmodem_ml1.c", "ML1: sfn %hhu load %+d, buffer %p"},
+};
+
+}  // namespace
+
+std::span<const std::uint16_t> StreamEventIds() { return kStreamEventIds; }
+
+std::vector<std::uint8_t> BuildStreamEvent(std::uint32_t seq, std::uint64_t timestamp)
+{
+    const StreamEventForm& e = kStreamEvents[seq % kStreamEvents.size()];
+    if (e.id == kStreamEventId)
+        return BuildEventReport(seq / static_cast<std::uint32_t>(kStreamEvents.size()), timestamp);
+    Bytes events;
+    dm::AppendU16(events, e.id | ((e.lengthByte ? 3u : e.size) << 13));
+    dm::AppendU64(events, timestamp);
+    if (e.lengthByte)
+        events.push_back(e.size);
+    events.insert(events.end(), e.payload.begin(), e.payload.begin() + e.size);
+    Bytes p{dm::kEventReport};
+    dm::AppendU16(p, static_cast<std::uint32_t>(events.size()));
+    Append(p, events);
+    return p;
+}
+
+std::span<const StreamMessage> StreamMessages() { return kStreamMessages; }
+
+std::vector<std::uint32_t> StreamMessageArgs(std::uint32_t seq)
+{
+    const std::uint32_t round = seq / static_cast<std::uint32_t>(std::size(kStreamMessages));
+    const std::uint32_t sfn = (seq * 4) & 0x3FF;
+    switch (seq % std::size(kStreamMessages)) {
+    case 0: return {kLtePci};
+    case 1: return {1 + round % 3, 0x08A1C2F0, 2 + round % 4, 0x1F};
+    case 2: return {1, 4, 0x3F00, 0x7F20};
+    case 3: return {kLteEarfcn, kLtePci, static_cast<std::uint32_t>(-95 - int(round % 7)),
+                    static_cast<std::uint32_t>(-10 - int(round % 4))};
+    case 4: return {3, kLteEarfcn, 0x514, 25 * (round % 5)};
+    case 5: return {round, 0x89ABCDEF, 0x1, 'o', 'k'};
+    default: return {sfn, static_cast<std::uint32_t>(int(round % 9) - 4), 0x0800F000};
+    }
+}
+
 std::vector<std::uint8_t> BuildExtMessage(std::uint32_t seq, std::uint64_t timestamp)
 {
-    static constexpr std::string_view kFormat = "vmodem: camped on PCI %d";
-    static constexpr std::string_view kFile = "vmodem_rrc.c";
-    Bytes p{dm::kExtMessage, 0, 1, 0};
+    const StreamMessage& m = kStreamMessages[seq % std::size(kStreamMessages)];
+    const std::vector<std::uint32_t> args = StreamMessageArgs(seq);
+    Bytes p{dm::kExtMessage, 0, static_cast<std::uint8_t>(args.size()), 0};
     dm::AppendU64(p, timestamp);
-    dm::AppendU16(p, 100 + seq % 4);   // line
-    dm::AppendU16(p, kStreamMessageSsid);
-    dm::AppendU32(p, kStreamMessageLevel);
-    dm::AppendU32(p, kLtePci);
-    p.insert(p.end(), kFormat.begin(), kFormat.end());
+    dm::AppendU16(p, m.line);
+    dm::AppendU16(p, m.ssid);
+    dm::AppendU32(p, m.level);
+    for (const std::uint32_t a : args)
+        dm::AppendU32(p, a);
+    p.insert(p.end(), m.format.begin(), m.format.end());
     p.push_back(0);
-    p.insert(p.end(), kFile.begin(), kFile.end());
+    p.insert(p.end(), m.file.begin(), m.file.end());
     p.push_back(0);
     return p;
 }

@@ -56,11 +56,32 @@ std::uint64_t DmTimestamp(std::chrono::system_clock::time_point wall);
 inline constexpr std::uint16_t kStreamEventId = 1606;   // LTE RRC state change
 std::vector<std::uint8_t> BuildEventReport(std::uint32_t seq, std::uint64_t timestamp);
 
-// The extended message the modem sends, its ssid and level bit:
-//   79, timestamp type 0, 1 argument, drop count 0, timestamp u64, line u16,
-//   ssid u16, level mask u32, the argument u32, format text NUL, file name NUL.
+// The events the modem reports, in turn: the RRC state change above and
+// RRC message events whose payloads take the other forms (two bytes; a
+// length byte and that many). Event n of the stream is entry n % size.
+std::span<const std::uint16_t> StreamEventIds();
+std::vector<std::uint8_t> BuildStreamEvent(std::uint32_t seq, std::uint64_t timestamp);
+
+// The extended messages the modem sends, as real modems word them: format
+// strings with the conversions, flags, widths and length modifiers of the
+// modem's printf, each with its ssid and level bit; a message goes out while
+// the client's mask for its ssid has its level bit.
+//   79, timestamp type 0, argument count, drop count 0, timestamp u64, line
+//   u16, ssid u16, level mask u32, the arguments u32, format NUL, file NUL.
+// The first is the one message of earlier versions, on ssid 0 at medium level.
 inline constexpr std::uint16_t kStreamMessageSsid = 0;
 inline constexpr std::uint32_t kStreamMessageLevel = 0x02;   // medium
+struct StreamMessage {
+    std::uint16_t ssid;
+    std::uint32_t level;
+    std::uint16_t line;
+    std::string_view file;
+    std::string_view format;
+};
+std::span<const StreamMessage> StreamMessages();
+// The arguments of message `seq` (entry seq % size), which move on with seq.
+std::vector<std::uint32_t> StreamMessageArgs(std::uint32_t seq);
+// Message `seq`: entry seq % size with its arguments.
 std::vector<std::uint8_t> BuildExtMessage(std::uint32_t seq, std::uint64_t timestamp);
 
 }  // namespace vmlog

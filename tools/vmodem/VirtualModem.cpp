@@ -339,20 +339,47 @@ std::vector<std::uint8_t> CVirtualModem::AnswerMessageConfig(std::span<const std
     }
 }
 
-bool CVirtualModem::EventsEnabled() const
+bool CVirtualModem::EventEnabled(std::uint16_t id) const
 {
     if (!m_bEventReport)
         return false;
     // 60 01 alone reports every event, as on a modem whose mask was never set.
     if (!m_bEventMaskSet)
         return true;
-    const std::size_t id = vmlog::kStreamEventId;
-    return id < m_nEventBits && id / 8 < m_eventMask.size() && (m_eventMask[id / 8] & (1u << (id % 8)));
+    return id < m_nEventBits && id / 8u < m_eventMask.size() && (m_eventMask[id / 8u] & (1u << (id % 8u)));
+}
+
+bool CVirtualModem::EventsEnabled() const
+{
+    const auto ids = vmlog::StreamEventIds();
+    return std::any_of(ids.begin(), ids.end(), [this](std::uint16_t id) { return EventEnabled(id); });
 }
 
 bool CVirtualModem::MessagesEnabled() const
 {
-    return (MessageMask(vmlog::kStreamMessageSsid) & vmlog::kStreamMessageLevel) != 0;
+    const auto all = vmlog::StreamMessages();
+    return std::any_of(all.begin(), all.end(),
+                       [this](const vmlog::StreamMessage& m) { return (MessageMask(m.ssid) & m.level) != 0; });
+}
+
+std::vector<std::uint8_t> CVirtualModem::NextEvent(std::uint32_t& seq, std::uint64_t stamp) const
+{
+    const auto ids = vmlog::StreamEventIds();
+    for (std::size_t tried = 0; tried < ids.size(); ++tried, ++seq)
+        if (EventEnabled(ids[seq % ids.size()]))
+            return vmlog::BuildStreamEvent(seq, stamp);
+    return {};
+}
+
+std::vector<std::uint8_t> CVirtualModem::NextMessage(std::uint32_t& seq, std::uint64_t stamp) const
+{
+    const auto all = vmlog::StreamMessages();
+    for (std::size_t tried = 0; tried < all.size(); ++tried, ++seq) {
+        const vmlog::StreamMessage& m = all[seq % all.size()];
+        if ((MessageMask(m.ssid) & m.level) != 0)
+            return vmlog::BuildExtMessage(seq, stamp);
+    }
+    return {};
 }
 
 void CVirtualModem::SetCapture(std::unique_ptr<CCaptureStream> capture)
@@ -446,11 +473,12 @@ std::vector<std::uint8_t> CVirtualModem::NextRecord(TimePoint now)
             break;
         }
         case Slot::Event:
-            record = vmlog::BuildEventReport(slot.seq, stamp);
+        case Slot::Message: {
+            std::uint32_t seq = slot.seq;
+            record = slot.kind == Slot::Event ? NextEvent(seq, stamp) : NextMessage(seq, stamp);
+            m_rotation[at].seq = seq + 1;
             break;
-        case Slot::Message:
-            record = vmlog::BuildExtMessage(slot.seq, stamp);
-            break;
+        }
         }
         if (!record.empty())
             return record;

@@ -93,8 +93,9 @@ public:
     const std::vector<std::uint16_t>& EnabledLogCodes() const { return m_enabledCodes; }
     // The enabled codes it builds records for (without a capture).
     const std::vector<std::uint16_t>& StreamedLogCodes() const { return m_streamCodes; }
-    bool EventsEnabled() const;
-    bool MessagesEnabled() const;
+    bool EventsEnabled() const;       // any of the stream's events (LogRecords.h)
+    bool MessagesEnabled() const;     // any of the stream's messages
+    bool EventEnabled(std::uint16_t id) const;
 
     // The table answered by 73 op 1 and 7D 01.
     static const std::array<std::uint32_t, kEquipmentIds>& LastLogItems();
@@ -121,6 +122,11 @@ private:
     // What the stream sends in turn: one slot per log code it builds (or one
     // for the capture), one for events and one for messages.
     enum class Slot : std::uint8_t { Log, CaptureLog, Event, Message };
+    // The next of the stream's events (messages) from number `seq` on that
+    // the masks enable; `seq` moves past the ones skipped.
+    std::vector<std::uint8_t> NextEvent(std::uint32_t& seq, std::uint64_t stamp) const;
+    std::vector<std::uint8_t> NextMessage(std::uint32_t& seq, std::uint64_t stamp) const;
+
     struct StreamSlot {
         Slot kind;
         std::uint16_t code;
