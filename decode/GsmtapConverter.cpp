@@ -144,6 +144,12 @@ void CGsmtapConverter::Finish()
     m_segments.clear();
 }
 
+void CGsmtapConverter::Reset()
+{
+    m_deframer.Reset();
+    Finish();
+}
+
 PcapConversion ConvertCaptureToPcap(const std::string& capturePath, const std::string& pcapPath)
 {
     PcapConversion result;

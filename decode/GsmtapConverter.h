@@ -66,6 +66,10 @@ public:
     // One DIAG packet (a good frame without its FCS).
     void OnPacket(std::span<const std::uint8_t> packet);
 
+    // Drops a partly received frame and any held parts (counted as skipped):
+    // the bytes that follow do not continue them.
+    void Reset();
+
     // The end of the bytes: parts of a segmented message still held will not
     // be completed; they are counted as skipped.
     void Finish();

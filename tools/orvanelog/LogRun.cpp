@@ -169,6 +169,7 @@ void COrvaneLog::StopCapture(const std::string& why)
         m_session.CloseCaptureFile();
     }
     // The reader has ended: every byte of this capture is in the counts now.
+    m_gsmtap.OnCaptureClosed();
     m_done = RunTotals();   // a frame torn by the close is not joined to the next capture's
     {
         std::lock_guard lock(m_statsLock);
@@ -187,6 +188,7 @@ void COrvaneLog::OnChunk(std::span<const std::uint8_t> chunk)
         m_stats.Feed(chunk, Clock::now());
     }
     m_received.fetch_add(chunk.size());
+    m_gsmtap.OnChunk(chunk);
     Lock lock(m_captureLock);
     if (m_failure.load() != 0 || m_session.OnReceived(chunk))
         return;
@@ -400,8 +402,9 @@ int COrvaneLog::Finish(int status)
         summary.topCodes.resize(kTopCodes);
     summary.elapsedSeconds = Seconds(Clock::now() - m_start);
     summary.captures = m_captures;
+    m_gsmtap.Stop();
     ClearStatus();
-    std::fputs(FormatSummary(summary).c_str(), m_out);
+    std::fputs((FormatSummary(summary) + m_gsmtap.Summary()).c_str(), m_out);
     std::fflush(m_out);
     return status;
 }
@@ -418,6 +421,12 @@ int COrvaneLog::Start()
             Message(std::string(kMsgLoadDmcFailed) + ": " + (error.empty() ? m_options.dmcPath : error));
             return kExitDmc;
         }
+    }
+    // The pcap and the GSMTAP socket before the capture. When captures
+    // rotate, the pcap rotates with them: m_gsmtap.Rotate(new pcap path).
+    if (std::string error; !m_gsmtap.Start(m_options, &error)) {
+        Message(error);
+        return kExitCapture;
     }
     // The capture comes first, so the modem's first byte is in it.
     if (!StartCapture())

@@ -14,6 +14,7 @@
 #include "logclient/CaptureStats.h"
 #include "logclient/LogClientSession.h"
 #include "tools/orvanelog/Options.h"
+#include "tools/orvanelog/PcapOutput.h"
 #include "tools/orvanelog/PortPump.h"
 
 #include <atomic>
@@ -76,6 +77,8 @@ private:
     std::optional<CaptureFailure> m_captureFailure;   // set by the reader; told by the loop
     std::atomic<int> m_failure{0};                    // exit status of a failure; ends the loop
     std::atomic<std::uint64_t> m_received{0};         // bytes taken, to tell when a stop has taken what was queued
+
+    CGsmtapOutput m_gsmtap;       // --pcap / --gsmtap; fed by the reader (OnChunk), locks itself
 
     mutable std::mutex m_statsLock;
     CCaptureStats m_stats;        // of the open capture; fed by the reader (OnChunk)

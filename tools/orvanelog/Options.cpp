@@ -1,4 +1,5 @@
 #include "tools/orvanelog/Options.h"
+#include "tools/orvanelog/PcapOutput.h"
 
 #include <cerrno>
 #include <cmath>
@@ -9,6 +10,8 @@ const char* const kLogUsage =
     "Usage: orvane-log PORT [--dmc FILE | --defaults] [--dir DIR]\n"
     "                  [--settings BAUD[,BITS,PARITY,STOP]] [--duration SECONDS]\n"
     "                  [--view messages|logging] [--quiet]\n"
+    "                  [--pcap FILE] [--gsmtap [HOST[:PORT]]]\n"
+    "       orvane-log --read CAPTURE --pcap OUT\n"
     "       orvane-log --help\n"
     "\n"
     "Switches a modem's diagnostic logging on through its DM port and captures\n"
@@ -27,6 +30,10 @@ const char* const kLogUsage =
     "  --view V          messages: lists under MessagesView (the default);\n"
     "                    logging: lists under LoggingView\n"
     "  --quiet           a status line every 10 s instead of a live one\n"
+    "  --pcap FILE       write the signalling (LTE/NR RRC, NAS, WCDMA RRC, GSM RR)\n"
+    "                    as GSMTAP into a pcap file for Wireshark, as it arrives\n"
+    "  --gsmtap [H[:P]]  send it as GSMTAP over UDP (default 127.0.0.1:4729)\n"
+    "  --read CAPTURE    convert a capture that exists (with --pcap OUT), no port\n"
     "\n"
     "SIGINT, SIGTERM and SIGHUP stop cleanly. When the device goes away the\n"
     "capture is closed, the port is waited for, and on its return a new\n"
@@ -175,6 +182,8 @@ std::string ApplyValueOption(const std::string& arg, const std::string& value, L
 // What the whole command line must hold once every word is read.
 std::string CheckComplete(const LogOptions& options, bool defaults)
 {
+    if (std::string why = CheckGsmtapOptions(options); !why.empty() || !options.readPath.empty())
+        return why;
     if (options.port.empty())
         return "which port? (e.g. COM1 or /dev/ttyUSB0)";
     // A name (not a path) goes into the port's 14-character name buffer.
@@ -206,6 +215,11 @@ ParsedArgs ParseLogArgs(const std::vector<std::string>& args)
         }
         if (arg == "--quiet") {
             options.quiet = true;
+            continue;
+        }
+        if (std::string why; TakeGsmtapOption(args, i, options, why)) {
+            if (!why.empty())
+                return Usage(why);
             continue;
         }
         if (TakesValue(arg)) {

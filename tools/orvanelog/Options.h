@@ -17,6 +17,12 @@ struct LogOptions {
     double durationSeconds = 0;     // 0: until a signal
     DmcListView view = DmcListView::MessagesView;   // where the four lists are read
     bool quiet = false;
+    // Signalling as GSMTAP (tools/orvanelog/PcapOutput.h).
+    std::string pcapPath;                   // --pcap: into this pcap file
+    bool gsmtap = false;                    // --gsmtap: as UDP datagrams to host:port
+    std::string gsmtapHost = "127.0.0.1";
+    std::uint16_t gsmtapPort = 4729;
+    std::string readPath;                   // --read: a capture to convert instead of a port
 };
 
 // The longest port name the port's name buffer holds; longer names are

@@ -3,6 +3,7 @@
 #include "sys/StopSignals.h"
 #include "tools/orvanelog/LogRun.h"
 #include "tools/orvanelog/Options.h"
+#include "tools/orvanelog/PcapOutput.h"
 
 #include <cstdio>
 #include <string>
@@ -16,6 +17,8 @@ int main(int argc, char** argv)
         std::fputs(parsed.message.c_str(), parsed.status == kExitClean ? stdout : stderr);
         return parsed.status;
     }
+    if (!parsed.options->readPath.empty())
+        return RunReadToPcap(*parsed.options, stdout, stderr);
     // Before the port's reader thread exists, so that it inherits the mask.
     if (!sysio::BlockStopSignals()) {
         std::perror("orvane-log: pthread_sigmask");
