@@ -1,6 +1,7 @@
 #include "decode/GsmtapSender.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -56,17 +57,22 @@ bool CGsmtapSender::Open(const GsmtapTarget& target, std::string* error)
         return false;
     }
     const std::unique_ptr<addrinfo, void (*)(addrinfo*)> owner(found, ::freeaddrinfo);
+    // Unconnected: a connected socket would take the loopback's "port
+    // unreachable" for one datagram as the failure of the next one and drop
+    // it, and a capture on the interface needs no listener on the port.
     int lastError = 0;
     for (const addrinfo* a = found; a; a = a->ai_next) {
         sysio::UniqueFd fd(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol));
-        if (fd.Valid() && sysio::RetryEintr([&] { return ::connect(fd.Get(), a->ai_addr, a->ai_addrlen); }) == 0) {
+        if (fd.Valid() && a->ai_addrlen <= sizeof m_address) {
+            std::memcpy(&m_address, a->ai_addr, a->ai_addrlen);
+            m_addressLength = a->ai_addrlen;
             m_fd = std::move(fd);
             return true;
         }
         lastError = errno;
     }
     if (error)
-        *error = target.host + ":" + port + ": " + sysio::ErrnoText("connect", lastError);
+        *error = target.host + ":" + port + ": " + sysio::ErrnoText("socket", lastError);
     return false;
 }
 
@@ -74,7 +80,10 @@ void CGsmtapSender::Send(std::span<const std::uint8_t> message)
 {
     if (!m_fd.Valid())
         return;
-    const ssize_t n = sysio::RetryEintr([&] { return ::send(m_fd.Get(), message.data(), message.size(), MSG_DONTWAIT); });
+    const ssize_t n = sysio::RetryEintr([&] {
+        return ::sendto(m_fd.Get(), message.data(), message.size(), MSG_DONTWAIT,
+                        reinterpret_cast<const sockaddr*>(&m_address), m_addressLength);
+    });
     if (n == static_cast<ssize_t>(message.size()))
         ++m_sent;
     else

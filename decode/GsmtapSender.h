@@ -7,6 +7,8 @@
 #include <span>
 #include <string>
 
+#include <sys/socket.h>
+
 #include "sys/SysIo.h"
 
 namespace decode {
@@ -22,7 +24,7 @@ bool ParseGsmtapTarget(const std::string& text, GsmtapTarget& target, std::strin
 
 class CGsmtapSender {
 public:
-    // Resolves the host and opens a socket to it. false and why.
+    // Resolves the host and opens a socket for it. false and why.
     bool Open(const GsmtapTarget& target, std::string* error = nullptr);
     bool IsOpen() const { return m_fd.Valid(); }
     void Send(std::span<const std::uint8_t> message);
@@ -33,6 +35,8 @@ public:
 
 private:
     sysio::UniqueFd m_fd;
+    sockaddr_storage m_address{};
+    socklen_t m_addressLength = 0;
     std::uint64_t m_sent = 0;
     std::uint64_t m_refused = 0;
 };
