@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "TsharkCheck.h"
+#include "support/TsharkCheck.h"
 #include "decode/GsmtapConverter.h"
 #include "support/DmFrames.h"
 #include "support/SampleData.h"

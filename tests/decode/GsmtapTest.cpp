@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "TsharkCheck.h"
+#include "support/TsharkCheck.h"
 #include "decode/Gsmtap.h"
 #include "decode/PcapWriter.h"
 #include "decode/Signalling.h"
