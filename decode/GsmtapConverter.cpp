@@ -15,7 +15,16 @@ namespace {
 
 constexpr std::uint8_t kMultiSim = 0x98;
 constexpr std::size_t kMultiSimHeader = 8;   // cmd, reserved(1), reserved(2), radio id(4)
-constexpr std::uint8_t kExtendedMessage = 0x79;
+// Debug messages the formatter may turn into text: extended (0x79), terse
+// (0x7E) and hashed (0x92, 0x99) ones.
+constexpr std::uint8_t kMessageCommands[] = {0x79, 0x7E, 0x92, 0x99};
+
+bool IsDebugMessage(std::span<const std::uint8_t> packet)
+{
+    return !packet.empty()
+           && std::find(std::begin(kMessageCommands), std::end(kMessageCommands), packet[0])
+                  != std::end(kMessageCommands);
+}
 constexpr std::uint8_t kLastSegment = 7;
 
 }  // namespace
@@ -45,7 +54,7 @@ void CGsmtapConverter::OnPacket(std::span<const std::uint8_t> packet)
         OnLogRecord(*record);
         return;
     }
-    if (!packet.empty() && packet[0] == kExtendedMessage && m_formatter) {
+    if (m_formatter && IsDebugMessage(packet)) {
         if (const std::optional<FormattedMessage> message = m_formatter(packet)) {
             m_message.clear();
             gsmtap::AppendLogLine({gsmtap::DiagTimeToUnixMicros(message->timestamp), message->ssid, 0,

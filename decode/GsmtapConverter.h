@@ -7,8 +7,9 @@
 // never sent in part. Parts of a message the modem logs in segments are held
 // until its last part and sent as one.
 //
-// Debug messages (0x79) need the decoder's formatter; SetMessageFormatter
-// connects it, and then each one is sent as an osmocore log line.
+// Debug messages (0x79, and the terse and hashed ones a message database
+// names) need the decoder's formatter; SetMessageFormatter connects it, and
+// then each one it formats is sent as an osmocore log line.
 //
 // Not thread-safe: one thread feeds a converter.
 #include <cstdint>
@@ -39,11 +40,11 @@ struct GsmtapCounts {
     std::uint64_t malformed = 0;       // shorter than its version's layout or its own length
     std::uint64_t noGsmtapForm = 0;    // no GSMTAP version 2 form (NR RRC) or too long for one
     std::uint64_t otherPackets = 0;    // good frames that are not log records (events, replies, messages)
-    std::uint64_t debugMessages = 0;   // 0x79 messages sent as log lines
+    std::uint64_t debugMessages = 0;   // debug messages sent as log lines
     std::uint64_t badFrames = 0;       // frames with a bad FCS or too long
 };
 
-// What SetMessageFormatter's function gives for a 0x79 packet.
+// What SetMessageFormatter's function gives for a debug message packet.
 struct FormattedMessage {
     std::string text;
     std::string file;
@@ -74,8 +75,10 @@ public:
     // be completed; they are counted as skipped.
     void Finish();
 
-    // Connects the decoder's 0x79 formatter. Without one, 0x79 packets are
-    // counted among otherPackets.
+    // Connects the decoder's message formatter (integration hook: the
+    // decoder's 0x79/0x7E/0x92/0x99 formatting, the text with its ssid,
+    // file and line). Without one, or where it gives nothing, debug messages
+    // are counted among otherPackets.
     void SetMessageFormatter(MessageFormatter formatter) { m_formatter = std::move(formatter); }
 
     const GsmtapCounts& Counts() const { return m_counts; }

@@ -424,6 +424,8 @@ int COrvaneLog::Start()
     }
     // The pcap and the GSMTAP socket before the capture. When captures
     // rotate, the pcap rotates with them: m_gsmtap.Rotate(new pcap path).
+    // Debug messages join them once the decoder's formatter is connected:
+    // m_gsmtap.SetMessageFormatter(...).
     if (std::string error; !m_gsmtap.Start(m_options, &error)) {
         Message(error);
         return kExitCapture;

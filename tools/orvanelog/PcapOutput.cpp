@@ -94,6 +94,12 @@ bool CGsmtapOutput::Start(const LogOptions& options, std::string* error)
     return true;
 }
 
+void CGsmtapOutput::SetMessageFormatter(decode::CGsmtapConverter::MessageFormatter formatter)
+{
+    std::lock_guard lock(m_lock);
+    m_converter.SetMessageFormatter(std::move(formatter));
+}
+
 void CGsmtapOutput::OnChunk(std::span<const std::uint8_t> chunk)
 {
     if (!m_active)

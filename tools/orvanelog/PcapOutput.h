@@ -29,6 +29,9 @@ public:
     // Opens the pcap file and the UDP socket the options ask for. false and why.
     bool Start(const LogOptions& options, std::string* error);
     bool Active() const { return m_active; }
+    // Integration hook: the decoder's debug-message formatter, so the
+    // modem's messages stand between the signalling as log lines.
+    void SetMessageFormatter(decode::CGsmtapConverter::MessageFormatter formatter);
     // The modem's bytes as they arrive: whole records go out at once.
     void OnChunk(std::span<const std::uint8_t> chunk);
     // The capture closed (the device went): a frame torn there is not joined
