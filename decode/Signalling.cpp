@@ -18,7 +18,7 @@ struct ChannelCode {
     std::uint8_t sub;    // GSMTAP sub-type
 };
 
-// A little-endian field at a fixed offset of a record that is known to be long enough.
+// A little-endian field at a fixed offset (0 when the record is too short for it).
 std::uint32_t FieldAt(std::span<const std::uint8_t> bytes, std::size_t offset, std::size_t size)
 {
     ByteReader in(bytes);
@@ -101,6 +101,14 @@ const Row* FindRow(std::span<const Row> rows, Key key)
     return nullptr;
 }
 
+// The PDU after a fixed header: length bytes, or empty when they are not all there.
+std::span<const std::uint8_t> PduAt(std::span<const std::uint8_t> bytes, std::size_t header, std::size_t length)
+{
+    ByteReader in(bytes);
+    in.Skip(header);
+    return in.Bytes(length);
+}
+
 const ChannelCode* FindChannel(std::span<const ChannelCode> channels, std::uint8_t code)
 {
     for (const ChannelCode& c : channels)
@@ -118,7 +126,8 @@ SignallingResult ReadLteRrc(std::span<const std::uint8_t> payload, SignallingMes
 {
     if (payload.empty())
         return SignallingResult::Malformed;
-    const LteRrcVersion* row = FindRow(std::span<const LteRrcVersion>(kLteRrcVersions), payload[0]);
+    const auto version = static_cast<std::uint8_t>(FieldAt(payload, 0, 1));
+    const LteRrcVersion* row = FindRow(std::span<const LteRrcVersion>(kLteRrcVersions), version);
     if (!row)
         return SignallingResult::UnknownVersion;
     const LteRrcLayout& l = *row->layout;
@@ -128,14 +137,14 @@ SignallingResult ReadLteRrc(std::span<const std::uint8_t> payload, SignallingMes
     if (length > payload.size() - l.header)
         return SignallingResult::Malformed;
     out.rat = SignallingRat::LteRrc;
-    out.version = payload[0];
-    out.recordChannel = payload[l.channel];
+    out.version = version;
+    out.recordChannel = static_cast<std::uint8_t>(FieldAt(payload, l.channel, 1));
     out.hasCell = true;
     out.pci = static_cast<std::uint16_t>(FieldAt(payload, l.pci, 2));
     out.arfcn = FieldAt(payload, l.earfcn, l.earfcnSize);
     out.frameNumber = FieldAt(payload, l.sfn, 2) >> 4;
-    out.segment = l.segment ? payload[l.segment] : 0;
-    out.pdu = payload.subspan(l.header, length);
+    out.segment = l.segment ? static_cast<std::uint8_t>(FieldAt(payload, l.segment, 1)) : 0;
+    out.pdu = PduAt(payload, l.header, length);
     const ChannelCode* channel = FindChannel(row->channels, out.recordChannel);
     if (!channel)
         return SignallingResult::UnknownChannel;
@@ -172,18 +181,19 @@ SignallingResult ReadLteNas(const LteNasCode& code, std::span<const std::uint8_t
 {
     if (payload.empty())
         return SignallingResult::Malformed;
-    const LteNasVersion* row = FindRow(std::span<const LteNasVersion>(kLteNasVersions), payload[0]);
+    const auto version = static_cast<std::uint8_t>(FieldAt(payload, 0, 1));
+    const LteNasVersion* row = FindRow(std::span<const LteNasVersion>(kLteNasVersions), version);
     if (!row)
         return SignallingResult::UnknownVersion;
     if (payload.size() < row->header)
         return SignallingResult::Malformed;
     out.rat = SignallingRat::LteNas;
-    out.version = payload[0];
+    out.version = version;
     out.uplink = code.uplink;
     out.gsmtapType = gt::kTypeLteNas;
     out.gsmtapSubType = code.protectedForm ? gt::kLteNasSecurityHeader : gt::kLteNasPlain;
     out.channelName = code.name;
-    out.pdu = payload.subspan(row->header);
+    out.pdu = PduAt(payload, row->header, payload.size() - row->header);
     return SignallingResult::Ok;
 }
 
@@ -262,13 +272,13 @@ SignallingResult ReadNrRrc(std::span<const std::uint8_t> payload, SignallingMess
         return SignallingResult::Malformed;
     out.rat = SignallingRat::NrRrc;
     out.version = static_cast<std::uint8_t>(version);
-    out.recordChannel = payload[l.channel];
+    out.recordChannel = static_cast<std::uint8_t>(FieldAt(payload, l.channel, 1));
     out.hasCell = true;
     out.pci = static_cast<std::uint16_t>(FieldAt(payload, l.pci, 2));
     out.arfcn = FieldAt(payload, l.arfcn, 4);
     out.frameNumber = FieldAt(payload, l.sfn, l.sfnSize);
-    out.segment = l.segment ? payload[l.segment] : 0;
-    out.pdu = payload.subspan(l.header, length);
+    out.segment = l.segment ? static_cast<std::uint8_t>(FieldAt(payload, l.segment, 1)) : 0;
+    out.pdu = PduAt(payload, l.header, length);
     const ChannelCode* channel = FindChannel(row->channels, out.recordChannel);
     if (!channel)
         return SignallingResult::UnknownChannel;
