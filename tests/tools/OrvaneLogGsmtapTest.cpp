@@ -1,6 +1,8 @@
 // orvane-log's GSMTAP options and its --read conversion.
 #include "support/TsharkCheck.h"
+#include "support/DmFrames.h"
 #include "support/SampleData.h"
+#include "support/SignallingRecords.h"
 #include "tools/orvanelog/Options.h"
 #include "tools/orvanelog/PcapOutput.h"
 
@@ -8,6 +10,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -88,6 +92,77 @@ TEST(OrvaneLogGsmtap, ReadConvertsTheSampleCapture)
     EXPECT_NE(ReadAll(err).find("/nonexistent/capture.bin: open: "), std::string::npos);
     std::fclose(out);
     std::fclose(err);
+}
+
+// The records a pcap file holds when every one is whole; -1 when the file
+// ends inside a record or its header.
+long WholeRecords(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const Bytes file{std::istreambuf_iterator<char>(in), {}};
+    if (file.size() < 24)
+        return -1;
+    long records = 0;
+    std::size_t at = 24;
+    while (at < file.size()) {
+        if (file.size() - at < 16)
+            return -1;
+        const std::size_t length = file[at + 8] | file[at + 9] << 8 | file[at + 10] << 16
+                                   | static_cast<std::size_t>(file[at + 11]) << 24;
+        if (file.size() - at - 16 < length)
+            return -1;
+        at += 16 + length;
+        ++records;
+    }
+    return records;
+}
+
+// As records arrive in pieces, the pcap holds the whole ones after every
+// chunk; a rotation starts a new file; the summary says what went where.
+TEST(OrvaneLogGsmtap, LivePcapHoldsWholeRecordsAfterEveryChunkAndRotates)
+{
+    using signalling_records::LogRecord;
+    using signalling_records::LteNasPayload;
+    const std::filesystem::path dir = std::filesystem::temp_directory_path();
+    LogOptions options;
+    options.pcapPath = (dir / "orvane-log-live-1.pcap").string();
+    CGsmtapOutput output;
+    std::string error;
+    ASSERT_TRUE(output.Start(options, &error)) << error;
+    ASSERT_TRUE(output.Active());
+    EXPECT_EQ(WholeRecords(options.pcapPath), 0);
+
+    const Bytes frame = ReferenceFrame(LogRecord(0xB0EC, LteNasPayload({0x07, 0x55, 0x01})));
+    Bytes stream;
+    for (int i = 0; i < 4; ++i)
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    const Bytes other = ReferenceFrame(LogRecord(0xB193, {1, 2, 3}));
+    stream.insert(stream.end(), other.begin(), other.end());
+    const std::size_t frameSize = frame.size();
+    long seen = 0;
+    for (std::size_t at = 0; at < stream.size(); at += 7) {
+        output.OnChunk(std::span(stream).subspan(at, std::min<std::size_t>(7, stream.size() - at)));
+        const long now = WholeRecords(options.pcapPath);
+        ASSERT_GE(now, seen) << "at byte " << at;
+        EXPECT_EQ(now, static_cast<long>(std::min<std::size_t>((at + 7) / frameSize, 4)));
+        seen = now;
+    }
+    const std::string second = (dir / "orvane-log-live-2.pcap").string();
+    ASSERT_TRUE(output.Rotate(second, &error)) << error;
+    output.OnChunk(std::span(stream).first(frameSize));
+    output.Stop();
+    EXPECT_EQ(WholeRecords(options.pcapPath), 4);
+    EXPECT_EQ(WholeRecords(second), 1);
+    EXPECT_EQ(output.Summary(), "  GSMTAP: 5 messages sent as GSMTAP, 1 record skipped (0xB193 1)\n  pcap: "
+                                    + options.pcapPath + "\n  pcap: " + second + "\n");
+    std::filesystem::remove(options.pcapPath);
+    std::filesystem::remove(second);
+
+    CGsmtapOutput refused;
+    options.pcapPath = "/nonexistent/x.pcap";
+    EXPECT_FALSE(refused.Start(options, &error));
+    EXPECT_EQ(error.rfind("/nonexistent/x.pcap: open: ", 0), 0u) << error;
+    EXPECT_EQ(CGsmtapOutput().Summary(), "");
 }
 
 }  // namespace
