@@ -58,7 +58,8 @@ constexpr std::array<const char*, 16> kUlDcchC2 = {
     "scgFailureInformation-r12", "sidelinkUEInformation-r12", "wlanConnectionStatusReport-r13",
     "rrcConnectionResumeComplete-r13", "ulInformationTransferMRDC-r15", "scgFailureInformationNR-r15",
     "measReportAppLayer-r15", "failureInformation-r15", "ulDedicatedMessageSegment-r16",
-    "spare4", "spare3", "spare2", "spare1"};
+    "purConfigurationRequest-r16", "failureInformation-r16", "mcgFailureInformation-r16",
+    "ulInformationTransferIRAT-r16"};
 constexpr std::array<const char*, 4> kDlCcch = {
     "rrcConnectionReestablishment", "rrcConnectionReestablishmentReject", "rrcConnectionReject",
     "rrcConnectionSetup"};
