@@ -115,6 +115,55 @@ std::string LteRrcMessageName(std::uint8_t sub, std::span<const std::uint8_t> pd
     }
 }
 
+// WCDMA RRC (TS 25.331): the DCCH and CCCH messages start with an optional
+// integrity check (a presence bit, then a 32-bit MAC and a 4-bit sequence
+// number), then the message type.
+constexpr std::array<const char*, 32> kUmtsDlDcch = {
+    "activeSetUpdate", "assistanceDataDelivery", "cellChangeOrderFromUTRAN", "cellUpdateConfirm", "counterCheck",
+    "downlinkDirectTransfer", "handoverFromUTRANCommand-GSM", "handoverFromUTRANCommand-CDMA2000",
+    "measurementControl", "pagingType2", "physicalChannelReconfiguration",
+    "physicalSharedChannelAllocation", "radioBearerReconfiguration", "radioBearerRelease", "radioBearerSetup",
+    "rrcConnectionRelease", "securityModeCommand", "signallingConnectionRelease",
+    "transportChannelReconfiguration", "transportFormatCombinationControl", "ueCapabilityEnquiry",
+    "ueCapabilityInformationConfirm", "uplinkPhysicalChannelControl", "uraUpdateConfirm",
+    "utranMobilityInformation", "handoverFromUTRANCommand-GERANIu", "mbmsModifiedServicesInformation",
+    "etws-PrimaryNotificationWithSecurity", "handoverFromUTRANCommand-EUTRA", "ueInformationRequest",
+    "loggingMeasurementConfiguration", "spare1"};
+constexpr std::array<const char*, 32> kUmtsUlDcch = {
+    "activeSetUpdateComplete", "activeSetUpdateFailure", "cellChangeOrderFromUTRANFailure",
+    "counterCheckResponse", "handoverToUTRANComplete", "initialDirectTransfer", "handoverFromUTRANFailure",
+    "measurementControlFailure", "measurementReport", "physicalChannelReconfigurationComplete",
+    "physicalChannelReconfigurationFailure", "radioBearerReconfigurationComplete",
+    "radioBearerReconfigurationFailure", "radioBearerReleaseComplete", "radioBearerReleaseFailure",
+    "radioBearerSetupComplete", "radioBearerSetupFailure", "rrcConnectionReleaseComplete",
+    "rrcConnectionSetupComplete", "rrcStatus", "securityModeComplete", "securityModeFailure",
+    "signallingConnectionReleaseIndication", "transportChannelReconfigurationComplete",
+    "transportChannelReconfigurationFailure", "transportFormatCombinationControlFailure",
+    "ueCapabilityInformation", "uplinkDirectTransfer", "utranMobilityInformationConfirm",
+    "utranMobilityInformationFailure", "mbmsModificationRequest", "ueInformationResponse"};
+constexpr std::array<const char*, 8> kUmtsDlCcch = {
+    "cellUpdateConfirm", "rrcConnectionReject", "rrcConnectionRelease", "rrcConnectionSetup", "uraUpdateConfirm",
+    "etws-PrimaryNotificationWithSecurity", "spare2", "spare1"};
+constexpr std::array<const char*, 4> kUmtsUlCcch = {"cellUpdate", "rrcConnectionRequest", "uraUpdate", "cellUpdateFDD-r11"};
+
+std::string UmtsRrcMessageName(std::uint8_t sub, std::span<const std::uint8_t> pdu)
+{
+    BitReader bits(pdu);
+    unsigned integrity = 0, skipped = 0, choice = 0;
+    const bool checked = sub == gt::kUmtsDlDcch || sub == gt::kUmtsUlDcch || sub == gt::kUmtsDlCcch
+                         || sub == gt::kUmtsUlCcch;
+    if (checked && (!bits.Read(1, integrity) || (integrity && !(bits.Read(32, skipped) && bits.Read(4, skipped)))))
+        return {};
+    switch (sub) {
+    case gt::kUmtsDlDcch: return bits.Read(5, choice) ? At(kUmtsDlDcch, choice) : "";
+    case gt::kUmtsUlDcch: return bits.Read(5, choice) ? At(kUmtsUlDcch, choice) : "";
+    case gt::kUmtsDlCcch: return bits.Read(3, choice) ? At(kUmtsDlCcch, choice) : "";
+    case gt::kUmtsUlCcch: return bits.Read(2, choice) ? At(kUmtsUlCcch, choice) : "";
+    case gt::kUmtsPcch: return bits.Read(1, choice) ? (choice ? "spare" : "pagingType1") : "";
+    default: return {};
+    }
+}
+
 struct NamedCode {
     std::uint8_t code;
     const char* name;
@@ -325,8 +374,9 @@ std::string SignallingMessageName(const SignallingMessage& message)
     }
     case SignallingRat::UmtsNas:
         return UmtsNasMessageName(message.pdu);
-    case SignallingRat::NrRrc:
     case SignallingRat::WcdmaRrc:
+        return UmtsRrcMessageName(message.gsmtapSubType, message.pdu);
+    case SignallingRat::NrRrc:
         return {};
     }
     return {};
