@@ -214,6 +214,10 @@ TEST(PcapWriter, TsharkReadsEveryKindBackWithoutErrors)
         {"identity request", 0xB0EC, LteNasPayload({0x07, 0x55, 0x01}), "nas-eps", "Identity request"},
         {"protected identity request", 0xB0EA, LteNasPayload({0x17, 1, 2, 3, 4, 5, 0x07, 0x55, 0x01}), "nas-eps",
          "Identity request"},
+        {"GSM DCCH in LAPDm, uplink", 0x512F, {0x00, 0x29, 3, 0x06, 0x29, 0x00}, "lapdm:gsm_a.dtap",
+         "Assignment Complete"},
+        {"GSM DCCH in LAPDm, downlink", 0x512F, {0x80, 0x0D, 3, 0x06, 0x0D, 0x00}, "lapdm:gsm_a.dtap",
+         "Channel Release"},
         {"UMTS NAS TMSI reallocation complete", 0x713A, {1, 2, 0, 0, 0, 0x05, 0x1B}, "gsm_a.dtap",
          "TMSI Reallocation Complete"},
     };
