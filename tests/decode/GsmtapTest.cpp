@@ -218,6 +218,7 @@ TEST(PcapWriter, TsharkReadsEveryKindBackWithoutErrors)
          "Assignment Complete"},
         {"GSM DCCH in LAPDm, downlink", 0x512F, {0x80, 0x0D, 3, 0x06, 0x0D, 0x00}, "lapdm:gsm_a.dtap",
          "Channel Release"},
+        {"WCDMA paging, nothing optional", 0x412F, {6, 0, 1, 0, 0x00}, "rrc", "PagingType1"},
         {"UMTS NAS TMSI reallocation complete", 0x713A, {1, 2, 0, 0, 0, 0x05, 0x1B}, "gsm_a.dtap",
          "TMSI Reallocation Complete"},
     };
