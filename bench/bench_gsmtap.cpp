@@ -60,17 +60,27 @@ const Bytes& Capture()
     return capture;
 }
 
+// The capture as a file for the file-to-file figure; removed at exit.
+struct TempCapture {
+    std::string path;
+    ~TempCapture()
+    {
+        if (!path.empty())
+            std::filesystem::remove(path);
+    }
+};
+
 std::string CapturePath()
 {
-    static const std::string path = [] {
+    static const TempCapture file{[] {
         const std::string p = (std::filesystem::temp_directory_path() / "orvane-bench-gsmtap.bin").string();
         std::ofstream(p, std::ios::binary)
             .write(reinterpret_cast<const char*>(Capture().data()), static_cast<std::streamsize>(Capture().size()));
         if (const char* keep = std::getenv("ORVANE_BENCH_GSMTAP_KEEP"))
             std::filesystem::copy_file(p, keep, std::filesystem::copy_options::overwrite_existing);
         return p;
-    }();
-    return path;
+    }()};
+    return file.path;
 }
 
 void BM_ConvertCaptureToPcap(benchmark::State& state)
