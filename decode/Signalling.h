@@ -17,13 +17,20 @@ struct SignallingMessage {
     std::uint16_t logCode = 0;
     SignallingRat rat = SignallingRat::LteRrc;
     std::uint8_t version = 0;          // the packet version, where the record has one
+    std::uint8_t gsmtapType = 0;       // GSMTAP payload type; 0: none in GSMTAP version 2 (NR RRC)
     std::uint8_t gsmtapSubType = 0;    // GSMTAP channel / sub-type for this RAT
     bool uplink = false;
     bool hasCell = false;
     std::uint32_t arfcn = 0;           // EARFCN / NR-ARFCN / UARFCN / ARFCN
     std::uint16_t pci = 0;             // physical cell id / PSC / BSIC where known
-    const char* channelName = "";      // "BCCH-DL-SCH", "DCCH UL", ...
+    const char* channelName = "";      // "BCCH-DL-SCH", "UL-DCCH", "EMM in", ...
     std::span<const std::uint8_t> pdu; // the message itself
+    std::uint32_t frameNumber = 0;     // LTE SFN / NR SFN where the record carries it
+    std::uint8_t recordChannel = 0;    // the channel (or PDU) number as the record gives it
+    std::uint8_t messageType = 0;      // GSM RR: the message type the record gives
+    // A message the modem logs in parts (LTE RRC from version 30, NR RRC from
+    // version 23): 0 whole, 1-6 a leading part, 7 the last part.
+    std::uint8_t segment = 0;
 };
 
 enum class SignallingResult : std::uint8_t {
@@ -31,11 +38,12 @@ enum class SignallingResult : std::uint8_t {
     NotSignalling,    // not one of the signalling log codes
     UnknownVersion,   // a signalling code whose packet version is not in the tables
     Malformed,        // the version is known, the record is too short for it
+    UnknownChannel,   // the version is known, its channel (PDU) number is not
 };
 
 SignallingResult ReadSignalling(const LogRecordView& record, SignallingMessage& out);
 
-// One line for the decoded view ("DCCH DL rrcConnectionReconfiguration"),
+// One line for the decoded view ("DL-DCCH rrcConnectionReconfiguration"),
 // or an empty string when the record is not signalling.
 std::string SummarizeSignalling(const LogRecordView& record);
 

@@ -23,7 +23,8 @@ if [[ $# -gt 0 && "$1" =~ ^[0-9]+$ ]]; then
 fi
 
 all_targets=(fuzz_hex_tokens fuzz_number_token fuzz_hdlc_encode fuzz_mask_builders
-             fuzz_dmc_reader fuzz_canned_reply fuzz_hdlc_deframer fuzz_diag_decoder)
+             fuzz_dmc_reader fuzz_canned_reply fuzz_hdlc_deframer fuzz_diag_decoder
+             fuzz_gsmtap)
 targets=("$@")
 [[ ${#targets[@]} -gt 0 ]] || targets=("${all_targets[@]}")
 
@@ -41,7 +42,7 @@ cmake --build "$build" -j "$jobs" --target "${targets[@]}"
 seeds_for() {
     case "$1" in
         fuzz_dmc_reader) echo "$data/dmc" ;;
-        fuzz_hdlc_deframer|fuzz_canned_reply|fuzz_hdlc_encode) echo "$data/qmdl" ;;
+        fuzz_hdlc_deframer|fuzz_canned_reply|fuzz_hdlc_encode|fuzz_gsmtap) echo "$data/qmdl" ;;
     esac
 }
 

@@ -414,7 +414,8 @@ TEST(DiagDecoder, WithoutNamesLogRecordsAndEventsCarryNone)
     decoder.Decode(decodetest::LogRecord(0xB0C0, 1, {}), out);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_TRUE(out[0].name.empty());
-    EXPECT_EQ(out[0].text, "0 bytes");
+    // The length first; a signalling code adds what its tables make of the payload.
+    EXPECT_EQ(out[0].text.rfind("0 bytes", 0), 0u) << out[0].text;
 }
 
 }  // namespace

@@ -85,11 +85,11 @@ TEST(OrvaneLogDecode, ReadDecodesEveryKindAndTheDatabaseFormatsTerseMessages)
     };
     const Case cases[] = {
         {"without a database", {"--read", dir.Path() + "/c.bin", "--decode"},
-         {"  LOG  0xB0C0  LTE RRC OTA  22 bytes", "  MSG  21/02  uimutil.c:931  UIM_1: Path length is 4, Current Path 0x3f00 0x7f20",
+         {"  LOG  0xB0C0  LTE RRC OTA  22 bytes  BCCH-BCH MasterInformationBlock", "  MSG  21/02  uimutil.c:931  UIM_1: Path length is 4, Current Path 0x3f00 0x7f20",
           "  EVENT  1610  LTE_RRC_UL_MSG  02 01", "  TERSE  5000/08  hash 0x00001092  args 0x11",
           "  MALFORMED  0x10  log record cut short  10 00"}},
         {"with the database", {"--read", dir.Path() + "/c.bin", "--decode", "--qdb", dir.Path() + "/m.qdb"},
-         {"  LOG  0xB0C0  LTE RRC OTA  22 bytes", "  MSG  21/02  uimutil.c:931  UIM_1: Path length is 4, Current Path 0x3f00 0x7f20",
+         {"  LOG  0xB0C0  LTE RRC OTA  22 bytes  BCCH-BCH MasterInformationBlock", "  MSG  21/02  uimutil.c:931  UIM_1: Path length is 4, Current Path 0x3f00 0x7f20",
           "  EVENT  1610  LTE_RRC_UL_MSG  02 01", "  MSG  5000/08  ds.c:55  calls up: 17",
           "  MALFORMED  0x10  log record cut short  10 00"}},
     };

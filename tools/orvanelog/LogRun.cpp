@@ -1,5 +1,7 @@
 #include "tools/orvanelog/LogRun.h"
 
+#include "decode/GsmtapMessages.h"
+
 #include "dm/FramedWriter.h"
 #include "sys/StopSignals.h"
 #include "tools/orvanelog/Status.h"
@@ -169,6 +171,7 @@ void COrvaneLog::StopCapture(const std::string& why)
         m_session.CloseCaptureFile();
     }
     // The reader has ended: every byte of this capture is in the counts now.
+    m_gsmtap.OnCaptureClosed();
     m_done = RunTotals();   // a frame torn by the close is not joined to the next capture's
     {
         std::lock_guard lock(m_statsLock);
@@ -191,6 +194,7 @@ void COrvaneLog::OnChunk(std::span<const std::uint8_t> chunk)
     m_received.fetch_add(chunk.size());
     if (m_decode)
         m_decode->Feed(chunk);
+    m_gsmtap.OnChunk(chunk);
     Lock lock(m_captureLock);
     if (m_failure.load() != 0 || m_session.OnReceived(chunk))
         return;
@@ -402,25 +406,40 @@ int COrvaneLog::Finish(int status)
         summary.decoded = m_decode->Counts();
     summary.elapsedSeconds = Seconds(Clock::now() - m_start);
     summary.captures = m_captures;
+    m_gsmtap.Stop();
     ClearStatus();
-    std::fputs(FormatSummary(summary).c_str(), m_out);
+    std::fputs((FormatSummary(summary) + m_gsmtap.Summary()).c_str(), m_out);
     std::fflush(m_out);
     return status;
+}
+
+// The message database, the --decode lines, and the pcap and GSMTAP socket
+// (with the debug messages between the signalling), before the capture. When
+// captures rotate, the pcap rotates with them: m_gsmtap.Rotate(new pcap path).
+int COrvaneLog::StartDecoding()
+{
+    std::shared_ptr<const decode::CMessageDatabase> database;
+    std::string error;
+    if (!m_options.qdbPath.empty() && !(database = LoadMessageDatabase(m_options.qdbPath, &error))) {
+        Message("cannot load the message database " + error);
+        return kExitFile;
+    }
+    if (m_options.decode)
+        m_decode = std::make_unique<CDecodeOutput>(m_out, database);
+    m_gsmtap.SetMessageFormatter(decode::DebugMessageFormatter(database));
+    if (!m_gsmtap.Start(m_options, &error)) {
+        Message(error);
+        return kExitCapture;
+    }
+    return 0;
 }
 
 // Everything up to the first step: the file is read, the capture made, the
 // port opened. 0, or the exit status of what failed.
 int COrvaneLog::Start()
 {
-    if (m_options.decode) {
-        std::shared_ptr<const decode::CMessageDatabase> database;
-        std::string error;
-        if (!m_options.qdbPath.empty() && !(database = LoadMessageDatabase(m_options.qdbPath, &error))) {
-            Message("cannot load the message database " + error);
-            return kExitFile;
-        }
-        m_decode = std::make_unique<CDecodeOutput>(m_out, std::move(database));
-    }
+    if (const int status = StartDecoding(); status != 0)
+        return status;
     // A file that cannot be read ends the run before the port is touched.
     if (!m_options.dmcPath.empty()) {
         std::string error;

@@ -15,6 +15,7 @@
 #include "logclient/LogClientSession.h"
 #include "tools/orvanelog/DecodeOutput.h"
 #include "tools/orvanelog/Options.h"
+#include "tools/orvanelog/PcapOutput.h"
 #include "tools/orvanelog/PortPump.h"
 
 #include <atomic>
@@ -44,6 +45,7 @@ private:
         std::map<std::uint16_t, std::uint64_t> codes;
     };
 
+    int StartDecoding();
     int Start();
     bool OpenPort(bool quiet);
     bool StartCapture();
@@ -80,6 +82,8 @@ private:
     std::optional<CaptureFailure> m_captureFailure;   // set by the reader; told by the loop
     std::atomic<int> m_failure{0};                    // exit status of a failure; ends the loop
     std::atomic<std::uint64_t> m_received{0};         // bytes taken, to tell when a stop has taken what was queued
+
+    CGsmtapOutput m_gsmtap;       // --pcap / --gsmtap; fed by the reader (OnChunk), locks itself
 
     mutable std::mutex m_statsLock;
     CCaptureStats m_stats;        // of the open capture; fed by the reader (OnChunk)

@@ -1,4 +1,5 @@
 #include "tools/orvanelog/Options.h"
+#include "tools/orvanelog/PcapOutput.h"
 
 #include <cerrno>
 #include <cmath>
@@ -9,7 +10,8 @@ const char* const kLogUsage =
     "Usage: orvane-log PORT [--dmc FILE | --defaults] [--dir DIR]\n"
     "                  [--settings BAUD[,BITS,PARITY,STOP]] [--duration SECONDS]\n"
     "                  [--view messages|logging] [--quiet] [--decode [--qdb FILE]]\n"
-    "       orvane-log --read FILE [--decode] [--qdb FILE]\n"
+    "                  [--pcap FILE] [--gsmtap [HOST[:PORT]]]\n"
+    "       orvane-log --read FILE [--decode] [--qdb FILE] [--pcap OUT] [--gsmtap [HOST[:PORT]]]\n"
     "       orvane-log --help\n"
     "\n"
     "Switches a modem's diagnostic logging on through its DM port and captures\n"
@@ -35,6 +37,9 @@ const char* const kLogUsage =
     "                    port, and print its summary\n"
     "  --qdb FILE        the modem's message database (QShrink .qdb or hash\n"
     "                    file) for its terse debug messages\n"
+    "  --pcap FILE       write the signalling (LTE/NR RRC, NAS, WCDMA RRC, GSM RR)\n"
+    "                    as GSMTAP into a pcap file for Wireshark, as it arrives\n"
+    "  --gsmtap [H[:P]]  send it as GSMTAP over UDP (default 127.0.0.1:4729)\n"
     "\n"
     "SIGINT, SIGTERM and SIGHUP stop cleanly. When the device goes away the\n"
     "capture is closed, the port is waited for, and on its return a new\n"
@@ -230,6 +235,11 @@ ParsedArgs ParseLogArgs(const std::vector<std::string>& args)
         }
         if (arg == "--decode") {
             options.decode = true;
+            continue;
+        }
+        if (std::string why; TakeGsmtapOption(args, i, options, why)) {
+            if (!why.empty())
+                return Usage(why);
             continue;
         }
         if (TakesValue(arg)) {

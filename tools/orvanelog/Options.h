@@ -20,6 +20,11 @@ struct LogOptions {
     bool decode = false;            // --decode: each record a line on stdout, the status on stderr
     std::string readPath;           // --read: decode this capture instead of opening a port
     std::string qdbPath;            // --qdb: the message database for terse messages
+    // Signalling as GSMTAP (tools/orvanelog/PcapOutput.h).
+    std::string pcapPath;           // --pcap: into this pcap file
+    bool gsmtap = false;            // --gsmtap: as UDP datagrams to host:port
+    std::string gsmtapHost = "127.0.0.1";
+    std::uint16_t gsmtapPort = 4729;
 };
 
 // The longest port name the port's name buffer holds; longer names are

@@ -32,14 +32,14 @@ int ReadCapture(const LogOptions& options, std::FILE* out, std::FILE* err, std::
     consumers.insert(consumers.begin(), ReadConsumer{[&stats](std::span<const std::uint8_t> bytes) {
                                                          stats.Feed(bytes, Clock::now());
                                                      },
-                                                     {}, {}});
+                                                     {}, {}, {}});
     std::unique_ptr<CDecodeOutput> lines;
     if (options.decode) {
         lines = std::make_unique<CDecodeOutput>(out, database);
         consumers.push_back({{}, [&lines](std::span<const std::uint8_t>, std::span<const decode::DecodedRecord> r) {
                                  lines->Write(r);
                              },
-                             {}});
+                             {}, {}});
     }
     decode::CRecordStream stream(database);
     decode::CaptureSinks sinks;
@@ -74,6 +74,9 @@ int ReadCapture(const LogOptions& options, std::FILE* out, std::FILE* err, std::
     if (lines)
         summary.decoded = lines->Counts();
     std::fputs(FormatSummary(summary).c_str(), out);
+    for (const ReadConsumer& c : consumers)
+        if (c.summary)
+            std::fputs(c.summary().c_str(), out);
     std::fflush(out);
     return kExitClean;
 }

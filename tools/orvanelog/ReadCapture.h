@@ -19,6 +19,7 @@ struct ReadConsumer {
     std::function<void(std::span<const std::uint8_t> bytes)> onBytes;   // every chunk as read
     decode::CRecordStream::PacketHandler onPacket;                      // each good frame and its records
     std::function<bool(std::string* error)> finish;                     // after the last byte; false: failed
+    std::function<std::string()> summary;                               // lines after the summary
 };
 
 // The exit status: 0, or kExitFile with the reason on err.

@@ -4,6 +4,7 @@
 #include "tools/orvanelog/LogRun.h"
 #include "tools/orvanelog/Options.h"
 #include "tools/orvanelog/ReadCapture.h"
+#include "tools/orvanelog/PcapOutput.h"
 
 #include <cstdio>
 #include <string>
@@ -18,7 +19,7 @@ int main(int argc, char** argv)
         return parsed.status;
     }
     if (!parsed.options->readPath.empty())
-        return ReadCapture(*parsed.options, stdout, stderr);
+        return RunRead(*parsed.options, stdout, stderr);
     // Before the port's reader thread exists, so that it inherits the mask.
     if (!sysio::BlockStopSignals()) {
         std::perror("orvane-log: pthread_sigmask");

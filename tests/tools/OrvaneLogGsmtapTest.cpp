@@ -1,0 +1,168 @@
+// orvane-log's GSMTAP options and its --read conversion.
+#include "support/TsharkCheck.h"
+#include "support/DmFrames.h"
+#include "support/SampleData.h"
+#include "support/SignallingRecords.h"
+#include "tools/orvanelog/Options.h"
+#include "tools/orvanelog/PcapOutput.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(OrvaneLogGsmtap, OptionsAndTheirRefusals)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        const char* says;          // nullptr: accepted
+        const char* port;          // what stays the port
+        const char* host;
+        std::uint16_t gsmtapPort;
+    };
+    const Case cases[] = {
+        {"gsmtap default", {"COM1", "--gsmtap"}, nullptr, "COM1", "127.0.0.1", 4729},
+        {"gsmtap before the port", {"--gsmtap", "COM1"}, nullptr, "COM1", "127.0.0.1", 4729},
+        {"gsmtap host", {"COM1", "--gsmtap", "10.0.0.5"}, nullptr, "COM1", "10.0.0.5", 4729},
+        {"gsmtap host and port", {"--gsmtap", "lab.example:5000", "COM1"}, nullptr, "COM1", "lab.example", 5000},
+        {"gsmtap=", {"COM1", "--gsmtap=localhost:4800"}, nullptr, "COM1", "localhost", 4800},
+        {"gsmtap bad port", {"COM1", "--gsmtap", "host:0"}, "--gsmtap: port \"0\"", "", "", 0},
+        {"gsmtap twice", {"COM1", "--gsmtap", "--gsmtap"}, "--gsmtap given twice", "", "", 0},
+        {"pcap", {"COM1", "--pcap", "x.pcap"}, nullptr, "COM1", "127.0.0.1", 4729},
+        {"pcap without file", {"COM1", "--pcap"}, "--pcap needs a file name", "", "", 0},
+        {"pcap twice", {"COM1", "--pcap", "a", "--pcap", "b"}, "--pcap given twice", "", "", 0},
+        {"read", {"--read", "c.bin", "--pcap", "x.pcap"}, nullptr, "", "127.0.0.1", 4729},
+        {"read and gsmtap", {"--read", "c.bin", "--gsmtap", "10.0.0.9:5000"}, nullptr, "", "10.0.0.9", 5000},
+        {"read and a port", {"COM1", "--read", "c.bin", "--pcap", "x"}, "without a port", "", "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ParsedArgs parsed = ParseLogArgs(c.args);
+        if (!c.says) {
+            ASSERT_TRUE(parsed.options) << parsed.message;
+            EXPECT_EQ(parsed.options->port, c.port);
+            EXPECT_EQ(parsed.options->gsmtapHost, c.host);
+            EXPECT_EQ(parsed.options->gsmtapPort, c.gsmtapPort);
+            continue;
+        }
+        EXPECT_FALSE(parsed.options);
+        EXPECT_EQ(parsed.status, kExitUsage);
+        EXPECT_NE(parsed.message.find(c.says), std::string::npos) << parsed.message;
+    }
+}
+
+std::string ReadAll(std::FILE* file)
+{
+    std::rewind(file);
+    std::string text;
+    for (int ch; (ch = std::fgetc(file)) != EOF;)
+        text += static_cast<char>(ch);
+    return text;
+}
+
+TEST(OrvaneLogGsmtap, ReadConvertsTheSampleCapture)
+{
+    const std::optional<std::string> sample = SampleFile("qmdl/deadsim.qmdl");
+    if (!sample)
+        GTEST_SKIP() << SampleMissing("qmdl/deadsim.qmdl");
+    LogOptions options;
+    options.readPath = *sample;
+    options.pcapPath = (std::filesystem::temp_directory_path() / "orvane-log-read.pcap").string();
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    ASSERT_EQ(RunRead(options, out, err), kExitClean);
+    EXPECT_NE(ReadAll(out).find("99 messages sent as GSMTAP, 0 records skipped"), std::string::npos);
+    EXPECT_EQ(ReadAll(err), "");
+    if (TsharkInstalled()) {
+        const TsharkReading reading = ReadWithTshark(options.pcapPath);
+        EXPECT_EQ(reading.frames.size(), 99u);
+        EXPECT_TRUE(reading.errors.empty()) << reading.errors.front();
+    }
+    std::filesystem::remove(options.pcapPath);
+
+    options.readPath = "/nonexistent/capture.bin";
+    EXPECT_EQ(RunRead(options, out, err), kExitFile);
+    EXPECT_NE(ReadAll(err).find("/nonexistent/capture.bin"), std::string::npos);
+    std::fclose(out);
+    std::fclose(err);
+}
+
+// The records a pcap file holds when every one is whole; -1 when the file
+// ends inside a record or its header.
+long WholeRecords(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const Bytes file{std::istreambuf_iterator<char>(in), {}};
+    if (file.size() < 24)
+        return -1;
+    long records = 0;
+    std::size_t at = 24;
+    while (at < file.size()) {
+        if (file.size() - at < 16)
+            return -1;
+        const std::size_t length = file[at + 8] | file[at + 9] << 8 | file[at + 10] << 16
+                                   | static_cast<std::size_t>(file[at + 11]) << 24;
+        if (file.size() - at - 16 < length)
+            return -1;
+        at += 16 + length;
+        ++records;
+    }
+    return records;
+}
+
+// As records arrive in pieces, the pcap holds the whole ones after every
+// chunk; a rotation starts a new file; the summary says what went where.
+TEST(OrvaneLogGsmtap, LivePcapHoldsWholeRecordsAfterEveryChunkAndRotates)
+{
+    using signalling_records::LogRecord;
+    using signalling_records::LteNasPayload;
+    const std::filesystem::path dir = std::filesystem::temp_directory_path();
+    LogOptions options;
+    options.pcapPath = (dir / "orvane-log-live-1.pcap").string();
+    CGsmtapOutput output;
+    std::string error;
+    ASSERT_TRUE(output.Start(options, &error)) << error;
+    ASSERT_TRUE(output.Active());
+    EXPECT_EQ(WholeRecords(options.pcapPath), 0);
+
+    const Bytes frame = ReferenceFrame(LogRecord(0xB0EC, LteNasPayload({0x07, 0x55, 0x01})));
+    Bytes stream;
+    for (int i = 0; i < 4; ++i)
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    const Bytes other = ReferenceFrame(LogRecord(0xB193, {1, 2, 3}));
+    stream.insert(stream.end(), other.begin(), other.end());
+    const std::size_t frameSize = frame.size();
+    long seen = 0;
+    for (std::size_t at = 0; at < stream.size(); at += 7) {
+        output.OnChunk(std::span(stream).subspan(at, std::min<std::size_t>(7, stream.size() - at)));
+        const long now = WholeRecords(options.pcapPath);
+        ASSERT_GE(now, seen) << "at byte " << at;
+        EXPECT_EQ(now, static_cast<long>(std::min<std::size_t>((at + 7) / frameSize, 4)));
+        seen = now;
+    }
+    const std::string second = (dir / "orvane-log-live-2.pcap").string();
+    ASSERT_TRUE(output.Rotate(second, &error)) << error;
+    output.OnChunk(std::span(stream).first(frameSize));
+    output.Stop();
+    EXPECT_EQ(WholeRecords(options.pcapPath), 4);
+    EXPECT_EQ(WholeRecords(second), 1);
+    EXPECT_EQ(output.Summary(), "  GSMTAP: 5 messages sent as GSMTAP, 1 record skipped (0xB193 1)\n  pcap: "
+                                    + options.pcapPath + "\n  pcap: " + second + "\n");
+    std::filesystem::remove(options.pcapPath);
+    std::filesystem::remove(second);
+
+    CGsmtapOutput refused;
+    options.pcapPath = "/nonexistent/x.pcap";
+    EXPECT_FALSE(refused.Start(options, &error));
+    EXPECT_EQ(error.rfind("/nonexistent/x.pcap: open: ", 0), 0u) << error;
+    EXPECT_EQ(CGsmtapOutput().Summary(), "");
+}
+
+}  // namespace

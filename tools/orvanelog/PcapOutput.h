@@ -1,0 +1,58 @@
+#pragma once
+// orvane-log's way into Wireshark: the signalling in what the modem sends,
+// as GSMTAP, into a pcap file (--pcap FILE) and/or as UDP datagrams
+// (--gsmtap [HOST[:PORT]]) while the capture runs, and the conversion of a
+// capture that already exists (--read CAPTURE --pcap OUT).
+#include "decode/GsmtapConverter.h"
+#include "decode/GsmtapSender.h"
+#include "decode/PcapWriter.h"
+#include "tools/orvanelog/Options.h"
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Reads one of --pcap FILE, --gsmtap[=HOST[:PORT]] [HOST[:PORT]] or --read
+// FILE at args[i] (moving i past its value). false when args[i] is none of
+// them; why is set when it is one of them but wrong.
+bool TakeGsmtapOption(const std::vector<std::string>& args, std::size_t& i, LogOptions& options, std::string& why);
+
+// The live outputs of one run. OnChunk runs on the port's reader thread; the
+// rest on the loop's thread; m_lock keeps them apart.
+class CGsmtapOutput {
+public:
+    CGsmtapOutput();
+
+    // Opens the pcap file and the UDP socket the options ask for. false and why.
+    bool Start(const LogOptions& options, std::string* error);
+    bool Active() const { return m_active; }
+    // Integration hook: the decoder's debug-message formatter, so the
+    // modem's messages stand between the signalling as log lines.
+    void SetMessageFormatter(decode::CGsmtapConverter::MessageFormatter formatter);
+    // The modem's bytes as they arrive: whole records go out at once.
+    void OnChunk(std::span<const std::uint8_t> chunk);
+    // The capture closed (the device went): a frame torn there is not joined
+    // to the next capture's first bytes.
+    void OnCaptureClosed();
+    // Capture rotation: the pcap goes on in a new file from here. Whole
+    // records stay in the old one. false and why when the new one cannot be made.
+    bool Rotate(const std::string& pcapPath, std::string* error);
+    void Stop();
+    // The summary's lines (each ending in a newline); empty when inactive.
+    std::string Summary() const;
+
+private:
+    mutable std::mutex m_lock;
+    decode::CGsmtapConverter m_converter;
+    decode::CPcapWriter m_pcap;
+    decode::CGsmtapSender m_sender;
+    std::vector<std::string> m_pcapPaths;
+    std::string m_target;
+    bool m_active = false;
+};
+
+// --read FILE: the capture decoded (ReadCapture), and with --pcap and/or
+// --gsmtap its signalling and debug messages sent as GSMTAP too; the exit
+// status, the summary on out (GSMTAP's lines after it), why on err.
+int RunRead(const LogOptions& options, std::FILE* out, std::FILE* err);
