@@ -16,6 +16,14 @@
 #include <optional>
 #include <string>
 
+// Which file a capture is, by device and inode: a name can be taken over by
+// another file, these cannot while the file exists.
+struct CaptureFileId {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const CaptureFileId&) const = default;
+};
+
 // Why a capture ended before it was closed, and which file it was.
 struct CaptureFailure {
     std::string path;     // the capture's path as it was created
@@ -34,7 +42,8 @@ public:
     CCaptureFile& operator=(const CCaptureFile&) = delete;
 
     // Creates "MM-DD-hh-mm-ss.bin" in dir (with "-2", "-3", ... when the name is
-    // taken; an existing file is never truncated). false and a reason on failure.
+    // taken; an existing file is never truncated, and a link in the name's
+    // place is never followed: it takes the name as a file does). false and a reason on failure.
     // Does nothing and returns true when a file is already open.
     bool Create(const std::string& dir, const std::tm& localTime, std::string* error = nullptr);
     bool IsOpen() const { return m_fd.Valid(); }
@@ -53,6 +62,8 @@ public:
     const std::string& Path() const { return m_path; }
     const std::string& LastError() const { return m_lastError; }
     std::uint64_t BytesWritten() const { return m_written; }
+    // The open file's device and inode (from the descriptor); nothing when closed.
+    std::optional<CaptureFileId> Id() const;
 
     // The capture in hand ended by a failure (until the next Create).
     bool Failed() const { return m_failed; }

@@ -1,4 +1,5 @@
 // orvane-log's command line and its texts: every refusal is a row.
+#include "tools/orvanelog/OptionValues.h"
 #include "tools/orvanelog/Options.h"
 #include "tools/orvanelog/Status.h"
 
@@ -39,6 +40,19 @@ TEST(OrvaneLogArgs, RefusalsAndAcceptedForms)
         {"settings stop", {"COM1", "--settings", "9600,8,N,3"}, kExitUsage, "stop bits \"3\""},
         {"settings bits", {"COM1", "--settings", "9600,eight,N,1"}, kExitUsage, "data bits"},
         {"name too long", {"ABCDEFGHIJKLMNO"}, kExitUsage, "longer than 14"},
+        {"4 data bits", {"COM1", "--settings", "115200,4,N,1"}, kExitUsage, "byte size 4 cannot be set"},
+        {"baud 0", {"COM1", "--settings", "0"}, kExitUsage, "baud rate 0 cannot be set"},
+        {"1.5 stop bits with 8 data bits", {"COM1", "--settings", "9600,8,N,1.5"}, kExitUsage, "cannot be set"},
+        {"rotate size words", {"COM1", "--rotate-size", "big"}, kExitUsage, "--rotate-size takes a size"},
+        {"rotate size unit", {"COM1", "--rotate-size", "10T"}, kExitUsage, "not \"10T\""},
+        {"rotate size zero", {"COM1", "--rotate-size", "0"}, kExitUsage, "--rotate-size takes a size"},
+        {"rotate time zero", {"COM1", "--rotate-time", "0m"}, kExitUsage, "--rotate-time takes a time"},
+        {"rotate time unit", {"COM1", "--rotate-time", "5d"}, kExitUsage, "not \"5d\""},
+        {"keep zero", {"COM1", "--keep", "0"}, kExitUsage, "--keep takes a whole number"},
+        {"keep fraction", {"COM1", "--keep", "2.5"}, kExitUsage, "--keep takes a whole number"},
+        {"min free twice", {"COM1", "--min-free", "1G", "--min-free", "2G"}, kExitUsage, "--min-free given twice"},
+        {"allow empty alone", {"COM1", "--allow-empty"}, kExitUsage, "--allow-empty goes with --dmc"},
+        {"version", {"--version"}, kExitClean, "orvane-log "},
         {"help", {"COM1", "--help"}, kExitClean, "Usage: orvane-log PORT"},
         {"port alone", {"COM1"}, kExitClean, nullptr},
         {"device path", {"/dev/serial/by-id/usb-modem-if00-port0"}, kExitClean, nullptr},
@@ -54,7 +68,9 @@ TEST(OrvaneLogArgs, RefusalsAndAcceptedForms)
             EXPECT_NE(parsed.message.find(c.says), std::string::npos) << parsed.message;
         }
         if (c.status == kExitUsage) {
-            EXPECT_NE(parsed.message.find("Usage:"), std::string::npos);
+            // One line with the reason, then where the help is: no page of usage.
+            EXPECT_NE(parsed.message.find("\nTry 'orvane-log --help' for more information.\n"), std::string::npos);
+            EXPECT_EQ(parsed.message.find("Usage:"), std::string::npos);
         }
     }
 }
@@ -149,6 +165,7 @@ TEST(OrvaneLogStatus, SummaryNamesEveryCaptureAndTheTopCodes)
     f.elapsedSeconds = 75;
     f.captures = {"/tmp/a.bin", "/tmp/b.bin"};
     f.bytes = 4096;
+    f.keptBytes = 4096;
     f.frames = 40;
     f.badFrames = 2;
     f.logCodes = 3;
@@ -158,6 +175,9 @@ TEST(OrvaneLogStatus, SummaryNamesEveryCaptureAndTheTopCodes)
                                 "  capture: /tmp/b.bin\n"
                                 "  bytes: 4096  frames: 40  bad frames: 2  distinct log codes: 3\n"
                                 "  top log codes: 0xB0C0 20, 0x412F 15, 0x0001 5\n");
+    // After a failed write the captures keep less than was received: both are told.
+    f.keptBytes = 1000;
+    EXPECT_NE(FormatSummary(f).find("  bytes: 4096 received, 1000 kept  frames: 40"), std::string::npos);
 }
 
 }  // namespace

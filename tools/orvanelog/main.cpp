@@ -3,6 +3,7 @@
 #include "sys/StopSignals.h"
 #include "tools/orvanelog/LogRun.h"
 #include "tools/orvanelog/Options.h"
+#include "tools/orvanelog/Terminal.h"
 
 #include <cstdio>
 #include <string>
@@ -17,7 +18,7 @@ int main(int argc, char** argv)
         return parsed.status;
     }
     // Before the port's reader thread exists, so that it inherits the mask.
-    if (!sysio::BlockStopSignals()) {
+    if (!sysio::BlockStopSignals() || !terminal::BlockResizeSignal()) {
         std::perror("orvane-log: pthread_sigmask");
         return kExitUsage;
     }
