@@ -45,7 +45,11 @@ public:
     // taken; an existing file is never truncated, and a link in the name's
     // place is never followed: it takes the name as a file does). false and a reason on failure.
     // Does nothing and returns true when a file is already open.
-    bool Create(const std::string& dir, const std::tm& localTime, std::string* error = nullptr);
+    // A rotating run passes from = the number after the one it took last in
+    // the same second, so a name it removed (--keep) is never taken again.
+    bool Create(const std::string& dir, const std::tm& localTime, std::string* error = nullptr, unsigned from = 1);
+    // The n of the name the open capture took (1: no suffix).
+    unsigned Number() const { return m_number; }
     bool IsOpen() const { return m_fd.Valid(); }
     // Writes all of data (short writes and EINTR are carried on). When the file
     // refuses part of it, the capture fails: it is closed with what it holds, the
@@ -81,6 +85,7 @@ private:
     std::string m_path;
     std::string m_lastError;
     std::uint64_t m_written = 0;
+    unsigned m_number = 1;
     bool m_failed = false;
     std::optional<CaptureFailure> m_failure;
     Clock::time_point m_lastLinkCheck{};

@@ -31,10 +31,15 @@ bool COrvaneLog::CreateLocked()
 {
     CCaptureFile& capture = m_session.Capture();
     std::string error;
-    if (!capture.Create(m_options.dir, LocalNow(), &error)) {
+    const std::tm local = LocalNow();
+    const std::string name = CCaptureFile::FileName(local);
+    // Names of this run are never taken twice, even once --keep removed one.
+    const unsigned from = name == m_lastName.first ? m_lastName.second + 1 : 1;
+    if (!capture.Create(m_options.dir, local, &error, from)) {
         m_captureFailure = CaptureFailure{capture.Path(), error};
         return false;
     }
+    m_lastName = {name, capture.Number()};
     m_rotation.Started(Clock::now());
     if (const std::optional<CaptureFileId> id = capture.Id())
         m_newCaptures.emplace_back(capture.Path(), *id);

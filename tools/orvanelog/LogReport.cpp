@@ -87,6 +87,9 @@ void COrvaneLog::ConfigurationSent()
 {
     m_configuring = false;
     m_notifier.Send("READY=1\n" + StatusText());
+    // The periodic notices start with the first READY.
+    if (!m_notifySchedule && m_notifier.Enabled())
+        m_notifySchedule.emplace(kQuietRefresh, m_notifier.PingInterval(), Clock::now());
 }
 
 // Loop thread: the periodic notices. Sent only from here, so a loop that

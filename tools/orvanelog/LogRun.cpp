@@ -298,8 +298,6 @@ int COrvaneLog::Run()
         m_columns = terminal::Columns(::fileno(m_out));
     }
     m_notifier = CNotifier::FromEnvironment();
-    if (m_notifier.Enabled())
-        m_notifySchedule.emplace(std::chrono::seconds(10), m_notifier.PingInterval(), m_start);
     if (const int status = Start(); status != 0)
         return status;
     if (m_options.durationSeconds > 0)

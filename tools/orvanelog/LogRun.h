@@ -120,6 +120,7 @@ private:
     std::vector<std::uint8_t> m_early;   // received while no capture is open yet (bounded)
     std::vector<std::pair<std::string, CaptureFileId>> m_newCaptures;   // started, not yet told
     std::uint64_t m_keptBytes = 0;       // written into the captures closed so far
+    std::pair<std::string, unsigned> m_lastName{{}, 0};   // the last capture's name without suffix, and its n
     std::optional<CaptureFailure> m_captureFailure;   // set by the reader; told by the loop
     std::atomic<int> m_failure{0};                    // exit status of a failure; ends the loop
     std::atomic<std::uint64_t> m_received{0};         // bytes taken, to tell when a stop has taken what was queued
