@@ -175,11 +175,12 @@ TEST(OrvaneLogDisk, KeepDeletesOnlyThisRunsOldestByIdentity)
     // b's name now leads to another file (made while b still existed, so it
     // cannot have b's inode): it is let go, not deleted.
     std::filesystem::rename(Touch(dir, "b.new"), dir.Path() + "/b.bin");
-    const std::vector<std::string> removed = files.KeepNewest(2);
-    EXPECT_EQ(removed, std::vector<std::string>{dir.Path() + "/a.bin"});
+    using Removed = CRunFiles::Removed;
+    const std::vector<Removed> removed = files.KeepNewest(2);
+    EXPECT_EQ(removed, (std::vector<Removed>{{dir.Path() + "/a.bin", 5}}));
     EXPECT_EQ(dir.Files(), (std::vector<std::string>{"01-01-00-00-00.bin", "b.bin", "c.bin", "d.bin"}));
-    EXPECT_EQ(files.KeepNewest(1), std::vector<std::string>{dir.Path() + "/c.bin"});
-    EXPECT_EQ(files.KeepNewest(0), std::vector<std::string>{}) << "the open capture always stays";
+    EXPECT_EQ(files.KeepNewest(1), (std::vector<Removed>{{dir.Path() + "/c.bin", 5}}));
+    EXPECT_EQ(files.KeepNewest(0), std::vector<Removed>{}) << "the open capture always stays";
     EXPECT_TRUE(std::filesystem::exists(stranger));
 }
 

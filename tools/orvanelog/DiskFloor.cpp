@@ -1,5 +1,6 @@
 #include "tools/orvanelog/DiskFloor.h"
 
+#include <algorithm>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -17,7 +18,7 @@ void CRunFiles::Add(const std::string& path, const CaptureFileId& id)
     m_files.push_back({path, id});
 }
 
-std::optional<std::string> CRunFiles::RemoveOldest()
+std::optional<CRunFiles::Removed> CRunFiles::RemoveOldest()
 {
     const RunFile oldest = m_files.front();
     m_files.pop_front();
@@ -27,15 +28,15 @@ std::optional<std::string> CRunFiles::RemoveOldest()
         return std::nullopt;   // gone, or another file now has its name: not ours
     if (::unlink(oldest.path.c_str()) != 0)
         return std::nullopt;
-    return oldest.path;
+    return Removed{oldest.path, static_cast<std::uint64_t>(st.st_size)};
 }
 
-std::vector<std::string> CRunFiles::KeepNewest(std::size_t keep)
+std::vector<CRunFiles::Removed> CRunFiles::KeepNewest(std::size_t keep)
 {
-    std::vector<std::string> removed;
+    std::vector<Removed> removed;
     while (m_files.size() > std::max<std::size_t>(keep, 1))
-        if (std::optional<std::string> path = RemoveOldest())
-            removed.push_back(*path);
+        if (std::optional<Removed> file = RemoveOldest())
+            removed.push_back(*file);
     return removed;
 }
 
@@ -53,7 +54,7 @@ CRunFiles::FloorResult CRunFiles::KeepFree(const std::string& dir, std::uint64_t
             result.kept = false;
             return result;
         }
-        if (std::optional<std::string> path = RemoveOldest())
-            result.removed.push_back(*path);
+        if (std::optional<Removed> file = RemoveOldest())
+            result.removed.push_back(*file);
     }
 }

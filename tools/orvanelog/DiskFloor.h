@@ -26,13 +26,19 @@ public:
     void Add(const std::string& path, const CaptureFileId& id);
     std::size_t Count() const { return m_files.size(); }
 
+    struct Removed {
+        std::string path;
+        std::uint64_t bytes = 0;   // its size when it was removed
+        bool operator==(const Removed&) const = default;
+    };
+
     // Deletes the oldest captures until at most keep are left (the newest,
-    // the open one, always stays). Returns the paths deleted.
-    std::vector<std::string> KeepNewest(std::size_t keep);
+    // the open one, always stays). Returns what was deleted.
+    std::vector<Removed> KeepNewest(std::size_t keep);
 
     struct FloorResult {
         bool kept = true;                   // the floor holds (or could not be measured)
-        std::vector<std::string> removed;   // deleted, oldest first
+        std::vector<Removed> removed;       // deleted, oldest first
         std::uint64_t freeBytes = 0;        // what is free now
     };
     // Deletes the oldest captures (never the newest) while dir has less than
@@ -45,7 +51,7 @@ private:
         CaptureFileId id;
     };
     // Deletes the oldest file when its name still leads to it; drops it either way.
-    std::optional<std::string> RemoveOldest();
+    std::optional<Removed> RemoveOldest();
 
     std::deque<RunFile> m_files;
     FreeSpace m_freeSpace;

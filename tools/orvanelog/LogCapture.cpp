@@ -178,8 +178,9 @@ void COrvaneLog::TakeNewCaptures()
         Message("capturing into " + path);
     }
     if (!started.empty() && m_options.keep > 0)
-        for (const std::string& removed : m_runFiles.KeepNewest(static_cast<std::size_t>(m_options.keep)))
-            Message("removed " + removed + " (--keep " + std::to_string(m_options.keep) + ")");
+        for (const CRunFiles::Removed& removed : m_runFiles.KeepNewest(static_cast<std::size_t>(m_options.keep)))
+            Message("removed " + removed.path + " (" + std::to_string(removed.bytes) + " bytes; --keep "
+                    + std::to_string(m_options.keep) + ")");
     if (!started.empty())
         m_nextFloorCheck = Clock::now();
 }
@@ -191,8 +192,9 @@ void COrvaneLog::KeepDisk(Clock::time_point now)
         return;
     m_nextFloorCheck = now + kFloorCheckPeriod;
     const CRunFiles::FloorResult floor = m_runFiles.KeepFree(m_options.dir, m_options.minFree);
-    for (const std::string& removed : floor.removed)
-        Message("removed " + removed + " (less than " + FormatBytes(m_options.minFree) + " free)");
+    for (const CRunFiles::Removed& removed : floor.removed)
+        Message("removed " + removed.path + " (" + std::to_string(removed.bytes) + " bytes; less than "
+                + FormatBytes(m_options.minFree) + " free)");
     if (!floor.kept) {
         Message("less than " + FormatBytes(m_options.minFree) + " free on " + m_options.dir + " ("
                 + FormatBytes(floor.freeBytes) + ") and no earlier capture of this run is left to remove; stopping");
