@@ -100,6 +100,28 @@ TEST(OrvaneLogArgs, DefaultsAreTheWindowsAndOptionsLandWhereTheySay)
     EXPECT_DOUBLE_EQ(all.options->durationSeconds, 2.5);
     EXPECT_EQ(all.options->view, DmcListView::LoggingView);
     EXPECT_TRUE(all.options->quiet);
+
+    // systemd's %f makes a path of the instance: "/COM1" is the port COM1
+    // when nothing of that name is on disk; a real path stays a path.
+    struct Word {
+        const char* word;
+        const char* port;
+    };
+    const Word words[] = {{"/COM1", "COM1"}, {"/dev/ttyUSB0", "/dev/ttyUSB0"}, {"/tmp", "/tmp"},
+                          {"/ABCDEFGHIJKLMNO", "/ABCDEFGHIJKLMNO"}, {"COM2", "COM2"}};
+    for (const Word& w : words) {
+        SCOPED_TRACE(w.word);
+        EXPECT_EQ(PortFromWord(w.word), w.port);
+    }
+    const ParsedArgs service = ParseLogArgs({"/COM7", "--quiet", "--rotate-size", "256M", "--min-free", "1G",
+                                             "--rotate-time", "1.5h", "--keep", "50", "--leave-logging"});
+    ASSERT_TRUE(service.options) << service.message;
+    EXPECT_EQ(service.options->port, "COM7");
+    EXPECT_EQ(service.options->rotateSize, 256ull << 20);
+    EXPECT_EQ(service.options->minFree, 1ull << 30);
+    EXPECT_DOUBLE_EQ(service.options->rotateSeconds, 5400.0);
+    EXPECT_EQ(service.options->keep, 50u);
+    EXPECT_TRUE(service.options->leaveLogging);
 }
 
 // The form is checked here; what Linux cannot express is the port's refusal

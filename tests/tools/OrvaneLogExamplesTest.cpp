@@ -130,4 +130,25 @@ TEST(OrvaneLogExamples, TheVirtualModemExampleRunsAsWritten)
     EXPECT_EQ(captures, 1u) << ReadText(cwd.Path() + "/out");
 }
 
+// orvane-vmodem(1)'s example that prints the device: it returns (a pipe into
+// head would wait for the modem to end) with the device in $dev.
+TEST(OrvaneLogExamples, TheVirtualModemsDeviceExampleReturns)
+{
+    std::vector<Block> found;
+    for (const Block& block : ManBlocks(ReadText(ORVANE_SOURCE_DIR "/packaging/orvane-vmodem.1.in")))
+        if (!block.empty() && block[0] == "orvane-vmodem >vmodem.out &")
+            found.push_back(block);
+    ASSERT_EQ(found.size(), 1u);
+    std::string script;
+    for (const std::string& line : found[0])
+        script += line + "\n";
+    script += "test -c \"$dev\" && echo \"$dev\"\nkill %1\n";
+    TempDir cwd;
+    std::ofstream(cwd.Path() + "/example.sh") << script;
+    const std::string command = "cd '" + cwd.Path() + "' && PATH='" ORVANE_BINARY_DIR "/tools/vmodem:'\"$PATH\" "
+                                "timeout 30 bash example.sh >out 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << ReadText(cwd.Path() + "/out");
+    EXPECT_EQ(ReadText(cwd.Path() + "/out").rfind("/dev/pts/", 0), 0u) << ReadText(cwd.Path() + "/out");
+}
+
 }  // namespace
