@@ -65,7 +65,7 @@ check_prefix() {
                     [[ -z "$warnings" ]] || fail "groff warns on /usr/$rel: $warnings"
                 fi ;;
             */systemd/system/orvane-log@.service)
-                grep -qx 'ExecStart=/usr/bin/orvane-log %I $ORVANE_LOG_OPTIONS' "$f" || fail "/usr/$rel does not start /usr/bin/orvane-log on its instance"
+                grep -qx 'ExecStart=/usr/bin/orvane-log %f $ORVANE_LOG_OPTIONS' "$f" || fail "/usr/$rel does not start /usr/bin/orvane-log on its instance"
                 grep -qx 'EnvironmentFile=-/etc/default/orvane-log' "$f" || fail "/usr/$rel does not read /etc/default/orvane-log"
                 grep -qx 'Restart=on-failure' "$f" || fail "/usr/$rel is not restarted on failure"
                 grep -q '@[A-Z_]*@' "$f" && fail "/usr/$rel has an unreplaced @VARIABLE@" ;;

@@ -200,6 +200,12 @@ TEST(OrvaneLogStatus, SummaryNamesEveryCaptureAndTheTopCodes)
     // After a failed write the captures keep less than was received: both are told.
     f.keptBytes = 1000;
     EXPECT_NE(FormatSummary(f).find("  bytes: 4096 received, 1000 kept  frames: 40"), std::string::npos);
+    // A rotating run of days names its first and last capture, not thousands.
+    f.captures.clear();
+    for (int i = 0; i < 11; ++i)
+        f.captures.push_back("/c/" + std::to_string(i) + ".bin");
+    EXPECT_NE(FormatSummary(f).find("\n  captures: 11, from /c/0.bin to /c/10.bin\n"), std::string::npos)
+        << FormatSummary(f);
 }
 
 }  // namespace

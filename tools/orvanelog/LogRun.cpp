@@ -97,7 +97,11 @@ void COrvaneLog::OnGone()
     m_configuring = false;
     StopCapture("device gone: " + m_openDevice);
     Message("waiting for " + m_options.port + " to come back");
-    m_notifier.Send("RELOADING=1\nSTATUS=waiting for " + m_options.port + " to come back");
+    // MONOTONIC_USEC tells systemd which reload this is (newer releases ask for it).
+    const auto monotonic = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    m_notifier.Send("RELOADING=1\nMONOTONIC_USEC=" + std::to_string(monotonic.count()) + "\nSTATUS=waiting for "
+                    + m_options.port + " to come back");
     m_nextReconnect = Clock::now() + kReconnectTick;
 }
 

@@ -90,8 +90,14 @@ std::string FitStatus(const StatusFigures& figures, std::size_t columns)
 std::string FormatSummary(const SummaryFigures& f)
 {
     std::string text = "orvane-log: stopped after " + FormatElapsed(f.elapsedSeconds) + "\n";
-    for (const std::string& capture : f.captures)
-        text += "  capture: " + capture + "\n";
+    // A run of days rotates through thousands: the first and the last then.
+    constexpr std::size_t kListed = 10;
+    if (f.captures.size() > kListed)
+        text += "  captures: " + std::to_string(f.captures.size()) + ", from " + f.captures.front() + " to "
+                + f.captures.back() + "\n";
+    else
+        for (const std::string& capture : f.captures)
+            text += "  capture: " + capture + "\n";
     // After a failure the captures keep less than was received: both are told.
     const std::string bytes = f.keptBytes == f.bytes
                                   ? Format("%" PRIu64, f.bytes)

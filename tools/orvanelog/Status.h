@@ -32,7 +32,7 @@ std::string FitStatus(const StatusFigures& figures, std::size_t columns);
 
 struct SummaryFigures {
     double elapsedSeconds = 0;
-    std::vector<std::string> captures;   // every capture of the run, in order
+    std::vector<std::string> captures;   // every capture of the run, in order (more than 10: first and last)
     std::uint64_t bytes = 0;        // received
     std::uint64_t keptBytes = 0;    // written into the captures (less after a failure)
     std::uint64_t frames = 0;
