@@ -21,6 +21,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/ioctl.h>
 
 namespace {
 
@@ -361,6 +362,60 @@ TEST_F(OrvaneLogService, NotifySocketHearsReadyStatusAndPings)
         receive();
     ASSERT_FALSE(heard.empty());
     EXPECT_EQ(heard.back(), "STOPPING=1");
+}
+
+// The live status line on a terminal fits its width, and follows it when the
+// window is resized (SIGWINCH).
+TEST_F(OrvaneLogService, TheStatusLineFitsTheTerminalAndFollowsItsWidth)
+{
+    PtyPair terminal;
+    const auto setWidth = [&](unsigned short columns) {
+        winsize size{};
+        size.ws_row = 24;
+        size.ws_col = columns;
+        ASSERT_EQ(ioctl(terminal.Master(), TIOCSWINSZ, &size), 0);
+    };
+    setWidth(60);
+    // A deep capture folder makes the full line far wider than 60 columns.
+    const std::string deep = captures.Path() + "/a-capture-folder-with-a-long-name/and-another-level-below-it";
+    std::filesystem::create_directories(deep);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, terminal.SlavePath().c_str(), O_WRONLY | O_NOCTTY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    const childproc::CStrings argv({kOrvaneLog, "COM1", "--dir", deep});
+    pid_t pid = -1;
+    FarEnd far(pty);
+    ASSERT_EQ(posix_spawn(&pid, kOrvaneLog, &actions, nullptr, argv.Get(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    childproc::Child child(pid);
+    // The widest redraw ("\r<line>\033[K") in what the terminal received.
+    const auto widest = [&](std::chrono::milliseconds quiet) {
+        const Bytes out = terminal.ReceiveUntilQuiet(quiet, 3s);
+        std::size_t most = 0, length = 0;
+        for (std::uint8_t b : out) {
+            if (b == '\r' || b == 0x1B) {
+                most = std::max(most, length);
+                length = 0;
+            } else if (b >= 0x20) {
+                ++length;
+            }
+        }
+        return std::max(most, length);
+    };
+    const std::size_t narrow = widest(1500ms);
+    EXPECT_GT(narrow, 20u);
+    EXPECT_LT(narrow, 60u);
+    setWidth(200);
+    child.Signal(SIGWINCH);
+    terminal.ReceiveUntilQuiet(100ms, 1s);   // what was drawn before the resize was seen
+    const std::size_t wide = widest(1500ms);
+    EXPECT_GT(wide, 60u) << "the whole line fits now";
+    EXPECT_LT(wide, 200u);
+    child.Signal(SIGTERM);
+    const std::optional<int> status = child.Wait(20s);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == kExitClean);
 }
 
 }  // namespace
