@@ -60,6 +60,7 @@ clean:
 	rm -rf $(BUILD)
 
 # Debian package of the programs, icons, desktop entry and man pages.
-deb: build
-	cd $(BUILD) && cpack -G DEB
-	@ls -1 $(BUILD)/orvane_*.deb
+# The package as the distribution builds it: dpkg-buildflags' hardening, its
+# own build folder, lintian.
+deb: deps
+	JOBS=$(JOBS) scripts/build-deb.sh $(BUILD)-deb

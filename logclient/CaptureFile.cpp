@@ -1,5 +1,6 @@
 #include "logclient/CaptureFile.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -30,17 +31,18 @@ std::string CCaptureFile::FileName(const std::tm& t, unsigned n)
     return name.data();
 }
 
-bool CCaptureFile::Create(const std::string& dir, const std::tm& localTime, std::string* error)
+bool CCaptureFile::Create(const std::string& dir, const std::tm& localTime, std::string* error, unsigned from)
 {
     if (IsOpen())
         return true;
     const std::string prefix = dir.empty() ? std::string() : (dir.back() == '/' ? dir : dir + '/');
-    for (unsigned n = 1; n <= kMaxSameName; ++n) {
+    for (unsigned n = std::max(from, 1u); n <= kMaxSameName; ++n) {
         const std::string path = prefix + FileName(localTime, n);
-        const int fd = sysio::RetryEintr([&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
+        const int fd = sysio::RetryEintr([&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666); });
         if (fd >= 0) {
             m_fd.Reset(fd);
             m_path = path;
+            m_number = n;
             m_lastError.clear();
             m_written = 0;
             m_failed = false;
@@ -99,6 +101,14 @@ bool CCaptureFile::CheckLinked(Clock::time_point now)
         return false;
     }
     return true;
+}
+
+std::optional<CaptureFileId> CCaptureFile::Id() const
+{
+    struct stat st {};
+    if (!IsOpen() || ::fstat(m_fd.Get(), &st) != 0)
+        return std::nullopt;
+    return CaptureFileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
 void CCaptureFile::Fail(std::string reason)

@@ -16,6 +16,14 @@
 #include <optional>
 #include <string>
 
+// Which file a capture is, by device and inode: a name can be taken over by
+// another file, these cannot while the file exists.
+struct CaptureFileId {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const CaptureFileId&) const = default;
+};
+
 // Why a capture ended before it was closed, and which file it was.
 struct CaptureFailure {
     std::string path;     // the capture's path as it was created
@@ -34,9 +42,14 @@ public:
     CCaptureFile& operator=(const CCaptureFile&) = delete;
 
     // Creates "MM-DD-hh-mm-ss.bin" in dir (with "-2", "-3", ... when the name is
-    // taken; an existing file is never truncated). false and a reason on failure.
+    // taken; an existing file is never truncated, and a link in the name's
+    // place is never followed: it takes the name as a file does). false and a reason on failure.
     // Does nothing and returns true when a file is already open.
-    bool Create(const std::string& dir, const std::tm& localTime, std::string* error = nullptr);
+    // A rotating run passes from = the number after the one it took last in
+    // the same second, so a name it removed (--keep) is never taken again.
+    bool Create(const std::string& dir, const std::tm& localTime, std::string* error = nullptr, unsigned from = 1);
+    // The n of the name the open capture took (1: no suffix).
+    unsigned Number() const { return m_number; }
     bool IsOpen() const { return m_fd.Valid(); }
     // Writes all of data (short writes and EINTR are carried on). When the file
     // refuses part of it, the capture fails: it is closed with what it holds, the
@@ -53,6 +66,8 @@ public:
     const std::string& Path() const { return m_path; }
     const std::string& LastError() const { return m_lastError; }
     std::uint64_t BytesWritten() const { return m_written; }
+    // The open file's device and inode (from the descriptor); nothing when closed.
+    std::optional<CaptureFileId> Id() const;
 
     // The capture in hand ended by a failure (until the next Create).
     bool Failed() const { return m_failed; }
@@ -70,6 +85,7 @@ private:
     std::string m_path;
     std::string m_lastError;
     std::uint64_t m_written = 0;
+    unsigned m_number = 1;
     bool m_failed = false;
     std::optional<CaptureFailure> m_failure;
     Clock::time_point m_lastLinkCheck{};

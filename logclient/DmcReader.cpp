@@ -1,6 +1,12 @@
 #include "logclient/DmcReader.h"
 
+#include "sys/RegularFile.h"
+
 #include <pugixml.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
 
 #include <cstdint>
 #include <cstring>
@@ -237,21 +243,61 @@ bool NameMatches(const char* name, const char* wanted)
 
 }   // namespace
 
+namespace {
+
+// The line (from 1) of offset in text, for a parse error a user can find.
+std::size_t LineAt(const std::vector<std::uint8_t>& text, std::ptrdiff_t offset)
+{
+    const auto end = text.begin() + std::clamp<std::ptrdiff_t>(offset, 0, static_cast<std::ptrdiff_t>(text.size()));
+    return 1 + static_cast<std::size_t>(std::count(text.begin(), end, std::uint8_t{'\n'}));
+}
+
+// The file's bytes, read through a descriptor that never waits (a FIFO or a
+// device is refused before anything is read); false and why in words.
+bool ReadConfigurationFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& why)
+{
+    sysio::RegularFile file = sysio::OpenRegularFile(path);
+    if (!file.fd.Valid()) {
+        why = file.errnoValue == ENOENT ? "not found (" + file.error + ")" : file.error;
+        return false;
+    }
+    if (file.size > kMaxDmcFileSize) {
+        why = std::to_string(file.size) + " bytes, more than a configuration file holds (at most "
+              + std::to_string(kMaxDmcFileSize >> 20) + " MiB)";
+        return false;
+    }
+    bytes.resize(static_cast<std::size_t>(file.size));
+    const long long got = sysio::ReadUpTo(file.fd.Get(), bytes.data(), bytes.size());
+    if (got < 0) {
+        why = sysio::ErrnoText("read", errno);
+        return false;
+    }
+    bytes.resize(static_cast<std::size_t>(got));
+    return true;
+}
+
+}   // namespace
+
 int CDmcReader::LoadDocument(const std::string& path, DmcDocument& doc, std::string* error) const
 {
-    auto fail = [&](std::string reason) {
+    auto fail = [&](const std::string& reason) {
         if (error)
-            *error = std::move(reason);
+            *error = path + ": " + reason;
         return 0;
     };
+    std::vector<std::uint8_t> bytes;
+    std::string why;
+    if (!ReadConfigurationFile(path, bytes, why))
+        return fail(why);
     auto loaded = std::make_shared<pugi::xml_document>();
-    const pugi::xml_parse_result result = loaded->load_file(path.c_str(), kParseFlags);
+    const pugi::xml_parse_result result = loaded->load_buffer(bytes.data(), bytes.size(), kParseFlags);
     if (!result)
-        return fail(std::string(result.description()) + " at offset " + std::to_string(result.offset));
+        return fail("not XML at line " + std::to_string(LineAt(bytes, result.offset)) + " ("
+                    + result.description() + ")");
     if (!HasSingleRoot(*loaded) || !loaded->document_element())
-        return fail("not a single root element");
+        return fail("not XML with a single root element");
     if (!ReferencesWellFormed(*loaded))
-        return fail("undeclared entity reference");
+        return fail("not XML: undeclared entity reference");
     doc = std::move(loaded);
     return 1;
 }

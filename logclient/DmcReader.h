@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <cstddef>
+#include <cstdint>
 
 namespace pugi { class xml_document; }
 
@@ -75,13 +76,19 @@ DmcListSummary SummarizeLists(const CDmcReader& reader, const DmcDocument& doc, 
 // window's entry that switches ("Read Lists From LoggingView").
 std::string DescribeLists(const DmcListSummary& summary);
 
+// Real configuration files are well under 1 MiB; a larger file is refused
+// with its size rather than held in memory and parsed.
+inline constexpr std::uint64_t kMaxDmcFileSize = std::uint64_t{16} << 20;
+
 class CDmcReader {
 public:
     using MessageSink = std::function<void(const char* text)>;
 
     // 1 when the file was loaded and has a root element; doc is replaced only then.
-    // A missing, unreadable or not well-formed file gives 0 and, when error is
-    // given, the reason.
+    // A missing, unreadable or not well-formed file, one that is not a regular
+    // file (a FIFO, a device, a directory: refused without waiting on it) or
+    // one over kMaxDmcFileSize gives 0 and, when error is given, "<path>:
+    // <what is wrong, in a user's words>".
     int LoadDocument(const std::string& path, DmcDocument& doc, std::string* error = nullptr) const;
 
     // 1 when a text was found on path (text is replaced by it), 0 otherwise

@@ -74,6 +74,14 @@ std::optional<LogClientStep> CLogClientSession::LoadConfiguration(const std::str
     return Start(LogClientSequence::Config);
 }
 
+LogClientStep CLogClientSession::ApplyDocument(const std::string& path, DmcDocument doc)
+{
+    m_strDmcPath = path;
+    m_pXmlDoc = std::move(doc);
+    CreateCaptureFile();
+    return Start(LogClientSequence::Config);
+}
+
 LogClientStep CLogClientSession::LoadDefaultConfig()
 {
     CreateCaptureFile();

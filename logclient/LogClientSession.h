@@ -79,6 +79,10 @@ public:
     // configuration started: step 0 is returned.
     std::optional<LogClientStep> LoadConfiguration(const std::string& path);
 
+    // As LoadConfiguration, with the file at path already loaded into doc by
+    // the caller (a driver that checked it first parses it once).
+    LogClientStep ApplyDocument(const std::string& path, DmcDocument doc);
+
     // "Load Default Cfg..." while connected: the capture, then the first packet.
     LogClientStep LoadDefaultConfig();
 

@@ -1,5 +1,6 @@
 #include "logserver/LogReplay.h"
 
+#include "sys/RegularFile.h"
 #include "sys/SysIo.h"
 
 #include <algorithm>
@@ -28,18 +29,21 @@ LogLoadResult Refuse(LogLoadStatus status, const std::string& call, int error)
 
 LogLoadResult LoadLogData(const std::string& path, std::uint64_t limit)
 {
-    // Non-blocking, so that a named pipe without a writer is refused at once
-    // instead of hanging the window; regular files do not care.
-    const sysio::UniqueFd file(sysio::RetryEintr([&] { return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }));
-    if (!file.Valid())
-        return Refuse(LogLoadStatus::CannotOpen, "open", errno);
-
-    // A directory opens for reading but has no bytes to replay.
-    struct stat st {};
-    if (fstat(file.Get(), &st) != 0)
-        return Refuse(LogLoadStatus::CannotSize, "fstat", errno);
-    if (S_ISDIR(st.st_mode))
-        return Refuse(LogLoadStatus::CannotOpen, "open", EISDIR);
+    // Never waits on the name (a named pipe without a writer, a device): only
+    // a regular file is read. A directory stays what cannot be opened.
+    sysio::RegularFile opened = sysio::OpenRegularFile(path);
+    if (!opened.fd.Valid()) {
+        struct stat st {};
+        if (opened.errnoValue != 0)
+            return Refuse(LogLoadStatus::CannotOpen, "open", opened.errnoValue);
+        if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            return Refuse(LogLoadStatus::CannotOpen, "open", EISDIR);
+        LogLoadResult r;
+        r.status = LogLoadStatus::CannotSize;
+        r.error = opened.error;
+        return r;
+    }
+    const sysio::UniqueFd file = std::move(opened.fd);
 
     const off_t end = lseek(file.Get(), 0, SEEK_END);
     if (end < 0)

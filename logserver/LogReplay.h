@@ -17,7 +17,7 @@ inline constexpr std::uint64_t kMaxLogFileSize = std::uint64_t{1} << 30;
 enum class LogLoadStatus {
     Loaded,
     CannotOpen,   // missing, unreadable or a directory
-    CannotSize,   // a pipe, socket or anything else that cannot seek to its end
+    CannotSize,   // not a regular file (a pipe, a device), or one that cannot seek to its end
     TooLarge,     // above the limit
     NoMemory,     // the buffer could not be allocated
 };

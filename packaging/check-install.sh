@@ -65,7 +65,7 @@ check_prefix() {
                     [[ -z "$warnings" ]] || fail "groff warns on /usr/$rel: $warnings"
                 fi ;;
             */systemd/system/orvane-log@.service)
-                grep -qx 'ExecStart=/usr/bin/orvane-log %I $ORVANE_LOG_OPTIONS' "$f" || fail "/usr/$rel does not start /usr/bin/orvane-log on its instance"
+                grep -qx 'ExecStart=/usr/bin/orvane-log %f $ORVANE_LOG_OPTIONS' "$f" || fail "/usr/$rel does not start /usr/bin/orvane-log on its instance"
                 grep -qx 'EnvironmentFile=-/etc/default/orvane-log' "$f" || fail "/usr/$rel does not read /etc/default/orvane-log"
                 grep -qx 'Restart=on-failure' "$f" || fail "/usr/$rel is not restarted on failure"
                 grep -q '@[A-Z_]*@' "$f" && fail "/usr/$rel has an unreplaced @VARIABLE@" ;;
@@ -168,6 +168,16 @@ deb)
     # Every path in the package lies under /usr.
     outside=$(dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -Ev '^\./((usr(/.*)?)|etc/|etc/default/|etc/default/orvane-log)?$')
     [[ -z "$outside" ]] || fail "package holds paths outside /usr: $outside"
+    # The licence, the changelog, and lintian with no error and no warning.
+    contents=$(dpkg-deb -c "$deb")
+    for doc in copyright changelog.gz; do
+        grep -q "\./usr/share/doc/orvane/$doc\$" <<<"$contents" || fail "the package lacks /usr/share/doc/orvane/$doc"
+    done
+    if command -v lintian >/dev/null; then
+        lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 || { cat "$work/lintian.log" >&2; fail "lintian"; }
+    else
+        echo "lintian not found: the lintian check skipped"
+    fi
     # The service's options are the administrator's: dpkg keeps their edits.
     if dpkg-deb -c "$deb" | grep -q '\./etc/default/orvane-log$'; then
         dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles 2>/dev/null | grep -qx /etc/default/orvane-log \

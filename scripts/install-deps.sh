@@ -10,11 +10,13 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     dpkg-dev
 )
-# Extra groups: "gui" adds what a headless screenshot needs, "fuzz" clang's fuzzer runtime.
+# Extra groups: "gui" adds what a headless screenshot needs, "fuzz" clang's fuzzer runtime,
+# "package" what checks the service unit and the .deb (their tests skip without them).
 for group in "$@"; do
     case "$group" in
         gui)  packages+=(xvfb xauth x11-apps imagemagick) ;;
         fuzz) packages+=(clang libclang-rt-14-dev libfuzzer-14-dev) ;;
+        package) packages+=(systemd lintian) ;;
         *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
     esac
 done

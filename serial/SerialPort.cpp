@@ -56,6 +56,8 @@ CSerialPort::~CSerialPort()
 
 std::string CSerialPort::GetDevicePath() const
 {
+    if (!m_devicePath.empty())
+        return m_devicePath;
     const auto end = std::find(m_strPortName.begin(), m_strPortName.end(), '\0');
     return serialio::ResolvePortName(std::string_view(m_strPortName.data(),
                                                       static_cast<std::size_t>(end - m_strPortName.begin())));

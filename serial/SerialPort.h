@@ -72,8 +72,13 @@ public:
 
     // Why the last Open failed, for the user: "<device path>: <reason>".
     const std::string& GetLastErrorText() const { return m_strLastError; }
-    // The device path the current port name resolves to.
+    // The device path the current port name resolves to, or the path given
+    // to SetDevicePath.
     std::string GetDevicePath() const;
+    // Opens this device path rather than what the name resolves to (a long
+    // /dev/serial/by-id/... path does not fit the name field); empty: the
+    // name again. Set while the port is closed.
+    void SetDevicePath(std::string path) { m_devicePath = std::move(path); }
 
     // Reader thread.
     void DeliverChunk(const std::uint8_t* data, std::uint32_t count);
@@ -91,6 +96,7 @@ public:
     int m_hComm = -1;
 
 private:
+    std::string m_devicePath;   // SetDevicePath's; empty: resolve the name
     int OpenFailed(const std::string& path, const serialio::SysError& error);
     // Window thread, within a hand-over: the burst's next chunk, read into
     // the receive area.

@@ -62,6 +62,38 @@ TEST(CaptureFile, TakenNamesGetASuffixAndAreNeverTruncated)
     EXPECT_EQ(ReadAll(paths[2]), std::vector<std::uint8_t>{'c'});
 }
 
+// Links planted under a capture's name (to a file, dangling, to a folder) are
+// taken names: never followed, never written through. A rotating run starts
+// past the number it took last, so a name it removed is not taken again.
+TEST(CaptureFile, PlantedLinksAreNeverFollowedAndNumbersOnlyGrow)
+{
+    TempDir dir, elsewhere;
+    const std::tm when = LocalTime(12, 7, 18, 0, 0);
+    const std::string precious = elsewhere.Path() + "/precious";
+    std::ofstream(precious) << "keep";
+    std::filesystem::create_symlink(precious, dir.Path() + "/12-07-18-00-00.bin");
+    std::filesystem::create_symlink(elsewhere.Path() + "/none", dir.Path() + "/12-07-18-00-00-2.bin");
+    std::filesystem::create_directory_symlink(elsewhere.Path(), dir.Path() + "/12-07-18-00-00-3.bin");
+    struct Case {
+        unsigned from;
+        const char* name;
+        unsigned number;
+    };
+    const Case cases[] = {{1, "12-07-18-00-00-4.bin", 4}, {1, "12-07-18-00-00-5.bin", 5}, {9, "12-07-18-00-00-9.bin", 9}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CCaptureFile file;
+        std::string error;
+        ASSERT_TRUE(file.Create(dir.Path(), when, &error, c.from)) << error;
+        const std::uint8_t byte = 'x';
+        ASSERT_TRUE(file.Write(&byte, 1));
+        EXPECT_EQ(file.Path(), dir.Path() + "/" + c.name);
+        EXPECT_EQ(file.Number(), c.number);
+    }
+    EXPECT_EQ(ReadAll(precious), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
+    EXPECT_FALSE(std::filesystem::exists(elsewhere.Path() + "/none"));
+}
+
 TEST(CaptureFile, WritesEverythingInOrder)
 {
     TempDir dir;

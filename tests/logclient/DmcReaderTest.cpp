@@ -7,6 +7,8 @@
 #include <pugixml.hpp>
 
 #include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <optional>
 #include <string>
 #include <vector>
@@ -119,6 +121,47 @@ TEST(DmcReader, LoadFailuresKeepThePreviousDocument)
     std::string text;
     EXPECT_EQ(reader.GetListText(doc, g_pathEventIDs, text), 1);
     EXPECT_EQ(text, "1,");
+}
+
+// Files that are not what they claim are refused at once, each with what is
+// wrong in a user's words; none is waited on (a FIFO without a writer would
+// hang a blocking open) and none is read whole when it is too large.
+TEST(DmcReader, RefusesWhatIsNotAConfigurationFileSayingWhy)
+{
+    TempDir dir;
+    const std::string fifo = dir.Path() + "/pipe.dmc";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string huge = dir.Path() + "/huge.dmc";
+    {
+        std::ofstream touch(huge, std::ios::binary);
+    }
+    ASSERT_EQ(truncate(huge.c_str(), static_cast<off_t>(kMaxDmcFileSize + 1)), 0);
+    const std::string atLimit = WriteFile(dir, "limit.dmc", Wrap("<EventIDs>1,</EventIDs>"));
+    struct Case {
+        const char* name;
+        std::string path;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"missing", dir.Path() + "/none.dmc", "none.dmc: not found"},
+        {"fifo without a writer", fifo, "pipe.dmc: not a regular file"},
+        {"directory", dir.Path(), ": not a regular file"},
+        {"device", "/dev/null", "/dev/null: not a regular file"},
+        {"over 16 MiB", huge, "16777217 bytes, more than a configuration file holds (at most 16 MiB)"},
+        {"not XML on the third line", WriteFile(dir, "text.dmc", "<QXDM>\n<a>\n</b></QXDM>"), "not XML at line 3"},
+        {"two roots", WriteFile(dir, "two.dmc", "<a/><b/>"), "not XML with a single root element"},
+    };
+    CDmcReader reader;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DmcDocument doc;
+        std::string error;
+        EXPECT_EQ(reader.LoadDocument(c.path, doc, &error), 0);
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+        EXPECT_FALSE(doc);
+    }
+    DmcDocument doc;
+    EXPECT_EQ(reader.LoadDocument(atLimit, doc), 1);
 }
 
 TEST(DmcReader, SecondLoadReplacesTheDocument)

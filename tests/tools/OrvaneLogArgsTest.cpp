@@ -1,4 +1,5 @@
 // orvane-log's command line and its texts: every refusal is a row.
+#include "tools/orvanelog/OptionValues.h"
 #include "tools/orvanelog/Options.h"
 #include "tools/orvanelog/Status.h"
 
@@ -49,6 +50,19 @@ TEST(OrvaneLogArgs, RefusalsAndAcceptedForms)
         {"read alone", {"--read", "a.qmdl"}, kExitClean, nullptr},
         {"read, decode, database", {"--read", "a.qmdl", "--decode", "--qdb", "m.qdb"}, kExitClean, nullptr},
         {"live decode", {"COM1", "--decode", "--qdb", "m.qdb"}, kExitClean, nullptr},
+        {"4 data bits", {"COM1", "--settings", "115200,4,N,1"}, kExitUsage, "byte size 4 cannot be set"},
+        {"baud 0", {"COM1", "--settings", "0"}, kExitUsage, "baud rate 0 cannot be set"},
+        {"1.5 stop bits with 8 data bits", {"COM1", "--settings", "9600,8,N,1.5"}, kExitUsage, "cannot be set"},
+        {"rotate size words", {"COM1", "--rotate-size", "big"}, kExitUsage, "--rotate-size takes a size"},
+        {"rotate size unit", {"COM1", "--rotate-size", "10T"}, kExitUsage, "not \"10T\""},
+        {"rotate size zero", {"COM1", "--rotate-size", "0"}, kExitUsage, "--rotate-size takes a size"},
+        {"rotate time zero", {"COM1", "--rotate-time", "0m"}, kExitUsage, "--rotate-time takes a time"},
+        {"rotate time unit", {"COM1", "--rotate-time", "5d"}, kExitUsage, "not \"5d\""},
+        {"keep zero", {"COM1", "--keep", "0"}, kExitUsage, "--keep takes a whole number"},
+        {"keep fraction", {"COM1", "--keep", "2.5"}, kExitUsage, "--keep takes a whole number"},
+        {"min free twice", {"COM1", "--min-free", "1G", "--min-free", "2G"}, kExitUsage, "--min-free given twice"},
+        {"allow empty alone", {"COM1", "--allow-empty"}, kExitUsage, "--allow-empty goes with --dmc"},
+        {"version", {"--version"}, kExitClean, "orvane-log "},
         {"help", {"COM1", "--help"}, kExitClean, "Usage: orvane-log PORT"},
         {"port alone", {"COM1"}, kExitClean, nullptr},
         {"device path", {"/dev/serial/by-id/usb-modem-if00-port0"}, kExitClean, nullptr},
@@ -64,7 +78,9 @@ TEST(OrvaneLogArgs, RefusalsAndAcceptedForms)
             EXPECT_NE(parsed.message.find(c.says), std::string::npos) << parsed.message;
         }
         if (c.status == kExitUsage) {
-            EXPECT_NE(parsed.message.find("Usage:"), std::string::npos);
+            // One line with the reason, then where the help is: no page of usage.
+            EXPECT_NE(parsed.message.find("\nTry 'orvane-log --help' for more information.\n"), std::string::npos);
+            EXPECT_EQ(parsed.message.find("Usage:"), std::string::npos);
         }
     }
 }
@@ -94,6 +110,28 @@ TEST(OrvaneLogArgs, DefaultsAreTheWindowsAndOptionsLandWhereTheySay)
     EXPECT_DOUBLE_EQ(all.options->durationSeconds, 2.5);
     EXPECT_EQ(all.options->view, DmcListView::LoggingView);
     EXPECT_TRUE(all.options->quiet);
+
+    // systemd's %f makes a path of the instance: "/COM1" is the port COM1
+    // when nothing of that name is on disk; a real path stays a path.
+    struct Word {
+        const char* word;
+        const char* port;
+    };
+    const Word words[] = {{"/COM1", "COM1"}, {"/dev/ttyUSB0", "/dev/ttyUSB0"}, {"/tmp", "/tmp"},
+                          {"/ABCDEFGHIJKLMNO", "/ABCDEFGHIJKLMNO"}, {"COM2", "COM2"}};
+    for (const Word& w : words) {
+        SCOPED_TRACE(w.word);
+        EXPECT_EQ(PortFromWord(w.word), w.port);
+    }
+    const ParsedArgs service = ParseLogArgs({"/COM7", "--quiet", "--rotate-size", "256M", "--min-free", "1G",
+                                             "--rotate-time", "1.5h", "--keep", "50", "--leave-logging"});
+    ASSERT_TRUE(service.options) << service.message;
+    EXPECT_EQ(service.options->port, "COM7");
+    EXPECT_EQ(service.options->rotateSize, 256ull << 20);
+    EXPECT_EQ(service.options->minFree, 1ull << 30);
+    EXPECT_DOUBLE_EQ(service.options->rotateSeconds, 5400.0);
+    EXPECT_EQ(service.options->keep, 50u);
+    EXPECT_TRUE(service.options->leaveLogging);
 }
 
 // The form is checked here; what Linux cannot express is the port's refusal
@@ -159,6 +197,7 @@ TEST(OrvaneLogStatus, SummaryNamesEveryCaptureAndTheTopCodes)
     f.elapsedSeconds = 75;
     f.captures = {"/tmp/a.bin", "/tmp/b.bin"};
     f.bytes = 4096;
+    f.keptBytes = 4096;
     f.frames = 40;
     f.badFrames = 2;
     f.logCodes = 3;
@@ -176,6 +215,15 @@ TEST(OrvaneLogStatus, SummaryNamesEveryCaptureAndTheTopCodes)
     f.decoded = DecodeCounts{1234567, 12, 0};
     EXPECT_NE(FormatSummary(f).find("  decoded records: 1,234,567  debug messages: 12  malformed: 0\n"),
               std::string::npos);
+    // After a failed write the captures keep less than was received: both are told.
+    f.keptBytes = 1000;
+    EXPECT_NE(FormatSummary(f).find("  bytes: 4096 received, 1000 kept  frames: 40"), std::string::npos);
+    // A rotating run of days names its first and last capture, not thousands.
+    f.captures.clear();
+    for (int i = 0; i < 11; ++i)
+        f.captures.push_back("/c/" + std::to_string(i) + ".bin");
+    EXPECT_NE(FormatSummary(f).find("\n  captures: 11, from /c/0.bin to /c/10.bin\n"), std::string::npos)
+        << FormatSummary(f);
 }
 
 TEST(OrvaneLogStatus, CountsAreGroupedAndTheTopCodesAreTheMostFrequent)

@@ -69,6 +69,7 @@ public:
         return Wait(deadline);
     }
 
+    pid_t Pid() const { return m_child.Pid(); }
     std::string Out() const { return ReadText(OutPath()); }
     std::string Err() const { return ReadText(ErrPath()); }
 

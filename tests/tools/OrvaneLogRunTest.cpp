@@ -99,11 +99,11 @@ TEST_F(OrvaneLogRun, RefusalsEndWithTheirStatusAndReason)
         const char* says;
     };
     const Case cases[] = {
-        {"bad argument", {"COM1", "--view", "all"}, kExitUsage, "Usage:"},
+        {"bad argument", {"COM1", "--view", "all"}, kExitUsage, "Try 'orvane-log --help'"},
         {"no device", {"COM2"}, kExitPort, "No such device"},
         {"busy", {"COM3"}, kExitPort, "held by another program"},
-        {"not expressible", {"COM1", "--settings", "115200,4,N,1"}, kExitPort, "byte size 4 cannot be set"},
-        {"baud 0", {"COM1", "--settings", "0"}, kExitPort, "baud rate 0 cannot be set"},
+        {"not expressible", {"COM1", "--settings", "115200,4,N,1"}, kExitUsage, "byte size 4 cannot be set"},
+        {"baud 0", {"COM1", "--settings", "0"}, kExitUsage, "baud rate 0 cannot be set"},
         {"dmc missing", {"COM1", "--dmc", files.Path() + "/none.dmc"}, kExitDmc, "Fail to load dmc file"},
         {"dmc malformed", {"COM1", "--dmc", malformed}, kExitDmc, "Fail to load dmc file"},
         {"no capture directory", {"COM1", "--dir", files.Path() + "/gone"}, kExitCapture, "Fail to create log file"},
@@ -174,7 +174,7 @@ TEST_F(OrvaneLogRun, EveryStopKeepsEveryByteAndRestoresTheDevice)
 TEST_F(OrvaneLogRun, DefaultsGoOutFramedAsTheTableSays)
 {
     FarEnd far(pty);
-    LogProcess run(Args({"--defaults"}));
+    LogProcess run(Args({"--defaults", "--leave-logging"}));
     const Bytes expected = DefaultFrames();
     ASSERT_TRUE(Eventually([&] { return far.Size() >= expected.size(); })) << run.Err();
     EXPECT_EQ(run.Stop(SIGTERM), kExitClean);

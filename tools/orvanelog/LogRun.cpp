@@ -4,14 +4,11 @@
 
 #include "dm/FramedWriter.h"
 #include "sys/StopSignals.h"
-#include "tools/orvanelog/Status.h"
+#include "tools/orvanelog/Terminal.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <poll.h>
 #include <unistd.h>
@@ -34,20 +31,20 @@ std::string ForTheCommandLine(std::string line)
 constexpr auto kAfterOpen = 500ms;
 // How often the device's return is looked for (the window's reconnect timer).
 constexpr auto kReconnectTick = 250ms;
-// The live status line is redrawn at most this often; otherwise one line per period.
-constexpr auto kLiveRefresh = 500ms;
-constexpr auto kQuietRefresh = 10s;
-// After a stop, what the driver holds is captured too, for at most kDrainLimit.
-constexpr auto kDrainPoll = 5ms;
-constexpr auto kDrainLimit = 1s;
 // The loop looks at its clocks at least this often.
 constexpr auto kLongestWait = 200ms;
 
 using Lock = std::lock_guard<std::mutex>;
 
-double Seconds(std::chrono::steady_clock::duration d)
+// "cannot open COM3 (/dev/ttyUSB2): No such device"; the port's own text is
+// "<device>: <reason>".
+std::string CannotOpen(const std::string& port, const std::string& device, const std::string& error)
 {
-    return std::chrono::duration<double>(d).count();
+    std::string reason = error;
+    if (!device.empty() && error.rfind(device + ": ", 0) == 0)
+        reason = error.substr(device.size() + 2);
+    const std::string what = port == device || device.empty() ? port : port + " (" + device + ")";
+    return "cannot open " + what + ": " + reason;
 }
 
 }  // namespace
@@ -58,7 +55,9 @@ COrvaneLog::COrvaneLog(LogOptions options, std::FILE* out, std::FILE* err, bool 
       m_err(err),
       m_statusOut(m_options.decode ? err : out),
       m_terminal(terminal && !m_options.quiet),
-      m_pump(m_options.port)
+      m_pump(m_options.port),
+      m_rotation(RotationLimits{m_options.rotateSize, std::chrono::duration_cast<Clock::duration>(
+                                                          std::chrono::duration<double>(m_options.rotateSeconds))})
 {
     m_session.SetListView(m_options.view);
     m_pump.SetChunkHandler([this](std::span<const std::uint8_t> chunk) { OnChunk(chunk); });
@@ -76,226 +75,86 @@ void COrvaneLog::Message(const std::string& text)
     std::fflush(m_err);
 }
 
-void COrvaneLog::ClearStatus()
-{
-    if (!m_statusShown)
-        return;
-    std::fputs("\r\033[K", m_statusOut);
-    std::fflush(m_statusOut);
-    m_statusShown = false;
-}
-
-COrvaneLog::Totals COrvaneLog::RunTotals() const
-{
-    Totals totals = m_done;
-    std::lock_guard lock(m_statsLock);
-    totals.bytes += m_stats.Bytes();
-    totals.frames += m_stats.Frames();
-    totals.badFrames += m_stats.BadFrames();
-    for (const auto& [code, count] : m_stats.LogCodeCounts())
-        totals.codes[code] += count;
-    return totals;
-}
-
-void COrvaneLog::ShowStatus(Clock::time_point now, bool force)
-{
-    if (!force && now < m_nextStatus)
-        return;
-    StatusFigures figures;
-    {
-        const Totals totals = RunTotals();
-        {
-            std::lock_guard lock(m_statsLock);
-            figures.bytesPerSecond = static_cast<double>(m_stats.BytesLastSecond(now));
-        }
-        Lock lock(m_captureLock);
-        figures.capture = m_session.Capture().IsOpen() ? m_session.Capture().Path() : std::string();
-        figures.bytes = totals.bytes;
-        figures.frames = totals.frames;
-        figures.badFrames = totals.badFrames;
-        figures.logCodes = totals.codes.size();
-    }
-    figures.elapsedSeconds = Seconds(now - m_start);
-    const std::string line = FormatStatus(figures);
-    if (m_terminal) {
-        std::fprintf(m_statusOut, "\r%s\033[K", line.c_str());
-        m_statusShown = true;
-    } else {
-        std::fprintf(m_statusOut, "%s\n", line.c_str());
-    }
-    std::fflush(m_statusOut);
-    m_nextStatus = now + (m_terminal ? Clock::duration(kLiveRefresh) : Clock::duration(kQuietRefresh));
-}
-
 bool COrvaneLog::OpenPort(bool quiet)
 {
-    if (m_pump.Open(m_options.dcb))
+    if (m_pump.Open(m_options.dcb)) {
+        std::error_code ec;
+        const std::filesystem::path device = std::filesystem::canonical(m_pump.DevicePath(), ec);
+        m_openDevice = ec ? m_pump.DevicePath() : device.string();
         return true;
+    }
     if (!quiet) {
         Message("Connection failed, please close another connection first!");
-        Message(m_pump.LastError());
+        Message(CannotOpen(m_options.port, m_pump.DevicePath(), m_pump.LastError()));
     }
     return false;
 }
 
-// A new capture named after the local time in the capture directory (an
-// open one stays open).
-bool COrvaneLog::StartCapture()
-{
-    std::string created;
-    {
-        Lock lock(m_captureLock);
-        const bool wasOpen = m_session.Capture().IsOpen();
-        if (!m_session.CreateCaptureFile())
-            return false;   // the session told why
-        if (!wasOpen)
-            created = m_session.Capture().Path();
-    }
-    if (!created.empty()) {
-        m_captures.push_back(created);
-        Message("capturing into " + created);
-    }
-    return true;
-}
-
-void COrvaneLog::StopCapture(const std::string& why)
-{
-    std::string path;
-    std::uint64_t written = 0;
-    {
-        Lock lock(m_captureLock);
-        if (!m_session.Capture().IsOpen())
-            return;
-        path = m_session.Capture().Path();
-        written = m_session.Capture().BytesWritten();
-        m_session.CloseCaptureFile();
-    }
-    // The reader has ended: every byte of this capture is in the counts now.
-    m_gsmtap.OnCaptureClosed();
-    m_done = RunTotals();   // a frame torn by the close is not joined to the next capture's
-    {
-        std::lock_guard lock(m_statsLock);
-        m_stats.Reset();
-    }
-    if (m_decode)
-        m_decode->Reset();
-    Message(why + "; capture closed: " + path + " (" + std::to_string(written) + " bytes)");
-}
-
-// Reader thread, before its next read, so chunks land in arrival order. A
-// capture that cannot take the chunk has closed itself with everything it
-// held; the loop is woken to tell why and end the run.
-void COrvaneLog::OnChunk(std::span<const std::uint8_t> chunk)
-{
-    {
-        std::lock_guard lock(m_statsLock);
-        m_stats.Feed(chunk, Clock::now());
-    }
-    m_received.fetch_add(chunk.size());
-    if (m_decode)
-        m_decode->Feed(chunk);
-    m_gsmtap.OnChunk(chunk);
-    Lock lock(m_captureLock);
-    if (m_failure.load() != 0 || m_session.OnReceived(chunk))
-        return;
-    m_captureFailure = m_session.Capture().TakeFailure();
-    if (!m_captureFailure)
-        m_captureFailure = CaptureFailure{m_session.Capture().Path(), m_session.Capture().LastError()};
-    m_failure = kExitCapture;
-    m_pump.Wake();
-}
-
-void COrvaneLog::ReportCaptureFailure()
-{
-    std::optional<CaptureFailure> failure;
-    std::uint64_t kept = 0;
-    {
-        Lock lock(m_captureLock);
-        failure.swap(m_captureFailure);
-        kept = m_session.Capture().BytesWritten();
-    }
-    if (failure)
-        Message("Fail to write log file: " + failure->reason + " (" + failure->path + ", " + std::to_string(kept)
-                + " bytes kept)");
-}
-
-// Reads the user's file and tells what it holds under the chosen view; false and why.
-bool COrvaneLog::LoadLists(std::string* error)
-{
-    CDmcReader reader;
-    DmcDocument doc;
-    if (!reader.LoadDocument(m_options.dmcPath, doc, error))
-        return false;
-    Message(ForTheCommandLine(DescribeLists(SummarizeLists(reader, doc, m_options.view))));
-    return true;
-}
-
 void COrvaneLog::OnGone()
 {
-    const std::string device = m_pump.DevicePath();
     m_pump.Close();
     m_configureAt.reset();
     m_nextStep.reset();
     m_afterStep.reset();
     m_outbox.clear();
-    StopCapture("device gone: " + device);
+    m_configuring = false;
+    StopCapture("device gone: " + m_openDevice);
     Message("waiting for " + m_options.port + " to come back");
+    // MONOTONIC_USEC tells systemd which reload this is (newer releases ask for it).
+    const auto monotonic = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    m_notifier.Send("RELOADING=1\nMONOTONIC_USEC=" + std::to_string(monotonic.count()) + "\nSTATUS=waiting for "
+                    + m_options.port + " to come back");
     m_nextReconnect = Clock::now() + kReconnectTick;
 }
 
-// As the window's reconnect: the capture first (so the first byte is in
-// it), the port, and after the pause the configuration applied last, again.
+// As the window's reconnect, with the capture made once the port is open
+// (what arrives in between is held for it), and after the pause the
+// configuration applied last, again.
 void COrvaneLog::TryReconnect(Clock::time_point now)
 {
     m_nextReconnect = now + kReconnectTick;
     // Only a device node that is there again is worth an attempt; one that is
-    // not ready yet is tried again on the next tick (the capture stays open
-    // for it, as the window's does).
+    // not ready yet is tried again on the next tick.
     const std::string path = m_pump.DevicePath();
     std::error_code ec;
     if (path.empty() || !std::filesystem::exists(path, ec))
         return;
+    if (!OpenPort(true))
+        return;
+    m_nextReconnect.reset();
+    Message(m_options.port + " is back (" + m_openDevice + ")");
     if (!StartCapture()) {
         m_failure = kExitCapture;
         return;
     }
-    if (!OpenPort(true))
-        return;
-    m_nextReconnect.reset();
-    Message(m_options.port + " is back (" + path + ")");
     m_configureAt = Clock::now() + kAfterOpen;
 }
 
 // The configuration starts: the first time as the buttons start it, after a
-// reconnect as Connect repeats it.
+// reconnect as Connect repeats it (Connect reads the .dmc file again).
 void COrvaneLog::Configure(Clock::time_point now)
 {
     m_configureAt.reset();
-    bool applied = false;
+    m_configuring = true;
+    std::optional<LogClientStep> step;
+    std::string lists;
     {
         Lock lock(m_captureLock);
-        applied = m_session.ConfigurationApplied();
-    }
-    std::string error;
-    std::optional<LogClientStep> step;
-    if (applied && !m_options.dmcPath.empty() && !LoadLists(&error)) {
-        // Connect reads the file again.
-        Message(std::string(kMsgReloadDmcFailed) + ": " + error);
-    } else if (!applied && !m_options.dmcPath.empty() && !LoadLists(&error)) {
-        Message(std::string(kMsgLoadDmcFailed) + ": " + error);
-        m_failure = kExitDmc;   // read at start-up, unreadable now
-        return;
-    } else {
-        Lock lock(m_captureLock);
+        const bool applied = m_session.ConfigurationApplied();
         if (applied)
-            step = m_session.AfterConnect();
+            step = m_session.AfterConnect();   // a file that no longer loads is told by the session
         else if (m_options.dmcPath.empty())
             step = m_session.LoadDefaultConfig();
-        else if (!(step = m_session.LoadConfiguration(m_options.dmcPath)))
-            m_failure = kExitDmc;   // the session told why
+        else
+            step = m_session.ApplyDocument(m_options.dmcPath, m_document);
+        if (applied && step && !m_options.dmcPath.empty())
+            lists = DescribeLists(m_session.ListSummary());
         if (!m_session.Capture().IsOpen() && m_failure.load() == 0)
             m_failure = kExitCapture;
     }
+    if (!lists.empty())
+        Message(ForTheCommandLine(lists));
     if (step)
         Queue(*step, now);
 }
@@ -314,18 +173,7 @@ void COrvaneLog::Queue(const LogClientStep& step, Clock::time_point now)
 // a step's last packet and its pause are done, the next step is timed.
 void COrvaneLog::SendDue(Clock::time_point now)
 {
-    class PortWriter final : public IByteWriter {
-    public:
-        explicit PortWriter(CPortPump& pump) : m_pump(pump) {}
-        std::size_t Write(std::span<const std::uint8_t> data) override
-        {
-            return static_cast<std::size_t>(std::max(0, m_pump.Write(data)));
-        }
-
-    private:
-        CPortPump& m_pump;
-    } writer(m_pump);
-
+    CPortWriter writer(m_pump);
     while (!m_outbox.empty() && now >= m_nextPacket) {
         const LogClientPacket packet = std::move(m_outbox.front());
         m_outbox.pop_front();
@@ -351,6 +199,8 @@ void COrvaneLog::RunDue(Clock::time_point now)
     // The step's packets are built from the session's lists; the capture is not touched.
     if (m_nextStep && Clock::now() >= *m_nextStep)
         Queue(m_session.Step(m_running), Clock::now());
+    if (m_configuring && !m_configureAt && m_outbox.empty() && !m_afterStep && !m_nextStep)
+        ConfigurationSent();
 }
 
 int COrvaneLog::Timeout(Clock::time_point now) const
@@ -361,61 +211,35 @@ int COrvaneLog::Timeout(Clock::time_point now) const
             next = std::min(next, *t);
     if (!m_outbox.empty() || m_afterStep)
         next = std::min(next, m_nextPacket);
+    if (m_notifySchedule)
+        next = std::min(next, m_notifySchedule->Next());
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
     return static_cast<int>(std::clamp<long long>(ms, 0, kLongestWait.count()));
 }
 
-// After a stop: what the driver held at that moment goes into the capture
-// before it closes (the reader reads in order, so it is in once the reader
-// has taken that many more bytes). A further signal ends the wait at once;
-// false then.
-bool COrvaneLog::DrainAfterStop(int signals)
+// Reads the .dmc file once: refused when it cannot be read, or when it has
+// no list under either view (unless --allow-empty). 0 or the exit status.
+int COrvaneLog::LoadDocument()
 {
-    const std::uint64_t target = m_received.load() + m_pump.Queued();
-    const auto limit = Clock::now() + kDrainLimit;
-    while (m_pump.IsOpen() && m_failure.load() == 0 && m_received.load() < target && Clock::now() < limit) {
-        std::array<pollfd, 2> fds{{{m_signalFd, POLLIN, 0}, {m_pump.PortFd(), POLLIN, 0}}};
-        const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(kDrainPoll.count()));
-        if (ready > 0 && (fds[0].revents & POLLIN) && (signals += sysio::TakeStopSignals(m_signalFd)) > 1)
-            return false;
-        if (ready > 0 && (fds[1].revents & POLLIN))
-            m_pump.Dispatch([this] { OnGone(); });
+    CDmcReader reader;
+    std::string error;
+    if (!reader.LoadDocument(m_options.dmcPath, m_document, &error)) {
+        Message(std::string(kMsgLoadDmcFailed) + ": " + (error.empty() ? m_options.dmcPath : error));
+        return kExitDmc;
     }
-    return true;
-}
-
-int COrvaneLog::Finish(int status)
-{
-    m_pump.Close();   // the reader has ended; the device's own settings are back
-    if (status == kExitCapture)
-        ReportCaptureFailure();
-    SummaryFigures summary;
-    {
-        Lock lock(m_captureLock);
-        m_session.CloseCaptureFile();
+    const DmcListSummary summary = SummarizeLists(reader, m_document, m_options.view);
+    if (summary.used.Total() == 0 && summary.other.Total() == 0 && !m_options.allowEmpty) {
+        Message(std::string(kMsgLoadDmcFailed) + ": " + m_options.dmcPath
+                + ": no configuration lists in it (--allow-empty applies it anyway)");
+        return kExitDmc;
     }
-    {
-        const Totals totals = RunTotals();
-        summary.bytes = totals.bytes;
-        summary.frames = totals.frames;
-        summary.badFrames = totals.badFrames;
-        summary.logCodes = totals.codes.size();
-        summary.topCodes = TopLogCodes(totals.codes);
-    }
-    if (m_decode)
-        summary.decoded = m_decode->Counts();
-    summary.elapsedSeconds = Seconds(Clock::now() - m_start);
-    summary.captures = m_captures;
-    m_gsmtap.Stop();
-    ClearStatus();
-    std::fputs((FormatSummary(summary) + m_gsmtap.Summary()).c_str(), m_out);
-    std::fflush(m_out);
-    return status;
+    Message(ForTheCommandLine(DescribeLists(summary)));
+    return 0;
 }
 
 // The message database, the --decode lines, and the pcap and GSMTAP socket
-// (with the debug messages between the signalling), before the capture. When
-// captures rotate, the pcap rotates with them: m_gsmtap.Rotate(new pcap path).
+// (with the debug messages between the signalling), before the port. Both
+// take each received chunk once the capture has it.
 int COrvaneLog::StartDecoding()
 {
     std::shared_ptr<const decode::CMessageDatabase> database;
@@ -424,44 +248,72 @@ int COrvaneLog::StartDecoding()
         Message("cannot load the message database " + error);
         return kExitFile;
     }
-    if (m_options.decode)
+    if (m_options.decode) {
         m_decode = std::make_unique<CDecodeOutput>(m_out, database);
+        AddChunkTap([this](std::span<const std::uint8_t> chunk) { m_decode->Feed(chunk); });
+    }
     m_gsmtap.SetMessageFormatter(decode::DebugMessageFormatter(database));
     if (!m_gsmtap.Start(m_options, &error)) {
         Message(error);
         return kExitCapture;
     }
+    if (m_gsmtap.Active())
+        AddChunkTap([this](std::span<const std::uint8_t> chunk) { m_gsmtap.OnChunk(chunk); });
     return 0;
 }
 
-// Everything up to the first step: the file is read, the capture made, the
-// port opened. 0, or the exit status of what failed.
+// Everything up to the first step: the file is read, the port opened, the
+// capture made. 0, or the exit status of what failed.
 int COrvaneLog::Start()
 {
     if (const int status = StartDecoding(); status != 0)
         return status;
     // A file that cannot be read ends the run before the port is touched.
-    if (!m_options.dmcPath.empty()) {
-        std::string error;
-        DmcDocument doc;
-        if (!CDmcReader().LoadDocument(m_options.dmcPath, doc, &error)) {
-            Message(std::string(kMsgLoadDmcFailed) + ": " + (error.empty() ? m_options.dmcPath : error));
-            return kExitDmc;
-        }
-    }
-    // The capture comes first, so the modem's first byte is in it.
+    if (!m_options.dmcPath.empty())
+        if (const int status = LoadDocument(); status != 0)
+            return status;
+    // A refused port leaves nothing behind: no capture is made before it opened.
+    if (!OpenPort(false))
+        return kExitPort;
     if (!StartCapture())
         return kExitCapture;
-    if (!OpenPort(false)) {
-        // A refused run leaves nothing behind: the capture it made is empty.
-        Lock lock(m_captureLock);
-        const std::string path = m_session.Capture().Path();
-        m_session.CloseCaptureFile();
-        ::unlink(path.c_str());
-        return kExitPort;
-    }
     m_configureAt = Clock::now() + kAfterOpen;
     return 0;
+}
+
+// One turn of the loop: waits for a descriptor or the next timed step. false
+// when the run is to stop (signalsTaken tells whether a signal stopped it).
+bool COrvaneLog::PollOnce(int& signalsTaken)
+{
+    const Clock::time_point now = Clock::now();
+    if (m_deadline && now >= *m_deadline)
+        return false;
+    std::array<pollfd, 4> fds{{{m_signalFd, POLLIN, 0},
+                               {m_pump.WakeFd(), POLLIN, 0},
+                               {m_pump.PortFd(), POLLIN, 0},
+                               {m_resizeFd, POLLIN, 0}}};
+    const int ready = ::poll(fds.data(), m_resizeFd >= 0 ? 4 : 3, Timeout(now));
+    if (ready < 0 && errno != EINTR) {
+        Message(sysio::ErrnoText("poll", errno));
+        return false;
+    }
+    if (ready > 0 && (fds[0].revents & POLLIN) && (signalsTaken = sysio::TakeStopSignals(m_signalFd)) > 0)
+        return false;
+    if (ready > 0 && ((fds[1].revents | fds[2].revents) & POLLIN))
+        m_pump.Dispatch([this] { OnGone(); });
+    if (ready > 0 && m_resizeFd >= 0 && (fds[3].revents & POLLIN) && terminal::TakeResize(m_resizeFd)) {
+        m_columns = terminal::Columns(::fileno(m_statusOut));
+        ShowStatus(Clock::now(), true);
+    }
+    TakeNewCaptures();
+    CheckCapture();
+    if (m_failure.load() != 0)
+        return false;
+    RunDue(Clock::now());
+    KeepDisk(Clock::now());
+    ShowStatus(Clock::now(), false);
+    Notify(Clock::now());
+    return m_failure.load() == 0;
 }
 
 int COrvaneLog::Run()
@@ -469,10 +321,17 @@ int COrvaneLog::Run()
     m_start = Clock::now();
     const sysio::UniqueFd signals = sysio::OpenStopSignalFd();
     if (!signals.Valid()) {
-        Message(std::string("signalfd: ") + std::strerror(errno));
+        Message(sysio::ErrnoText("signalfd", errno));
         return kExitUsage;
     }
     m_signalFd = signals.Get();
+    sysio::UniqueFd resize;
+    if (m_terminal) {
+        resize = terminal::OpenResizeFd();
+        m_resizeFd = resize.Get();
+        m_columns = terminal::Columns(::fileno(m_statusOut));
+    }
+    m_notifier = CNotifier::FromEnvironment();
     if (const int status = Start(); status != 0)
         return status;
     if (m_options.durationSeconds > 0)
@@ -481,35 +340,9 @@ int COrvaneLog::Run()
     m_nextStatus = m_start + (m_terminal ? Clock::duration(kLiveRefresh) : Clock::duration(kQuietRefresh));
 
     int signalsTaken = 0;
-    while (m_failure.load() == 0) {
-        const Clock::time_point now = Clock::now();
-        if (m_deadline && now >= *m_deadline)
-            break;
-        std::array<pollfd, 3> fds{{{m_signalFd, POLLIN, 0}, {m_pump.WakeFd(), POLLIN, 0}, {m_pump.PortFd(), POLLIN, 0}}};
-        const int ready = ::poll(fds.data(), fds.size(), Timeout(now));
-        if (ready < 0 && errno != EINTR) {
-            Message(std::string("poll: ") + std::strerror(errno));
-            break;
-        }
-        if (ready > 0 && (fds[0].revents & POLLIN) && (signalsTaken = sysio::TakeStopSignals(m_signalFd)) > 0)
-            break;
-        if (ready > 0 && ((fds[1].revents | fds[2].revents) & POLLIN))
-            m_pump.Dispatch([this] { OnGone(); });
-        {
-            // A capture whose file was removed ends as a failed write does.
-            Lock lock(m_captureLock);
-            if (m_failure.load() == 0 && m_session.Capture().IsOpen()
-                && !m_session.Capture().CheckLinked(Clock::now())) {
-                m_captureFailure = m_session.Capture().TakeFailure();
-                m_failure = kExitCapture;
-            }
-        }
-        if (m_failure.load() != 0)
-            break;
-        RunDue(Clock::now());
-        ShowStatus(Clock::now(), false);
+    while (PollOnce(signalsTaken)) {
     }
     if (m_failure.load() == 0)
-        DrainAfterStop(signalsTaken);
+        SwitchLoggingOff(signalsTaken);
     return Finish(m_failure.load());
 }

@@ -1,18 +1,29 @@
 #include "tools/orvanelog/Options.h"
 #include "tools/orvanelog/PcapOutput.h"
 
+#include "tools/orvanelog/OptionValues.h"
+
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <set>
+#include <sys/stat.h>
 #include <utility>
 
+#ifndef ORVANE_VERSION
+#define ORVANE_VERSION "unknown"
+#endif
+
 const char* const kLogUsage =
-    "Usage: orvane-log PORT [--dmc FILE | --defaults] [--dir DIR]\n"
+    "Usage: orvane-log PORT [--dmc FILE [--allow-empty] | --defaults] [--dir DIR]\n"
     "                  [--settings BAUD[,BITS,PARITY,STOP]] [--duration SECONDS]\n"
-    "                  [--view messages|logging] [--quiet] [--decode [--qdb FILE]]\n"
+    "                  [--view messages|logging] [--quiet] [--leave-logging]\n"
+    "                  [--rotate-size SIZE] [--rotate-time TIME] [--keep N]\n"
+    "                  [--min-free SIZE] [--decode [--qdb FILE]]\n"
     "                  [--pcap FILE] [--gsmtap [HOST[:PORT]]]\n"
     "       orvane-log --read FILE [--decode] [--qdb FILE] [--pcap OUT] [--gsmtap [HOST[:PORT]]]\n"
-    "       orvane-log --help\n"
+    "       orvane-log --help | --version\n"
     "\n"
     "Switches a modem's diagnostic logging on through its DM port and captures\n"
     "every byte the modem sends, as Orvane's Log client does, without a window.\n"
@@ -22,6 +33,7 @@ const char* const kLogUsage =
     "                    COM1-20 /dev/ttyUSB0-19, COM21-40 /dev/ttyACM0-19,\n"
     "                    COM41-60 /dev/ttyS0-19) or a device path\n"
     "  --dmc FILE        apply the lists of a .dmc configuration in three steps\n"
+    "  --allow-empty     apply a .dmc file that has no list under either view\n"
     "  --defaults        send the eleven built-in packets (the default)\n"
     "  --dir DIR         create captures MM-DD-hh-mm-ss.bin in DIR (default: .)\n"
     "  --settings S      115200,8,N,1 is the default; PARITY is N, O, E, M or S,\n"
@@ -30,6 +42,12 @@ const char* const kLogUsage =
     "  --view V          messages: lists under MessagesView (the default);\n"
     "                    logging: lists under LoggingView\n"
     "  --quiet           a status line every 10 s instead of a live one\n"
+    "  --leave-logging   leave the modem logging at the end (no stop frames)\n"
+    "  --rotate-size SIZE  go on in a new capture after SIZE bytes (k, M, G)\n"
+    "  --rotate-time TIME  go on in a new capture after TIME (s, m, h)\n"
+    "  --keep N          keep only the N newest captures of this run\n"
+    "  --min-free SIZE   delete this run's oldest capture while the disk has\n"
+    "                    less than SIZE free; stop when none is left\n"
     "  --decode          each record the modem sends as one line on standard\n"
     "                    output (time, kind, code, name, text); the status line\n"
     "                    goes to standard error\n"
@@ -41,96 +59,31 @@ const char* const kLogUsage =
     "                    as GSMTAP into a pcap file for Wireshark, as it arrives\n"
     "  --gsmtap [H[:P]]  send it as GSMTAP over UDP (default 127.0.0.1:4729)\n"
     "\n"
-    "SIGINT, SIGTERM and SIGHUP stop cleanly. When the device goes away the\n"
-    "capture is closed, the port is waited for, and on its return a new\n"
-    "capture starts and the configuration is sent again.\n"
+    "SIGINT, SIGTERM and SIGHUP stop cleanly: the modem's logging is switched\n"
+    "off (unless --leave-logging) and its last replies captured. When the device\n"
+    "goes away the capture is closed, the port is waited for, and on its return\n"
+    "a new capture starts and the configuration is sent again.\n"
     "\n"
     "Exit status: 0 clean stop, 1 bad arguments, 2 the port cannot be opened,\n"
     "3 the .dmc file (or the file to --read, or the --qdb database) cannot be\n"
-    "loaded, 4 the capture cannot be created or written.\n";
+    "loaded, 4 the capture cannot be created or written, or the disk floor\n"
+    "cannot be kept.\n";
+
+std::string VersionLine()
+{
+    return std::string("orvane-log ") + ORVANE_VERSION;
+}
 
 namespace {
-
-bool ParseUnsigned(const std::string& text, unsigned long& value)
-{
-    if (text.empty() || text[0] < '0' || text[0] > '9')
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtoul(text.c_str(), &end, 10);
-    return *end == '\0' && errno == 0;
-}
 
 ParsedArgs Usage(const std::string& why)
 {
     ParsedArgs parsed;
     parsed.status = kExitUsage;
-    parsed.message = "orvane-log: " + why + "\n\n" + kLogUsage;
+    parsed.message = "orvane-log: " + why + "\nTry 'orvane-log --help' for more information.\n";
     return parsed;
 }
 
-}  // namespace
-
-std::string ApplySettings(const std::string& text, DCB& dcb)
-{
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t comma = text.find(',', start);
-        fields.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (comma == std::string::npos)
-            break;
-        start = comma + 1;
-    }
-    if (fields.size() != 1 && fields.size() != 4)
-        return "--settings takes BAUD or BAUD,BITS,PARITY,STOP, not \"" + text + "\"";
-    unsigned long baud = 0;
-    if (!ParseUnsigned(fields[0], baud) || baud > 0xFFFFFFFFul)
-        return "--settings: \"" + fields[0] + "\" is not a baud rate";
-    DCB next = dcb;
-    next.BaudRate = static_cast<std::uint32_t>(baud);
-    if (fields.size() == 4) {
-        unsigned long bits = 0;
-        if (!ParseUnsigned(fields[1], bits) || bits > 255)
-            return "--settings: \"" + fields[1] + "\" is not a number of data bits";
-        next.ByteSize = static_cast<std::uint8_t>(bits);
-        static constexpr struct { char letter; std::uint8_t parity; } kParities[] = {
-            {'N', NOPARITY}, {'O', ODDPARITY}, {'E', EVENPARITY}, {'M', MARKPARITY}, {'S', SPACEPARITY}};
-        bool found = false;
-        for (const auto& p : kParities)
-            if (fields[2].size() == 1 && (fields[2][0] == p.letter || fields[2][0] == p.letter + ('a' - 'A'))) {
-                next.Parity = p.parity;
-                found = true;
-            }
-        if (!found)
-            return "--settings: parity \"" + fields[2] + "\" is not N, O, E, M or S";
-        if (fields[3] == "1")
-            next.StopBits = ONESTOPBIT;
-        else if (fields[3] == "1.5")
-            next.StopBits = ONE5STOPBITS;
-        else if (fields[3] == "2")
-            next.StopBits = TWOSTOPBITS;
-        else
-            return "--settings: stop bits \"" + fields[3] + "\" are not 1, 1.5 or 2";
-    }
-    dcb = next;
-    return {};
-}
-
-namespace {
-
-// The options that may stand once each on a command line.
-struct SeenOptions {
-    bool dir = false, settings = false, duration = false, view = false, read = false, qdb = false;
-};
-
-bool TakesValue(const std::string& arg)
-{
-    return arg == "--dmc" || arg == "--dir" || arg == "--settings" || arg == "--duration" || arg == "--view"
-           || arg == "--read" || arg == "--qdb";
-}
-
-// Reads --duration's seconds into options; returns why they are refused, or nothing.
 std::string ApplyDuration(const std::string& value, LogOptions& options)
 {
     char* end = nullptr;
@@ -153,47 +106,66 @@ std::string ApplyView(const std::string& value, LogOptions& options)
     return {};
 }
 
-// Applies one option that takes a value. A bad value is reported before a
-// repeat, so the message names what is wrong with the word just read.
-std::string ApplyValueOption(const std::string& arg, const std::string& value, LogOptions& options,
-                             SeenOptions& seen)
+using Apply = std::string (*)(const std::string& value, LogOptions& options);
+
+// One row per option. A row without apply is a flag (set); the rest take a value.
+struct OptionRow {
+    const char* name;
+    Apply apply;
+    bool LogOptions::*flag;
+};
+
+const std::array<OptionRow, 18>& OptionTable()
 {
-    bool repeated = false;
-    std::string why;
-    if (arg == "--dmc") {
-        repeated = !options.dmcPath.empty();
-        if (value.empty())
-            return "--dmc needs a file name";
-        options.dmcPath = value;
-    } else if (arg == "--read" || arg == "--qdb") {
-        repeated = std::exchange(arg == "--read" ? seen.read : seen.qdb, true);
-        if (value.empty())
-            return arg + " needs a file name";
-        (arg == "--read" ? options.readPath : options.qdbPath) = value;
-    } else if (arg == "--dir") {
-        repeated = std::exchange(seen.dir, true);
-        if (value.empty())
-            return "--dir needs a directory";
-        options.dir = value;
-    } else if (arg == "--settings") {
-        repeated = std::exchange(seen.settings, true);
-        why = ApplySettings(value, options.dcb);
-    } else if (arg == "--duration") {
-        repeated = std::exchange(seen.duration, true);
-        why = ApplyDuration(value, options);
-    } else {
-        repeated = std::exchange(seen.view, true);
-        why = ApplyView(value, options);
-    }
-    if (!why.empty())
-        return why;
-    if (repeated)
-        return arg + " given twice";
-    return {};
+    static const std::array<OptionRow, 18> kRows{{
+        {"--dmc", [](const std::string& v, LogOptions& o) -> std::string {
+             o.dmcPath = v;
+             return v.empty() ? "--dmc needs a file name" : "";
+         }, nullptr},
+        {"--dir", [](const std::string& v, LogOptions& o) -> std::string {
+             o.dir = v;
+             return v.empty() ? "--dir needs a directory" : "";
+         }, nullptr},
+        {"--settings", [](const std::string& v, LogOptions& o) { return ApplySettings(v, o.dcb); }, nullptr},
+        {"--duration", ApplyDuration, nullptr},
+        {"--view", ApplyView, nullptr},
+        {"--rotate-size", [](const std::string& v, LogOptions& o) { return ParseSize("--rotate-size", v, o.rotateSize); },
+         nullptr},
+        {"--rotate-time",
+         [](const std::string& v, LogOptions& o) { return ParseDuration("--rotate-time", v, o.rotateSeconds); },
+         nullptr},
+        {"--keep", [](const std::string& v, LogOptions& o) { return ParseCount("--keep", v, o.keep); }, nullptr},
+        {"--min-free", [](const std::string& v, LogOptions& o) { return ParseSize("--min-free", v, o.minFree); },
+         nullptr},
+        {"--read", [](const std::string& v, LogOptions& o) -> std::string {
+             o.readPath = v;
+             return v.empty() ? "--read needs a file name" : "";
+         }, nullptr},
+        {"--qdb", [](const std::string& v, LogOptions& o) -> std::string {
+             o.qdbPath = v;
+             return v.empty() ? "--qdb needs a file name" : "";
+         }, nullptr},
+        {"--decode", nullptr, &LogOptions::decode},
+        {"--defaults", nullptr, &LogOptions::defaults},
+        {"--quiet", nullptr, &LogOptions::quiet},
+        {"--leave-logging", nullptr, &LogOptions::leaveLogging},
+        {"--allow-empty", nullptr, &LogOptions::allowEmpty},
+        {"--help", nullptr, nullptr},
+        {"--version", nullptr, nullptr},
+    }};
+    return kRows;
+}
+
+const OptionRow* FindOption(const std::string& arg)
+{
+    for (const OptionRow& row : OptionTable())
+        if (arg == row.name)
+            return &row;
+    return arg == "-h" ? FindOption("--help") : nullptr;
 }
 
 // What the whole command line must hold once every word is read.
-std::string CheckComplete(const LogOptions& options, bool defaults)
+std::string CheckComplete(const LogOptions& options)
 {
     if (!options.readPath.empty()) {
         if (!options.port.empty())
@@ -206,46 +178,69 @@ std::string CheckComplete(const LogOptions& options, bool defaults)
     if (options.port.find('/') == std::string::npos && options.port.size() > kMaxPortName)
         return "port name \"" + options.port + "\" is longer than " + std::to_string(kMaxPortName)
                + " characters; give its device path";
-    if (defaults && !options.dmcPath.empty())
+    if (options.defaults && !options.dmcPath.empty())
         return "--dmc and --defaults exclude each other";
-    return {};
+    if (options.allowEmpty && options.dmcPath.empty())
+        return "--allow-empty goes with --dmc";
+    // Told now, so that a typo in a service's options is not a restart loop.
+    return CheckSettings(options.dcb);
+}
+
+// Applies one option word (and its value); why it is refused, or nothing.
+std::string TakeOption(const OptionRow& row, const std::vector<std::string>& args, std::size_t& i,
+                       LogOptions& options, std::set<std::string>& seen)
+{
+    const std::string arg = args[i];
+    const bool repeated = !seen.insert(row.name).second;
+    if (row.flag) {
+        options.*row.flag = true;
+        return {};
+    }
+    if (i + 1 >= args.size())
+        return arg + " needs a value";
+    // A bad value is told before a repeat, so the message names what is
+    // wrong with the word just read.
+    if (std::string why = row.apply(args[++i], options); !why.empty())
+        return why;
+    return repeated ? arg + " given twice" : std::string();
+}
+
+ParsedArgs Finished(const char* text)
+{
+    ParsedArgs parsed;
+    parsed.message = text;
+    return parsed;
 }
 
 }  // namespace
 
+std::string PortFromWord(const std::string& word)
+{
+    if (word.size() < 2 || word[0] != '/' || word.find('/', 1) != std::string::npos
+        || word.size() - 1 > kMaxPortName)
+        return word;
+    struct stat st {};
+    return ::lstat(word.c_str(), &st) == 0 ? word : word.substr(1);
+}
+
 ParsedArgs ParseLogArgs(const std::vector<std::string>& args)
 {
     LogOptions options;
-    bool defaults = false;
-    SeenOptions seen;
+    std::set<std::string> seen;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            ParsedArgs parsed;
-            parsed.message = kLogUsage;
-            return parsed;
-        }
-        if (arg == "--defaults") {
-            defaults = true;
-            continue;
-        }
-        if (arg == "--quiet") {
-            options.quiet = true;
-            continue;
-        }
-        if (arg == "--decode") {
-            options.decode = true;
-            continue;
-        }
-        if (std::string why; TakeGsmtapOption(args, i, options, why)) {
-            if (!why.empty())
+        if (const OptionRow* row = FindOption(arg)) {
+            if (row->name == std::string("--help"))
+                return Finished(kLogUsage);
+            if (row->name == std::string("--version"))
+                return Finished((VersionLine() + "\n").c_str());
+            if (std::string why = TakeOption(*row, args, i, options, seen); !why.empty())
                 return Usage(why);
             continue;
         }
-        if (TakesValue(arg)) {
-            if (i + 1 >= args.size())
-                return Usage(arg + " needs a value");
-            if (std::string why = ApplyValueOption(arg, args[++i], options, seen); !why.empty())
+        // --pcap FILE and --gsmtap [HOST[:PORT]] (whose value is optional).
+        if (std::string why; TakeGsmtapOption(args, i, options, why)) {
+            if (!why.empty())
                 return Usage(why);
             continue;
         }
@@ -253,9 +248,9 @@ ParsedArgs ParseLogArgs(const std::vector<std::string>& args)
             return Usage("unknown option \"" + arg + "\"");
         if (!options.port.empty())
             return Usage("one port only (\"" + options.port + "\" and \"" + arg + "\")");
-        options.port = arg;
+        options.port = PortFromWord(arg);
     }
-    if (std::string why = CheckComplete(options, defaults); !why.empty())
+    if (std::string why = CheckComplete(options); !why.empty())
         return Usage(why);
     ParsedArgs parsed;
     parsed.options = options;

@@ -1,10 +1,12 @@
 #pragma once
 // orvane-log's command line: what to open, what to send, where to capture.
 // Parsing is pure (no file or device is touched), so every refusal is a
-// table row in the tests.
+// table row in the tests. Options are rows of one table (Options.cpp): a new
+// option is a row and a field here.
 #include "logclient/DmcReader.h"
 #include "serial/Dcb.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +27,13 @@ struct LogOptions {
     bool gsmtap = false;            // --gsmtap: as UDP datagrams to host:port
     std::string gsmtapHost = "127.0.0.1";
     std::uint16_t gsmtapPort = 4729;
+    bool defaults = false;          // --defaults was given
+    bool leaveLogging = false;      // no stop-logging frames at a clean exit
+    bool allowEmpty = false;        // a .dmc with no list at all is applied anyway
+    std::uint64_t rotateSize = 0;   // a new capture after this many bytes; 0: never
+    double rotateSeconds = 0;       // a new capture after this long; 0: never
+    std::uint64_t keep = 0;         // at most this many captures of the run; 0: all
+    std::uint64_t minFree = 0;      // free space the capture's filesystem keeps; 0: none
 };
 
 // The longest port name the port's name buffer holds; longer names are
@@ -48,11 +57,12 @@ struct ParsedArgs {
 };
 
 extern const char* const kLogUsage;
+// "orvane-log 0.3.1"
+std::string VersionLine();
 
 ParsedArgs ParseLogArgs(const std::vector<std::string>& args);
 
-// "BAUD[,BITS,PARITY,STOP]" onto dcb: PARITY is N, O, E, M or S, STOP 1, 1.5
-// or 2. Only the form is checked here; whether Linux can express the
-// combination is the port's refusal at open, as in the window. Empty on
-// success, else why.
-std::string ApplySettings(const std::string& text, DCB& dcb);
+// The port a PORT word names. systemd's %f turns an instance into a path
+// ("orvane-log@COM1" gives "/COM1"): a word "/NAME" with no further slash that
+// names nothing on disk is the port name NAME.
+std::string PortFromWord(const std::string& word);

@@ -1,6 +1,8 @@
 #include "tools/orvanelog/PcapOutput.h"
 
 #include "decode/Gsmtap.h"
+
+#include <filesystem>
 #include "decode/GsmtapMessages.h"
 #include "tools/orvanelog/DecodeOutput.h"
 #include "tools/orvanelog/ReadCapture.h"
@@ -76,6 +78,7 @@ bool CGsmtapOutput::Start(const LogOptions& options, std::string* error)
             return false;
         }
         m_pcapPaths.push_back(options.pcapPath);
+        m_writesPcap = true;
     }
     if (options.gsmtap) {
         if (!m_sender.Open({options.gsmtapHost, options.gsmtapPort}, error))
@@ -116,8 +119,13 @@ bool CGsmtapOutput::Rotate(const std::string& pcapPath, std::string* error)
     if (m_pcapPaths.empty())
         return true;
     m_pcap.Close();
-    if (!m_pcap.Open(pcapPath, error))
+    std::string why;
+    if (!m_pcap.Open(pcapPath, &why)) {
+        m_rotateError = pcapPath + ": " + why;
+        if (error)
+            *error = m_rotateError;
         return false;
+    }
     m_pcapPaths.push_back(pcapPath);
     return true;
 }
@@ -138,12 +146,21 @@ std::string CGsmtapOutput::Summary() const
     std::string text = "  GSMTAP: " + decode::DescribeGsmtapCounts(m_converter.Counts()) + "\n";
     for (const std::string& path : m_pcapPaths)
         text += "  pcap: " + path + "\n";
+    if (!m_rotateError.empty())
+        text += "  pcap stopped at a rotation: " + m_rotateError + "\n";
     if (!m_pcap.LastError().empty())
         text += "  pcap failed: " + m_pcap.LastError() + " (whole records kept)\n";
     if (!m_target.empty())
         text += "  UDP to " + m_target + ": " + std::to_string(m_sender.Sent()) + " datagrams"
                 + (m_sender.Refused() ? ", " + std::to_string(m_sender.Refused()) + " refused" : "") + "\n";
     return text;
+}
+
+std::string RotatedPcapPath(const std::string& pcapPath, const std::string& capturePath)
+{
+    const std::filesystem::path pcap(pcapPath);
+    const std::string stem = std::filesystem::path(capturePath).stem().string();
+    return (pcap.parent_path() / (pcap.stem().string() + "-" + stem + pcap.extension().string())).string();
 }
 
 int RunRead(const LogOptions& options, std::FILE* out, std::FILE* err)

@@ -27,6 +27,8 @@ public:
     // Opens the pcap file and the UDP socket the options ask for. false and why.
     bool Start(const LogOptions& options, std::string* error);
     bool Active() const { return m_active; }
+    // Set by Start, before the reader runs.
+    bool WritesPcap() const { return m_writesPcap; }
     // Integration hook: the decoder's debug-message formatter, so the
     // modem's messages stand between the signalling as log lines.
     void SetMessageFormatter(decode::CGsmtapConverter::MessageFormatter formatter);
@@ -37,7 +39,9 @@ public:
     void OnCaptureClosed();
     // Capture rotation: the pcap goes on in a new file from here. Whole
     // records stay in the old one. false and why when the new one cannot be made.
-    bool Rotate(const std::string& pcapPath, std::string* error);
+    // A pcap that cannot be made is told in the summary; the signalling then
+    // stops going into files.
+    bool Rotate(const std::string& pcapPath, std::string* error = nullptr);
     void Stop();
     // The summary's lines (each ending in a newline); empty when inactive.
     std::string Summary() const;
@@ -49,8 +53,14 @@ private:
     decode::CGsmtapSender m_sender;
     std::vector<std::string> m_pcapPaths;
     std::string m_target;
+    std::string m_rotateError;
     bool m_active = false;
+    bool m_writesPcap = false;
 };
+
+// The pcap that goes with a rotated capture: "rrc.pcap" beside
+// "/srv/12-07-18-30-00.bin" is "rrc-12-07-18-30-00.pcap", in the pcap's folder.
+std::string RotatedPcapPath(const std::string& pcapPath, const std::string& capturePath);
 
 // --read FILE: the capture decoded (ReadCapture), and with --pcap and/or
 // --gsmtap its signalling and debug messages sent as GSMTAP too; the exit

@@ -1,35 +1,21 @@
 #include "tools/orvanelog/PortPump.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <unistd.h>
 
-namespace {
-
-// The entry of the private port directory that names a device path.
-constexpr const char* kAliasName = "DEVICE";
-
-}  // namespace
-
-// A device path does not fit the port's name buffer (and a name with a slash
-// never reaches into a port directory), so it is named through a private port
-// directory of one entry that links to it: the port then opens, refuses and
-// finds the device again exactly as it does for "COMn".
+// A device path is opened as it was given (a /dev/serial/by-id/... name is
+// far longer than the port's name field): the field shows its last
+// component, as far as it fits, and the port opens, refuses and finds the
+// device again at that path exactly as it does for "COMn".
 CPortPump::CPortPump(const std::string& port)
 {
     std::string name = port;
     if (port.find('/') != std::string::npos) {
-        std::string pattern = std::filesystem::temp_directory_path().string() + "/orvane-log.XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            m_aliasDir = pattern;
-            std::error_code ec;
-            const std::filesystem::path target = std::filesystem::absolute(port, ec);
-            std::filesystem::create_symlink(ec ? std::filesystem::path(port) : target,
-                                            std::filesystem::path(m_aliasDir) / kAliasName, ec);
-            ::setenv("ORVANE_PORT_DIR", m_aliasDir.c_str(), 1);
-        }
-        name = kAliasName;
+        std::error_code ec;
+        const std::filesystem::path absolute = std::filesystem::absolute(port, ec);
+        m_port.SetDevicePath(ec ? port : absolute.string());
+        name = std::filesystem::path(port).filename().string();
     }
     char* buffer = m_port.GetNameBuffer();
     const std::size_t length = std::min(name.size(), m_port.m_strPortName.size() - 1);
@@ -43,10 +29,6 @@ CPortPump::CPortPump(const std::string& port)
 CPortPump::~CPortPump()
 {
     Close();
-    if (!m_aliasDir.empty()) {
-        std::error_code ec;
-        std::filesystem::remove_all(m_aliasDir, ec);
-    }
 }
 
 bool CPortPump::Open(const DCB& dcb)

@@ -14,6 +14,8 @@
 #include <span>
 #include <string>
 
+#include "dm/FramedWriter.h"
+
 class CPortPump final : public ISerialNotify {
 public:
     using ChunkHandler = std::function<void(std::span<const std::uint8_t>)>;
@@ -56,8 +58,21 @@ public:
 private:
     CSerialPort m_port;
     ChunkHandler m_onChunk;
-    std::string m_aliasDir;   // a private port directory naming a device path
     std::string m_error;
     serialio::WakeEvent m_wake;
     const GoneHandler* m_onGone = nullptr;   // set while Dispatch runs
+};
+
+// The port as a writer for FrameAndWrite.
+class CPortWriter final : public IByteWriter {
+public:
+    explicit CPortWriter(CPortPump& pump) : m_pump(pump) {}
+    std::size_t Write(std::span<const std::uint8_t> data) override
+    {
+        const int written = m_pump.Write(data);
+        return written > 0 ? static_cast<std::size_t>(written) : 0;
+    }
+
+private:
+    CPortPump& m_pump;
 };

@@ -51,13 +51,62 @@ std::string FormatStatus(const StatusFigures& f)
            + Format("  frames %" PRIu64 "  bad FCS %" PRIu64 "  log codes %zu", f.frames, f.badFrames, f.logCodes);
 }
 
+namespace {
+
+std::string BaseName(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+std::string FitStatus(const StatusFigures& figures, std::size_t columns)
+{
+    std::string line = FormatStatus(figures);
+    if (columns == 0 || line.size() < columns)
+        return line;
+    const std::size_t room = columns - 1;
+    StatusFigures f = figures;
+    f.capture = BaseName(figures.capture);
+    line = FormatStatus(f);
+    if (line.size() > room) {
+        // Its end tells one capture from the next: the start goes.
+        constexpr std::size_t kShortest = 8;
+        const std::size_t excess = line.size() - room;
+        const std::size_t length = std::max(kShortest, f.capture.size() > excess ? f.capture.size() - excess : 0);
+        if (length < f.capture.size())
+            f.capture = "..." + f.capture.substr(f.capture.size() - (length - 3));
+        line = FormatStatus(f);
+    }
+    // The figures from the right: log codes, bad FCS, frames, rate.
+    while (line.size() > room) {
+        const std::size_t gap = line.rfind("  ");
+        if (gap == std::string::npos)
+            return line.substr(0, room);
+        line.resize(gap);
+    }
+    return line;
+}
+
 std::string FormatSummary(const SummaryFigures& f)
 {
     std::string text = "orvane-log: stopped after " + FormatElapsed(f.elapsedSeconds) + "\n";
-    for (const std::string& capture : f.captures)
-        text += "  capture: " + capture + "\n";
-    text += Format("  bytes: %" PRIu64 "  frames: %" PRIu64 "  bad frames: %" PRIu64 "  distinct log codes: %zu\n",
-                   f.bytes, f.frames, f.badFrames, f.logCodes);
+    // A run of days rotates through thousands: the first and the last then.
+    constexpr std::size_t kListed = 10;
+    if (f.captures.size() > kListed)
+        text += "  captures: " + std::to_string(f.captures.size()) + ", from " + f.captures.front() + " to "
+                + f.captures.back() + "\n";
+    else
+        for (const std::string& capture : f.captures)
+            text += "  capture: " + capture + "\n";
+    // After a failure the captures keep less than was received: both are told.
+    const std::string bytes = f.keptBytes == f.bytes
+                                  ? Format("%" PRIu64, f.bytes)
+                                  : Format("%" PRIu64 " received, %" PRIu64 " kept", f.bytes, f.keptBytes);
+    text += "  bytes: " + bytes
+            + Format("  frames: %" PRIu64 "  bad frames: %" PRIu64 "  distinct log codes: %zu\n", f.frames,
+                     f.badFrames, f.logCodes);
     if (f.decoded)
         text += "  decoded records: " + FormatCount(f.decoded->records) + "  debug messages: "
                 + FormatCount(f.decoded->messages) + "  malformed: " + FormatCount(f.decoded->malformed) + "\n";

@@ -32,11 +32,17 @@ struct DecodeCounts {
     std::uint64_t messages = 0;    // debug messages (formatted or terse)
     std::uint64_t malformed = 0;
 };
+// The status line in at most columns - 1 characters (the last column would
+// wrap on some terminals): the capture's base name first, then that name
+// shortened from its start, then the figures from the right; 0 columns: as
+// FormatStatus.
+std::string FitStatus(const StatusFigures& figures, std::size_t columns);
 
 struct SummaryFigures {
     double elapsedSeconds = 0;
-    std::vector<std::string> captures;   // every capture of the run, in order
-    std::uint64_t bytes = 0;
+    std::vector<std::string> captures;   // every capture of the run, in order (more than 10: first and last)
+    std::uint64_t bytes = 0;        // received
+    std::uint64_t keptBytes = 0;    // written into the captures (less after a failure)
     std::uint64_t frames = 0;
     std::uint64_t badFrames = 0;
     std::vector<std::pair<std::uint16_t, std::uint64_t>> topCodes;   // most first

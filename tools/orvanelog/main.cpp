@@ -5,6 +5,7 @@
 #include "tools/orvanelog/Options.h"
 #include "tools/orvanelog/ReadCapture.h"
 #include "tools/orvanelog/PcapOutput.h"
+#include "tools/orvanelog/Terminal.h"
 
 #include <cstdio>
 #include <string>
@@ -21,7 +22,7 @@ int main(int argc, char** argv)
     if (!parsed.options->readPath.empty())
         return RunRead(*parsed.options, stdout, stderr);
     // Before the port's reader thread exists, so that it inherits the mask.
-    if (!sysio::BlockStopSignals()) {
+    if (!sysio::BlockStopSignals() || !terminal::BlockResizeSignal()) {
         std::perror("orvane-log: pthread_sigmask");
         return kExitUsage;
     }
