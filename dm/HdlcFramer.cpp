@@ -119,39 +119,40 @@ struct EncodeCursor {
     bool final;
 };
 
-// Puts b escaped at dst; false when the pair would not fit, so that an escape
-// pair is never split.
-bool PutEscaped(EncodeCursor& c, std::uint8_t b)
-{
-    if (c.dstEnd - c.dst < 2)
-        return false;   // the pair would be split: wait for more room
-    c.dst[0] = kHdlcEscape;
-    c.dst[1] = static_cast<std::uint8_t>(b ^ kHdlcEscapeXor);
-    c.dst += 2;
-    return true;
-}
-
 // Packet bytes as far as input and room go: the plain run before the next
-// flag or escape byte is copied whole and folded into the FCS in one step.
+// flag or escape byte is copied whole and folded into the FCS in one step; an
+// escape pair is never split. Works on locals: a store through an octet
+// pointer could alias the cursor, which would be read again after every byte.
 void PutPacketBytes(EncodeCursor& c)
 {
-    while (c.src != c.srcEnd && c.dst != c.dstEnd) {
-        const auto room = static_cast<std::size_t>(c.dstEnd - c.dst);
-        const std::uint8_t* const stop = c.src + std::min(static_cast<std::size_t>(c.srcEnd - c.src), room);
-        const std::uint8_t* const special = hdlc_scan::FindFlagOrEscape(c.src, stop);
-        const auto run = static_cast<std::size_t>(special - c.src);
-        if (run != 0) {
-            std::memcpy(c.dst, c.src, run);
-            c.fcs = HdlcFcsUpdateRun(c.fcs, std::span<const std::uint8_t>(c.src, run));
-            c.src += run;
-            c.dst += run;
+    const std::uint8_t* src = c.src;
+    const std::uint8_t* const srcEnd = c.srcEnd;
+    std::uint8_t* dst = c.dst;
+    std::uint8_t* const dstEnd = c.dstEnd;
+    std::uint16_t fcs = c.fcs;
+    while (src != srcEnd && dst != dstEnd) {
+        const std::uint8_t b = *src;
+        if (b == kHdlcFlag || b == kHdlcEscape) {
+            if (dstEnd - dst < 2)
+                break;   // the pair would be split: wait for more room
+            dst[0] = kHdlcEscape;
+            dst[1] = static_cast<std::uint8_t>(b ^ kHdlcEscapeXor);
+            dst += 2;
+            fcs = FcsStep(fcs, b);
+            ++src;
             continue;
         }
-        if (!PutEscaped(c, *c.src))
-            return;
-        c.fcs = FcsStep(c.fcs, *c.src);
-        ++c.src;
+        const auto room = static_cast<std::size_t>(dstEnd - dst);
+        const std::uint8_t* const stop = src + std::min(static_cast<std::size_t>(srcEnd - src), room);
+        const auto run = static_cast<std::size_t>(hdlc_scan::FindFlagOrEscape(src + 1, stop) - src);
+        std::memcpy(dst, src, run);
+        fcs = HdlcFcsUpdateRun(fcs, std::span<const std::uint8_t>(src, run));
+        src += run;
+        dst += run;
     }
+    c.src = src;
+    c.dst = dst;
+    c.fcs = fcs;
 }
 
 // After the last packet byte: the complemented FCS low byte first, then the flag.
@@ -168,8 +169,11 @@ void PutTrailer(EncodeCursor& c)
     while ((c.state == HDLC_FCS_LO || c.state == HDLC_FCS_HI) && c.dst != c.dstEnd) {
         const auto b = static_cast<std::uint8_t>(c.fcs & 0xFFu);
         if (b == kHdlcFlag || b == kHdlcEscape) {
-            if (!PutEscaped(c, b))
-                break;
+            if (c.dstEnd - c.dst < 2)
+                break;   // the pair would be split: wait for more room
+            c.dst[0] = kHdlcEscape;
+            c.dst[1] = static_cast<std::uint8_t>(b ^ kHdlcEscapeXor);
+            c.dst += 2;
         } else {
             *c.dst++ = b;
         }
