@@ -5,7 +5,7 @@
 // items) is kept here as the reference they are measured against. (With the
 // deframer as it was, byte by byte, that reference read 188-194 MiB/s.)
 #include "dm/HdlcDeframer.h"
-#include "dm/FramedWriter.h"
+#include "dm/HdlcFramer.h"
 #include "logclient/CaptureStats.h"
 
 #include <benchmark/benchmark.h>
@@ -84,7 +84,7 @@ const Bytes& LogStream()
                                                         static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
                                                         static_cast<std::uint8_t>(code), static_cast<std::uint8_t>(code >> 8)};
             std::copy(header.begin(), header.end(), packet.begin());
-            const Bytes frame = FramePacket(packet);
+            const Bytes frame = HdlcFramePacket(packet);
             s.insert(s.end(), frame.begin(), frame.end());
         }
         s.resize(kStreamSize);

@@ -1,5 +1,6 @@
 #include "dm/HdlcFramer.h"
 
+#include "dm/FramedWriter.h"
 #include "dm/HdlcScan_p.h"
 
 #include <algorithm>
@@ -247,6 +248,11 @@ std::size_t CHdlcEncoder::Encode(std::span<std::uint8_t> room)
 std::size_t HdlcFrameInto(std::span<const std::uint8_t> packet, std::span<std::uint8_t> room)
 {
     return CHdlcEncoder(packet).Encode(room);
+}
+
+std::vector<std::uint8_t> HdlcFramePacket(std::span<const std::uint8_t> packet)
+{
+    return packet.empty() ? std::vector<std::uint8_t>{} : FramePacket(packet);
 }
 
 CHdlcFramer::CHdlcFramer() : m_out{nullptr, nullptr, 0}, m_in{} {}

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 enum : std::uint32_t {
     HDLC_START = 0,
@@ -61,6 +62,10 @@ private:
 // As much of the frame of packet as room holds, in one piece: the whole frame
 // when it fits, else cut where the room ends (never inside an escape pair).
 std::size_t HdlcFrameInto(std::span<const std::uint8_t> packet, std::span<std::uint8_t> room);
+
+// The frame of packet as FramePacket (dm/FramedWriter.h) makes it, but
+// nothing for an empty packet: for callers that frame only what they have.
+std::vector<std::uint8_t> HdlcFramePacket(std::span<const std::uint8_t> packet);
 
 // The encoder over the designed descriptors: advances both as far as the
 // output room allows; always 0. An escape pair is never split, so a later

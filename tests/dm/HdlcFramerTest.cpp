@@ -366,6 +366,7 @@ TEST(HdlcEncoder, FramePacketMatchesTheReferenceAtAnyLength)
         for (std::size_t i = 0; i < n; ++i)
             packet[i] = static_cast<std::uint8_t>(0x7C + i % 4);   // 7C 7D 7E 7F ...
         EXPECT_EQ(FramePacket(packet), vmtest::RefFrame(packet));
+        EXPECT_EQ(HdlcFramePacket(packet), n == 0 ? Bytes{} : vmtest::RefFrame(packet)) << "nothing for nothing";
     }
 }
 

@@ -1,7 +1,6 @@
 #include "tools/vmodem/VirtualModem.h"
 
 #include "dm/DmCommand.h"
-#include "dm/FramedWriter.h"
 #include "dm/HdlcFramer.h"
 #include "dm/LittleEndian.h"
 #include "logserver/CannedReplies.h"
@@ -127,9 +126,7 @@ std::vector<std::uint8_t> CVirtualModem::Receive(std::span<const std::uint8_t> b
     for (const HdlcItem& item : items) {
         if (item.kind == HdlcItem::Kind::Frame && !item.data.empty()) {
             const std::vector<std::uint8_t> reply = Answer(item.data);
-            if (reply.empty())
-                continue;   // no answer: nothing goes out, not even an empty frame
-            const std::vector<std::uint8_t> frame = FramePacket(reply);
+            const std::vector<std::uint8_t> frame = HdlcFramePacket(reply);
             out.insert(out.end(), frame.begin(), frame.end());
         } else if (item.kind == HdlcItem::Kind::TextLine) {
             const std::string text = AnswerText(std::string(item.data.begin(), item.data.end()));
@@ -468,7 +465,7 @@ void CVirtualModem::PreparePending(TimePoint now)
         return;
     const std::vector<std::uint8_t> record = NextRecord(now);
     if (!record.empty())
-        m_pending = FramePacket(record);
+        m_pending = HdlcFramePacket(record);
 }
 
 std::vector<std::uint8_t> CVirtualModem::TakeLogStream(TimePoint now, std::size_t room)
