@@ -38,35 +38,54 @@ public:
     {
         if (m_bOverflow)
             return hdlc_scan::FindFlag(p, end);   // already bad: nothing counts up to the flag
+        if (p == end || *p == kHdlcFlag)
+            return p;
+        // The state in locals while the bytes go by: what onPlain stores could
+        // alias the members, which would then be read again after every run.
         const std::uint8_t* const first = p;
-        while (p != end && !m_bOverflow) {
+        std::uint16_t fcs = m_wFcs;
+        std::size_t length = m_nLength;
+        bool escape = m_bEscape;
+        bool overflow = false;
+        while (p != end) {
             const std::uint8_t b = *p;
             if (b == kHdlcFlag)
                 break;
-            m_bAny = true;
-            if (m_bEscape || b == kHdlcEscape) {
-                if (m_nLength >= m_nMaxFrame) {
-                    m_bOverflow = true;   // the byte past the limit makes the frame bad
+            if (escape || b == kHdlcEscape) {
+                if (length >= m_nMaxFrame) {
+                    overflow = true;   // the byte past the limit makes the frame bad
                     break;
                 }
                 ++p;
-                if (m_bEscape) {
+                if (escape) {
                     const auto plain = static_cast<std::uint8_t>(b ^ kHdlcEscapeXor);
-                    AddPlain(std::span<const std::uint8_t>(&plain, 1), onPlain);
+                    onPlain(length, std::span<const std::uint8_t>(&plain, 1));
+                    fcs = HdlcFcsUpdate(fcs, plain);
+                    ++length;
                 }
-                m_bEscape = !m_bEscape;
+                escape = !escape;
                 continue;
             }
-            const auto plain = static_cast<std::size_t>(hdlc_scan::FindFlagOrEscape(p, end) - p);
-            const std::size_t run = std::min(plain, m_nMaxFrame - m_nLength);
-            if (run != 0)
-                AddPlain(std::span<const std::uint8_t>(p, run), onPlain);
-            p += run;
-            m_bOverflow = run < plain;
+            const auto plain = static_cast<std::size_t>(hdlc_scan::FindFlagOrEscape(p + 1, end) - p);
+            const std::size_t run = std::min(plain, m_nMaxFrame - length);
+            if (run != 0) {
+                onPlain(length, std::span<const std::uint8_t>(p, run));
+                fcs = HdlcFcsUpdateRun(fcs, std::span<const std::uint8_t>(p, run));
+                length += run;
+                p += run;
+            }
+            if (run < plain) {
+                overflow = true;
+                break;
+            }
         }
-        if (p != first)
-            onRaw(std::span<const std::uint8_t>(first, p));
-        return m_bOverflow ? hdlc_scan::FindFlag(p, end) : p;
+        m_wFcs = fcs;
+        m_nLength = length;
+        m_bEscape = escape;
+        m_bOverflow = overflow;
+        m_bAny = true;
+        onRaw(std::span<const std::uint8_t>(first, p));
+        return overflow ? hdlc_scan::FindFlag(p, end) : p;
     }
 
     // At a flag: judges the frame since the last one and starts the next.
@@ -101,14 +120,6 @@ public:
     std::uint64_t BadFrames() const { return m_nBad; }
 
 private:
-    template <typename OnPlain>
-    void AddPlain(std::span<const std::uint8_t> run, OnPlain& onPlain)
-    {
-        onPlain(m_nLength, run);
-        m_wFcs = HdlcFcsUpdateRun(m_wFcs, run);
-        m_nLength += run.size();
-    }
-
     std::size_t m_nMaxFrame;
     std::uint16_t m_wFcs = kFcsInit;
     std::size_t m_nLength = 0;     // un-escaped bytes of the current frame, its FCS included
