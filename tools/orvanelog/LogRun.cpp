@@ -367,7 +367,7 @@ bool COrvaneLog::DrainAfterStop(int signals)
     const auto limit = Clock::now() + kDrainLimit;
     while (m_pump.IsOpen() && m_failure.load() == 0 && m_received.load() < target && Clock::now() < limit) {
         std::array<pollfd, 2> fds{{{m_signalFd, POLLIN, 0}, {m_pump.PortFd(), POLLIN, 0}}};
-        const int ready = sysio::Poll(fds.data(), fds.size(), static_cast<int>(kDrainPoll.count()));
+        const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(kDrainPoll.count()));
         if (ready > 0 && (fds[0].revents & POLLIN) && (signals += sysio::TakeStopSignals(m_signalFd)) > 1)
             return false;
         if (ready > 0 && (fds[1].revents & POLLIN))
@@ -439,7 +439,7 @@ int COrvaneLog::Run()
     m_start = Clock::now();
     const sysio::UniqueFd signals = sysio::OpenStopSignalFd();
     if (!signals.Valid()) {
-        Message(sysio::ErrnoText("signalfd", errno));
+        Message(std::string("signalfd: ") + std::strerror(errno));
         return kExitUsage;
     }
     m_signalFd = signals.Get();
@@ -456,9 +456,9 @@ int COrvaneLog::Run()
         if (m_deadline && now >= *m_deadline)
             break;
         std::array<pollfd, 3> fds{{{m_signalFd, POLLIN, 0}, {m_pump.WakeFd(), POLLIN, 0}, {m_pump.PortFd(), POLLIN, 0}}};
-        const int ready = sysio::Poll(fds.data(), fds.size(), Timeout(now));
-        if (ready < 0) {
-            Message(sysio::ErrnoText("poll", errno));
+        const int ready = ::poll(fds.data(), fds.size(), Timeout(now));
+        if (ready < 0 && errno != EINTR) {
+            Message(std::string("poll: ") + std::strerror(errno));
             break;
         }
         if (ready > 0 && (fds[0].revents & POLLIN) && (signalsTaken = sysio::TakeStopSignals(m_signalFd)) > 0)
