@@ -1,11 +1,12 @@
 #pragma once
 // Frames a DM packet of any length and writes the frame through a writer.
 //
-// CHdlcFramer::Frame encodes into its fixed room of kHdlcScratchSize bytes, so
+// CHdlcFramer::Frame encodes into its fixed room of kHdlcFrameRoom bytes, so
 // a long packet (an event mask of 8000 ids) or one dense in 0x7D/0x7E bytes
-// would come out cut. Here the resumable encoder fills a small room again and
-// again and each piece is written as it is done, so every packet goes out as a
-// whole frame; a packet whose frame fits one room is written with one call.
+// would come out cut. Here the one encoder (CHdlcEncoder) fills a room of that
+// size again and again and each piece is written as it is done, so every
+// packet goes out as a whole frame; a packet whose frame fits one room is
+// written with one call.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -32,7 +33,8 @@ public:
     std::vector<std::uint8_t> bytes;
 };
 
-// The frame of packet as FrameAndWrite writes it, collected in one vector.
+// The frame of packet as FrameAndWrite writes it, in one vector (an empty
+// packet frames to 00 00 7E).
 std::vector<std::uint8_t> FramePacket(std::span<const std::uint8_t> packet);
 
 // Frames packet (escapes, FCS, closing flag) and writes the frame. Returns the

@@ -14,6 +14,8 @@
 //
 // No I/O and no allocation per byte beyond the frame buffer; bytes can arrive
 // in any chunking.
+#include "dm/HdlcFrameCore_p.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -42,24 +44,20 @@ public:
     // Drops a partly received frame or line.
     void Reset();
 
-    std::uint64_t GoodFrames() const { return m_nGood; }
-    std::uint64_t BadFrames() const { return m_nBad; }
+    std::uint64_t GoodFrames() const { return m_core.GoodFrames(); }
+    std::uint64_t BadFrames() const { return m_core.BadFrames(); }
     std::uint64_t TextLines() const { return m_nText; }
 
 private:
-    // One byte, whatever the state: the rules in full.
-    void PushByte(std::uint8_t b, std::vector<HdlcItem>& out);
+    // Frame bytes of [p, end) up to a flag; returns where it stopped.
+    const std::uint8_t* Read(const std::uint8_t* p, const std::uint8_t* end);
     void EndFrame(std::vector<HdlcItem>& out);
+    void LineEnd(const std::uint8_t* at, std::vector<HdlcItem>& out);
     bool LooksLikeText() const;
 
     bool m_bTextLines;
-    std::size_t m_nMaxFrame;
+    hdlc_core::CFrameCore m_core;          // escapes, FCS, limit and verdict, as the frame counter has them
     std::vector<std::uint8_t> m_raw;       // as received since the last flag
     std::vector<std::uint8_t> m_data;      // un-escaped
-    std::uint16_t m_wFcs = 0xFFFF;         // running over m_data
-    bool m_bEscape = false;
-    bool m_bOverflow = false;
-    std::uint64_t m_nGood = 0;
-    std::uint64_t m_nBad = 0;
     std::uint64_t m_nText = 0;
 };

@@ -7,11 +7,13 @@
 // kHeadSize un-escaped bytes, and skips from one 0x7E/0x7D to the next while
 // the FCS runs over the plain bytes between them a word at a time.
 //
-// The same rules as the deframer: back-to-back flags delimit nothing; a frame
+// The same rules as the deframer, read by the same code (hdlc_core::CFrameCore):
+// back-to-back flags delimit nothing; a frame
 // is bad when it grew past the frame limit, ended inside an escape, holds
 // fewer than the two FCS bytes, or leaves the FCS register other than 0xF0B8
 // at its flag. No I/O, no allocation; bytes can arrive in any chunking.
 #include "dm/HdlcDeframer.h"
+#include "dm/HdlcFrameCore_p.h"
 
 #include <array>
 #include <cstddef>
@@ -55,27 +57,16 @@ public:
     // Drops a partly received frame; the counts stay.
     void Reset();
 
-    std::uint64_t GoodFrames() const { return m_nGood; }
-    std::uint64_t BadFrames() const { return m_nBad; }
+    std::uint64_t GoodFrames() const { return m_core.GoodFrames(); }
+    std::uint64_t BadFrames() const { return m_core.BadFrames(); }
 
 private:
     // Reads bytes up to the flag of the first good frame among them (that
     // flag included), else all of them; returns how many it read.
     std::size_t ReadToGoodFrame(std::span<const std::uint8_t> bytes);
-    // At a flag: judges the frame since the last one; true when it is good.
-    bool EndFrame();
-    void AddPlain(const std::uint8_t* run, std::size_t n);
     HdlcFrameHead GoodFrameHead() const;
 
-    std::size_t m_nMaxFrame;
-    std::uint16_t m_wFcs;
-    std::size_t m_nLength = 0;         // un-escaped bytes of the current frame, its FCS included
-    std::size_t m_nGoodLength = 0;     // payload length of the good frame just ended
-    bool m_bAny = false;               // a byte other than a flag came since the last flag
-    bool m_bEscape = false;
-    bool m_bOverflow = false;
+    hdlc_core::CFrameCore m_core;
     bool m_bGoodFrameEnded = false;
     std::array<std::uint8_t, kHeadSize> m_head{};
-    std::uint64_t m_nGood = 0;
-    std::uint64_t m_nBad = 0;
 };

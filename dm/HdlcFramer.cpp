@@ -1,10 +1,11 @@
 #include "dm/HdlcFramer.h"
 
+#include "dm/FramedWriter.h"
+#include "dm/HdlcScan_p.h"
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
-
-std::array<unsigned char, kHdlcScratchSize> g_HdlcScratch{};
 
 namespace {
 
@@ -69,8 +70,6 @@ inline std::uint16_t FcsSliceStep(std::uint16_t fcs, const std::uint8_t* p)
     return FcsSliceStep(fcs, p, std::make_index_sequence<N - 2>());
 }
 
-inline bool NeedsEscape(std::uint8_t b) { return b == kHdlcFlag || b == kHdlcEscape; }
-
 } // namespace
 
 std::uint16_t HdlcFcsUpdate(std::uint16_t fcs, std::uint8_t byte) { return FcsStep(fcs, byte); }
@@ -107,68 +106,102 @@ std::uint16_t HdlcFcs(std::span<const std::uint8_t> data)
     return static_cast<std::uint16_t>(~HdlcFcsUpdateRun(kFcsInit, data));
 }
 
-std::vector<std::uint8_t> HdlcFramePacket(std::span<const std::uint8_t> packet)
-{
-    std::vector<std::uint8_t> frame;
-    if (packet.empty())
-        return frame;
-    // HdlcEncode resumes where it stopped, so any length goes through a small window.
-    std::vector<unsigned char> in(packet.begin(), packet.end());
-    HdlcInput hin{in.data(), in.data() + in.size() - 1, HDLC_START, 1};
-    HdlcOutput hout{nullptr, nullptr, 0};
-    std::array<unsigned char, 256> window{};
-    frame.reserve(packet.size() + packet.size() / 8 + 4);
-    for (;;) {
-        hout.pCur = window.data();
-        hout.pLast = window.data() + window.size() - 1;
-        HdlcEncode(&hin, &hout);
-        frame.insert(frame.end(), window.data(), hout.pCur);
-        if (hin.nState == HDLC_DONE || hout.pCur == window.data())
-            break;
-    }
-    return frame;
-}
-
 namespace {
 
-// Puts b (escaped when it must be) at dst; false when the pair would not fit,
-// so that an escape pair is never split.
-bool PutByte(unsigned char*& dst, unsigned char* dstLast, std::uint8_t b)
+// Where one encoding call stands: the packet bytes still to go, the room still
+// free, and the frame's FCS and state.
+struct EncodeCursor {
+    const std::uint8_t* src;
+    const std::uint8_t* srcEnd;
+    std::uint8_t* dst;
+    std::uint8_t* dstEnd;
+    std::uint16_t fcs;
+    std::uint32_t state;
+    bool final;
+};
+
+// Packet bytes as far as input and room go: the plain run before the next
+// flag or escape byte is copied whole and folded into the FCS in one step; an
+// escape pair is never split. Works on locals: a store through an octet
+// pointer could alias the cursor, which would be read again after every byte.
+void PutPacketBytes(EncodeCursor& c)
 {
-    if (NeedsEscape(b)) {
-        if (dst == dstLast)
-            return false;   // the pair would be split: wait for more room
-        dst[0] = kHdlcEscape;
-        dst[1] = static_cast<unsigned char>(b ^ kHdlcEscapeXor);
-        dst += 2;
-    } else {
-        *dst++ = b;
+    const std::uint8_t* src = c.src;
+    const std::uint8_t* const srcEnd = c.srcEnd;
+    std::uint8_t* dst = c.dst;
+    std::uint8_t* const dstEnd = c.dstEnd;
+    std::uint16_t fcs = c.fcs;
+    while (src != srcEnd && dst != dstEnd) {
+        const std::uint8_t b = *src;
+        if (b == kHdlcFlag || b == kHdlcEscape) {
+            if (dstEnd - dst < 2)
+                break;   // the pair would be split: wait for more room
+            dst[0] = kHdlcEscape;
+            dst[1] = static_cast<std::uint8_t>(b ^ kHdlcEscapeXor);
+            dst += 2;
+            fcs = FcsStep(fcs, b);
+            ++src;
+            continue;
+        }
+        const auto room = static_cast<std::size_t>(dstEnd - dst);
+        const std::uint8_t* const stop = src + std::min(static_cast<std::size_t>(srcEnd - src), room);
+        const auto run = static_cast<std::size_t>(hdlc_scan::FindFlagOrEscape(src + 1, stop) - src);
+        std::memcpy(dst, src, run);
+        fcs = HdlcFcsUpdateRun(fcs, std::span<const std::uint8_t>(src, run));
+        src += run;
+        dst += run;
     }
-    return true;
+    c.src = src;
+    c.dst = dst;
+    c.fcs = fcs;
 }
 
 // After the last packet byte: the complemented FCS low byte first, then the flag.
-void PutTrailer(std::uint32_t& state, std::uint16_t& fcs, std::int32_t final, unsigned char*& dst,
-                unsigned char* dstLast)
+void PutTrailer(EncodeCursor& c)
 {
-    if (state == HDLC_DATA) {
-        if (final != 0) {
-            fcs = static_cast<std::uint16_t>(~fcs);
-            state = HDLC_FCS_LO;
+    if (c.state == HDLC_DATA) {
+        if (c.final) {
+            c.fcs = static_cast<std::uint16_t>(~c.fcs);
+            c.state = HDLC_FCS_LO;
         } else {
-            state = HDLC_DONE;
+            c.state = HDLC_DONE;
         }
     }
-    while ((state == HDLC_FCS_LO || state == HDLC_FCS_HI) && dst <= dstLast) {
-        if (!PutByte(dst, dstLast, static_cast<std::uint8_t>(fcs & 0xFFu)))
-            break;
-        fcs = static_cast<std::uint16_t>(fcs >> 8);
-        ++state;
+    while ((c.state == HDLC_FCS_LO || c.state == HDLC_FCS_HI) && c.dst != c.dstEnd) {
+        const auto b = static_cast<std::uint8_t>(c.fcs & 0xFFu);
+        if (b == kHdlcFlag || b == kHdlcEscape) {
+            if (c.dstEnd - c.dst < 2)
+                break;   // the pair would be split: wait for more room
+            c.dst[0] = kHdlcEscape;
+            c.dst[1] = static_cast<std::uint8_t>(b ^ kHdlcEscapeXor);
+            c.dst += 2;
+        } else {
+            *c.dst++ = b;
+        }
+        c.fcs = static_cast<std::uint16_t>(c.fcs >> 8);
+        ++c.state;
     }
-    if (state == HDLC_FLAG && dst <= dstLast) {
-        *dst++ = kHdlcFlag;
-        state = HDLC_DONE;
+    if (c.state == HDLC_FLAG && c.dst != c.dstEnd) {
+        *c.dst++ = kHdlcFlag;
+        c.state = HDLC_DONE;
     }
+}
+
+void StartFrame(EncodeCursor& c)
+{
+    if (c.state == HDLC_START) {
+        c.fcs = kFcsInit;
+        c.state = HDLC_DATA;
+    }
+}
+
+// The one encoding step every framing path runs.
+void EncodeStep(EncodeCursor& c)
+{
+    StartFrame(c);
+    PutPacketBytes(c);
+    if (c.src == c.srcEnd)
+        PutTrailer(c);
 }
 
 }  // namespace
@@ -177,47 +210,63 @@ int HdlcEncode(HdlcInput* in, HdlcOutput* out)
 {
     if (in == nullptr || out == nullptr)
         return 0;
-
-    const bool starting = in->nState == HDLC_START;
-    std::uint16_t fcs = starting ? kFcsInit : out->wFcs;
-    std::uint32_t state = starting ? std::uint32_t{HDLC_DATA} : in->nState;
-
-    unsigned char* src = in->pCur;
-    unsigned char* const srcLast = in->pLast;
-    unsigned char* dst = out->pCur;
-    unsigned char* const dstLast = out->pLast;
-
-    if (dst != nullptr && dstLast != nullptr) {
-        // Packet bytes, as far as input and room go.
-        while (src <= srcLast && dst <= dstLast && PutByte(dst, dstLast, *src)) {
-            fcs = FcsStep(fcs, *src);
-            ++src;
-        }
-        if (src > srcLast)
-            PutTrailer(state, fcs, in->bFinal, dst, dstLast);
+    // pLast is inclusive; a packet used up has pCur one past pLast.
+    const bool anyInput = in->pCur <= in->pLast;
+    EncodeCursor c{in->pCur, anyInput ? in->pLast + 1 : in->pCur, out->pCur, out->pCur,
+                   out->wFcs, in->nState, in->bFinal != 0};
+    if (out->pCur != nullptr && out->pLast != nullptr) {
+        c.dstEnd = out->pLast + 1;
+        EncodeStep(c);
+    } else {
+        StartFrame(c);   // no room at all: the frame starts and nothing moves
     }
-
-    out->pCur = dst;
-    out->pLast = dstLast;
-    out->wFcs = fcs;
-    in->nState = state;
-    in->pCur = src;
-    in->pLast = srcLast;
+    const std::size_t used = static_cast<std::size_t>(c.src - in->pCur);
+    in->pCur += used;
+    in->nState = c.state;
+    out->pCur = c.dst;
+    out->wFcs = c.fcs;
     return 0;
+}
+
+CHdlcEncoder::CHdlcEncoder(std::span<const std::uint8_t> packet, bool final)
+    : m_src(packet.data()), m_srcEnd(packet.data() + packet.size()), m_final(final)
+{
+}
+
+std::size_t CHdlcEncoder::Encode(std::span<std::uint8_t> room)
+{
+    if (room.empty())
+        return 0;
+    EncodeCursor c{m_src, m_srcEnd, room.data(), room.data() + room.size(), m_fcs, m_state, m_final};
+    EncodeStep(c);
+    m_src = c.src;
+    m_fcs = c.fcs;
+    m_state = c.state;
+    return static_cast<std::size_t>(c.dst - room.data());
+}
+
+std::size_t HdlcFrameInto(std::span<const std::uint8_t> packet, std::span<std::uint8_t> room)
+{
+    return CHdlcEncoder(packet).Encode(room);
+}
+
+std::vector<std::uint8_t> HdlcFramePacket(std::span<const std::uint8_t> packet)
+{
+    return packet.empty() ? std::vector<std::uint8_t>{} : FramePacket(packet);
 }
 
 CHdlcFramer::CHdlcFramer() : m_out{nullptr, nullptr, 0}, m_in{} {}
 
 int CHdlcFramer::Frame(unsigned char* buffer, int length)
 {
-    return FrameInto(buffer, length, g_HdlcScratch.size());
+    return FrameInto(buffer, length, kHdlcFrameRoom);
 }
 
 int CHdlcFramer::Frame(std::span<unsigned char> buffer, int length)
 {
     if (length > 0 && static_cast<std::size_t>(length) > buffer.size())
         length = static_cast<int>(std::min<std::size_t>(buffer.size(), INT32_MAX));
-    return FrameInto(buffer.data(), length, std::min(buffer.size(), g_HdlcScratch.size()));
+    return FrameInto(buffer.data(), length, std::min<std::size_t>(buffer.size(), kHdlcFrameRoom));
 }
 
 int CHdlcFramer::FrameInto(unsigned char* buffer, int length, std::size_t room)
@@ -237,15 +286,16 @@ int CHdlcFramer::FrameInto(unsigned char* buffer, int length, std::size_t room)
     m_in.nState = HDLC_START;
     m_in.bFinal = 1;
 
-    unsigned char* const scratch = g_HdlcScratch.data();
-    m_out.pCur = scratch;
-    m_out.pLast = scratch + (room - 1);
+    // The frame is made in a room of the call's own and copied over the
+    // packet: nothing outlives the call, so framers on two threads never meet.
+    std::array<unsigned char, kHdlcFrameRoom> frame;
+    m_out.pCur = frame.data();
+    m_out.pLast = frame.data() + (room - 1);
 
     HdlcEncode(&m_in, &m_out);
 
-    const auto n = static_cast<std::size_t>(m_out.pCur - scratch);
-    if (n == 0)
-        return 0;
-    std::memmove(buffer, scratch, n);
+    const auto n = static_cast<std::size_t>(m_out.pCur - frame.data());
+    m_out.pCur = m_out.pLast = nullptr;   // the room is gone once the call returns
+    std::memcpy(buffer, frame.data(), n);
     return static_cast<int>(n);
 }

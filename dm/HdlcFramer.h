@@ -34,13 +34,42 @@ struct HdlcInput {
     std::int32_t bFinal;
 };
 
-// The room every frame is encoded into: a frame is at most this long.
-inline constexpr int kHdlcScratchSize = 1024;
-extern std::array<unsigned char, kHdlcScratchSize> g_HdlcScratch;
+// The room Frame encodes into: a frame it makes is at most this long.
+inline constexpr std::size_t kHdlcFrameRoom = 1024;
+inline constexpr int kHdlcScratchSize = static_cast<int>(kHdlcFrameRoom);
 
-// Advances both descriptors as far as the output room allows; always 0.
-// An escape pair is never split: a byte that needs two output bytes waits
-// until two are free, so a later call with fresh room continues the frame.
+// The one encoder. Each call writes the next piece of the frame of packet
+// (escapes, FCS, closing flag; with final false no FCS and no flag) into
+// room, as much as fits without splitting an escape pair, and returns its
+// length; the next call continues where it stopped. Plain runs between 0x7D
+// and 0x7E bytes are copied whole and folded into the FCS a run at a time.
+// No process-wide state: encoders on different threads never meet.
+class CHdlcEncoder {
+public:
+    explicit CHdlcEncoder(std::span<const std::uint8_t> packet, bool final = true);
+
+    std::size_t Encode(std::span<std::uint8_t> room);
+    bool Done() const { return m_state == HDLC_DONE; }
+
+private:
+    const std::uint8_t* m_src;
+    const std::uint8_t* m_srcEnd;
+    std::uint16_t m_fcs = 0;
+    std::uint32_t m_state = HDLC_START;
+    bool m_final;
+};
+
+// As much of the frame of packet as room holds, in one piece: the whole frame
+// when it fits, else cut where the room ends (never inside an escape pair).
+std::size_t HdlcFrameInto(std::span<const std::uint8_t> packet, std::span<std::uint8_t> room);
+
+// The frame of packet as FramePacket (dm/FramedWriter.h) makes it, but
+// nothing for an empty packet: for callers that frame only what they have.
+std::vector<std::uint8_t> HdlcFramePacket(std::span<const std::uint8_t> packet);
+
+// The encoder over the designed descriptors: advances both as far as the
+// output room allows; always 0. An escape pair is never split, so a later
+// call with fresh room continues the frame.
 int HdlcEncode(HdlcInput* in, HdlcOutput* out);
 
 // One step of the FCS: (fcs >> 8) ^ table[(fcs ^ byte) & 0xFF].
@@ -53,17 +82,14 @@ std::uint16_t HdlcFcsUpdateRun(std::uint16_t fcs, std::span<const std::uint8_t> 
 // The FCS as it goes on the wire (complemented, sent low byte first) of data.
 std::uint16_t HdlcFcs(std::span<const std::uint8_t> data);
 
-// The whole frame of a packet of any length (HdlcEncode resumed through a
-// small window); empty for an empty packet.
-std::vector<std::uint8_t> HdlcFramePacket(std::span<const std::uint8_t> packet);
-
 class CHdlcFramer {
 public:
     CHdlcFramer();
     virtual ~CHdlcFramer() = default;
 
     // Frames the first length bytes of buffer in place; returns the frame's length.
-    // The buffer must have room for kHdlcScratchSize bytes.
+    // The frame is at most kHdlcFrameRoom bytes, cut there (never inside an
+    // escape pair) when longer; the buffer must have room for that many.
     int Frame(unsigned char* buffer, int length);
 
     // As above for a buffer of known size: the frame is cut to fit the buffer

@@ -1,9 +1,10 @@
 // The resumable HDLC encoder in random output rooms: every room is guarded on
 // both sides (GuardedRoom.h), so a write outside it is caught, and the pieces put together
-// must equal the frame of one call. Byte 0: bFinal and the number of room
+// must equal the frame of one call and FramePacket's. Byte 0: bFinal and the number of room
 // sizes that follow; then the sizes; the rest is the packet.
 #include "FuzzCheck.h"
 #include "GuardedRoom.h"
+#include "dm/FramedWriter.h"
 #include "dm/HdlcFramer.h"
 
 #include <algorithm>
@@ -111,6 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(call <= 4 * packet.size() + 16);
     }
     FUZZ_CHECK(pieces == reference);
+    // The one encoder's vector form gives the same frame.
+    FUZZ_CHECK(!final || FramePacket(packet) == reference);
 
     // Frame: the same bytes, cut at the 1024-byte room without splitting a pair.
     Bytes buffer(std::max<std::size_t>(packet.size(), kHdlcScratchSize));

@@ -66,19 +66,11 @@ bool CCaptureFile::Write(const std::uint8_t* data, std::size_t count)
 {
     if (!IsOpen())
         return false;
-    while (count > 0) {
-        const ssize_t n = sysio::RetryEintr([&] { return ::write(m_fd.Get(), data, count); });
-        if (n < 0) {
-            Fail(sysio::ErrnoText("write", errno));
-            return false;
-        }
-        if (n == 0) {
-            Fail("write: no progress");
-            return false;
-        }
-        data += n;
-        count -= static_cast<std::size_t>(n);
-        m_written += static_cast<std::uint64_t>(n);
+    const sysio::WriteOutcome outcome = sysio::WriteAll(m_fd.Get(), {data, count});
+    m_written += outcome.written;
+    if (!outcome.Complete(count)) {
+        Fail(outcome.error != 0 ? sysio::ErrnoText("write", outcome.error) : std::string("write: no progress"));
+        return false;
     }
     // Bytes written into a file without a name are gone when it closes.
     return CheckLinked();

@@ -8,6 +8,7 @@
 //
 // No I/O, no clock of its own: the caller passes the time of each chunk, so a
 // test can drive it with made-up times.
+#include "dm/DmCommand.h"
 #include "dm/HdlcFrameCounter.h"
 
 #include <array>
@@ -21,8 +22,8 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // A DM log packet (command 0x10) carries its log code at bytes 6 and 7.
-    static constexpr std::uint8_t kLogPacket = 0x10;
-    static constexpr std::size_t kLogCodeOffset = 6;
+    static constexpr std::uint8_t kLogPacket = dm::kLog;
+    static constexpr std::size_t kLogCodeOffset = dm::kLogCodeOffset;
     static_assert(kLogCodeOffset + 2 <= CHdlcFrameCounter::kHeadSize);
 
     CCaptureStats();

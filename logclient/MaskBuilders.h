@@ -28,12 +28,12 @@ using dm::kEventReport;
 using dm::kExtMsgConfig;
 using dm::kLogConfig;
 
-inline constexpr std::uint32_t kLogConfigSetMask = 3;     // 0x73 operation
-inline constexpr std::uint8_t kExtMsgSetRange = 0x04;     // 0x7D sub-command
+inline constexpr std::uint32_t kLogConfigSetMask = dm::kLogOpSetMask;   // 0x73 operation
+inline constexpr std::uint8_t kExtMsgSetRange = dm::kMsgSetMasks;       // 0x7D sub-command
 
-inline constexpr std::size_t kEventMaskHeader = 6;
-inline constexpr std::size_t kLogConfigHeader = 16;
-inline constexpr std::size_t kExtMsgHeader = 8;
+using dm::kEventMaskHeader;
+using dm::kExtMsgHeader;
+using dm::kLogConfigHeader;
 inline constexpr unsigned kExtMsgMaxSpan = 50;            // last ssid - first ssid of one 0x7D packet
 
 // Layout helpers shared by the builders and the default packets.

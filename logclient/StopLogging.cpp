@@ -3,9 +3,9 @@
 #include "dm/DmCommand.h"
 
 namespace {
-constexpr std::array<std::uint8_t, 8> kLogMasksOff = {dm::kLogConfig, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+constexpr std::array<std::uint8_t, 8> kLogMasksOff = {dm::kLogConfig, 0x00, 0x00, 0x00, dm::kLogOpDisable, 0x00, 0x00, 0x00};
 constexpr std::array<std::uint8_t, 2> kEventsOff = {dm::kEventReport, 0x00};
-constexpr std::array<std::uint8_t, 8> kMessagesOff = {dm::kExtMsgConfig, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+constexpr std::array<std::uint8_t, 8> kMessagesOff = {dm::kExtMsgConfig, dm::kMsgSetAll, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 }  // namespace
 
 const std::array<StopLoggingPacket, 3>& StopLoggingPackets()

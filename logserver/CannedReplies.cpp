@@ -8,7 +8,7 @@ namespace {
 // Version information: compile date and time, release date and time, a model
 // tag and the hardware/firmware ids of the emulated modem.
 constexpr std::array<std::uint8_t, 55> kR00 = {
-    0x00,                                                        // command
+    dm::kVersionInfo,                                            // command
     '2', '0', '0', '8', '-', '1', '0', '-', '2', '7', 0x00,      // compile date, NUL-terminated
     '1', '2', ':', '0', '0', ':', '0', '0',                      // compile time
     'O', 'c', 't', ' ', '2', '7', ' ', '2', '0', '0', '8',       // release date
@@ -17,15 +17,15 @@ constexpr std::array<std::uint8_t, 55> kR00 = {
     0x00, 0x00, 0xD1, 0x00, 0x00, 0x00, 0x00, 0xC0,              // ids
 };
 
-constexpr std::array<std::uint8_t, 3> kR1C = {0x1C, 0x08, 0x00};
+constexpr std::array<std::uint8_t, 3> kR1C = {dm::kDiagVersion, 0x08, 0x00};
 
-constexpr std::array<std::uint8_t, 9> kR1D = {0x1D, 0x3B, 0x8D, 0x10, 0xEE, 0x8F, 0x7B, 0x75, 0x00};
+constexpr std::array<std::uint8_t, 9> kR1D = {dm::kTimestamp, 0x3B, 0x8D, 0x10, 0xEE, 0x8F, 0x7B, 0x75, 0x00};
 
-constexpr std::array<std::uint8_t, 5> kR4B = {0x4B, 0x04, 0x0E, 0x00, 0x01};
+constexpr std::array<std::uint8_t, 5> kR4B = {dm::kSubsystem, dm::kSubsystemId, dm::kSubsystemCommand, 0x00, 0x01};
 
 // Command byte, then a 16-bit little-endian count of the bytes that follow.
 constexpr std::array<std::uint8_t, 78> kR51 = {
-    0x51, 0x4B, 0x00,
+    dm::kFeatureQuery, 0x4B, 0x00,
     0x00, 0x0A, 0x00, 0x00, 0x00, 0x40, 0x01, 0x00, 0x00, 0x00, 0x12, 0x48, 0x00, 0x20, 0x00,
     0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x41, 0x00, 0x01, 0x00, 0x00,
     0x00, 0x00, 0x00, 0x20, 0x00, 0x0A, 0x00, 0x31, 0x00, 0x00, 0x00, 0x80, 0x31, 0x40, 0x40,
@@ -36,7 +36,7 @@ static_assert(kR51[1] + (kR51[2] << 8) == kR51.size() - 3, "R51 carries the coun
 
 // Command byte, 02, 00 00, 0x200C00E1 and 0x000000D1 little-endian, then the text "0".
 constexpr std::array<std::uint8_t, 13> kR7C = {
-    0x7C, 0x02, 0x00, 0x00, 0xE1, 0x00, 0x0C, 0x20, 0xD1, 0x00, 0x00, 0x00, 0x30,
+    dm::kExtBuildId, 0x02, 0x00, 0x00, 0xE1, 0x00, 0x0C, 0x20, 0xD1, 0x00, 0x00, 0x00, 0x30,
 };
 
 constexpr std::array<CannedReply, 6> kTable = {{
@@ -48,11 +48,10 @@ constexpr std::array<CannedReply, 6> kTable = {{
     {"R7C", dm::kExtBuildId, kR7C},
 }};
 
-// Command codes the modem knows but the emulator does not serve.
-constexpr std::array<std::uint8_t, 4> kRefusedCommands = {0x0C, 0x3F, 0x44, 0x63};
+using dm::kRefusedCommands;
 
 // The log-mask subcommand whose answer the emulator knows.
-constexpr std::array<std::uint8_t, 3> kR4BRequest = {0x4B, 0x04, 0x0E};
+constexpr std::array<std::uint8_t, 3> kR4BRequest = {dm::kSubsystem, dm::kSubsystemId, dm::kSubsystemCommand};
 
 constexpr std::uint8_t kEchoCommand = dm::kNvRead;
 constexpr unsigned kEchoTrailer = 131;   // where the echo's 16-bit value 5 goes

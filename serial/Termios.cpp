@@ -207,7 +207,7 @@ WaitEvents WaitReadable(int device, int wake)
 {
     pollfd fds[2] = {{device, POLLIN, 0}, {wake, POLLIN, 0}};
     WaitEvents events;
-    if (sysio::RetryEintr([&] { return ::poll(fds, 2, -1); }) < 0) {
+    if (sysio::Poll(fds, 2, -1) < 0) {
         events.hangup = true;
         return events;
     }
@@ -255,22 +255,20 @@ std::size_t WriteWithin(int fd, const std::uint8_t* data, std::size_t count, std
     const auto deadline = std::chrono::steady_clock::now() + limit;
     std::size_t done = 0;
     while (done < count) {
-        const ssize_t n = sysio::RetryEintr([&] { return ::write(fd, data + done, count - done); });
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN)
+        // As much as the driver takes now; a full queue (EAGAIN) waits below.
+        const sysio::WriteOutcome outcome = sysio::WriteAll(fd, {data + done, count - done});
+        done += outcome.written;
+        if (done == count)
+            break;
+        if (outcome.error != 0 && outcome.error != EAGAIN)
             return 0;
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
         pollfd p{fd, POLLOUT, 0};
-        const int r = ::poll(&p, 1, static_cast<int>(left.count()) + 1);
-        if (r < 0 && errno != EINTR)
-            return 0;
-        if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)))
+        const int r = sysio::Poll(&p, 1, static_cast<int>(left.count()) + 1);
+        if (r < 0 || (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))))
             return 0;
     }
     if (done == count)

@@ -1,13 +1,17 @@
 #pragma once
 // The system habits every module shares, in one small header (after
-// picocom's fdio): one owner of a file descriptor, one EINTR retry, one way
-// to put a failed call into words. Header-only and free of termios, so the
+// picocom's fdio): one owner of a file descriptor, one EINTR retry, one
+// write-all, one poll, one way to put a failed call into words. Header-only and free of termios, so the
 // core modules, the tools, the tests and the benchmarks all include it.
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 
+#include <poll.h>
 #include <unistd.h>
 
 namespace sysio {
@@ -57,6 +61,38 @@ auto RetryEintr(Call call) -> decltype(call())
         result = call();
     while (result < 0 && errno == EINTR);
     return result;
+}
+
+// What WriteAll did: every byte written, or where and why it stopped.
+struct WriteOutcome {
+    std::size_t written = 0;
+    int error = 0;   // errno of the write that failed (EAGAIN: a full non-blocking
+                     // descriptor); 0 when all was written or a write took nothing
+    bool Complete(std::size_t count) const { return written == count; }
+};
+
+// Writes all of data, carrying on after EINTR and short writes; stops at the
+// first write that fails or takes nothing.
+inline WriteOutcome WriteAll(int fd, std::span<const std::uint8_t> data)
+{
+    WriteOutcome outcome;
+    while (outcome.written < data.size()) {
+        const std::span<const std::uint8_t> rest = data.subspan(outcome.written);
+        const ssize_t n = RetryEintr([&] { return ::write(fd, rest.data(), rest.size()); });
+        if (n <= 0) {
+            outcome.error = n < 0 ? errno : 0;
+            break;
+        }
+        outcome.written += static_cast<std::size_t>(n);
+    }
+    return outcome;
+}
+
+// poll() run again when a signal interrupts it (with the same timeout, so a
+// caller that keeps a deadline recomputes it around its own loop).
+inline int Poll(pollfd* fds, nfds_t count, int timeoutMs)
+{
+    return RetryEintr([&] { return ::poll(fds, count, timeoutMs); });
 }
 
 // "call: reason" for a failed system call.

@@ -1,3 +1,4 @@
+#include "dm/FramedWriter.h"
 #include "dm/HdlcFramer.h"
 #include "support/Fixtures.h"
 #include "support/SampleData.h"
@@ -356,14 +357,81 @@ TEST(HdlcFramer, ReframesEveryCapturedModemFrame)
 
 } // namespace
 
-TEST(HdlcFramePacket, MatchesTheReferenceAtAnyLength)
+TEST(HdlcEncoder, FramePacketMatchesTheReferenceAtAnyLength)
 {
     // Past the framer's 1024-byte window, with bytes that need escapes.
-    for (const std::size_t n : {1u, 2u, 255u, 256u, 1021u, 1024u, 3000u}) {
+    for (const std::size_t n : {0u, 1u, 2u, 255u, 256u, 1021u, 1024u, 3000u}) {
         SCOPED_TRACE(n);
         Bytes packet(n);
         for (std::size_t i = 0; i < n; ++i)
             packet[i] = static_cast<std::uint8_t>(0x7C + i % 4);   // 7C 7D 7E 7F ...
-        EXPECT_EQ(HdlcFramePacket(packet), vmtest::RefFrame(packet));
+        EXPECT_EQ(FramePacket(packet), vmtest::RefFrame(packet));
+        EXPECT_EQ(HdlcFramePacket(packet), n == 0 ? Bytes{} : vmtest::RefFrame(packet)) << "nothing for nothing";
+    }
+}
+
+// The encoder resumed through rooms of every small size gives the same frame
+// as one call with room for all of it; runs of plain bytes longer than a room,
+// escapes at a room's last byte and escaped FCS bytes all cross piece ends.
+TEST(HdlcEncoder, AnyRoomsGiveTheWholeFrame)
+{
+    std::mt19937 rng(1662);
+    struct Case {
+        const char* name;
+        Bytes packet;
+    } cases[] = {
+        {"empty", {}},
+        {"FCS bytes need escapes", {}},
+        {"plain run longer than the rooms", Bytes(300, 0x41)},
+        {"every byte escaped", Bytes(64, F)},
+        {"random", {}},
+    };
+    for (unsigned v = 0; cases[1].packet.empty(); ++v) {
+        const Bytes two{static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
+        const std::uint16_t fcs = Crc16X25(two);
+        if ((fcs & 0xFF) == F && (fcs >> 8) == E)
+            cases[1].packet = two;
+    }
+    cases[4].packet.resize(2000);
+    for (auto& b : cases[4].packet)
+        b = static_cast<std::uint8_t>(rng() % 8 == 0 ? (rng() & 1 ? F : E) : rng());
+    for (const Case& c : cases) {
+        const Bytes whole = vmtest::RefFrame(c.packet);
+        for (std::size_t room = 2; room <= 17; ++room) {
+            SCOPED_TRACE(::testing::Message() << c.name << ", room " << room);
+            CHdlcEncoder encoder(c.packet);
+            Bytes frame;
+            Bytes area(room + 1, 0xA5);
+            while (!encoder.Done() && frame.size() <= whole.size()) {
+                const std::size_t n = encoder.Encode(std::span(area).first(room));
+                ASSERT_GT(n, 0u) << "a room of two always takes a byte";
+                ASSERT_EQ(area[room], 0xA5) << "wrote past the room";
+                frame.insert(frame.end(), area.begin(), area.begin() + static_cast<long>(n));
+            }
+            EXPECT_EQ(frame, whole);
+            EXPECT_EQ(encoder.Encode(std::span(area).first(room)), 0u) << "a finished frame adds nothing";
+        }
+    }
+}
+
+TEST(HdlcEncoder, OnePieceIsCutAtTheRoomWithoutSplittingAnEscape)
+{
+    const struct {
+        const char* name;
+        Bytes packet;
+        std::size_t room;
+        Bytes out;
+    } cases[] = {
+        {"fits", {0x60, 0x01}, 5, {0x60, 0x01, 0x9B, 0x7B, F}},
+        {"flag left out", {0x60, 0x01}, 4, {0x60, 0x01, 0x9B, 0x7B}},
+        {"escape pair waits", {0x60, F}, 2, {0x60}},
+        {"no room", {0x60}, 0, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes room(c.room + 2, 0xA5);
+        const std::size_t n = HdlcFrameInto(c.packet, std::span(room).first(c.room));
+        EXPECT_EQ(Bytes(room.begin(), room.begin() + static_cast<long>(n)), c.out);
+        EXPECT_EQ(room[c.room], 0xA5);
     }
 }

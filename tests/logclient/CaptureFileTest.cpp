@@ -323,8 +323,9 @@ TEST(CaptureFile, AnEmptyCaptureIsRemovedWhenItCloses)
         TempDir dir;
         CCaptureFile file;
         ASSERT_TRUE(file.Create(dir.Path(), LocalTime(3, 7, 14, 5, 9)));
-        if (!c.written.empty())
+        if (!c.written.empty()) {
             ASSERT_TRUE(file.Write(c.written.data(), c.written.size()));
+        }
         if (c.replaceName) {
             std::filesystem::remove(file.Path());
             std::ofstream(file.Path(), std::ios::binary).flush();

@@ -90,9 +90,13 @@ BuilderRun RunExtMsgConfig(const std::string& text, int limit = 70000)
 
 Bytes EventMask(std::initializer_list<std::uint8_t> mask)
 {
-    Bytes p = {0x82, 0x00, 0x00, 0x00, static_cast<std::uint8_t>(8 * mask.size()),
-               static_cast<std::uint8_t>((8 * mask.size()) >> 8)};
-    p.insert(p.end(), mask);
+    // Sized first and filled in place: GCC 12 takes an insert here for a write
+    // past the six header bytes (-Warray-bounds).
+    Bytes p(6 + mask.size());
+    p[0] = 0x82;
+    p[4] = static_cast<std::uint8_t>(8 * mask.size());
+    p[5] = static_cast<std::uint8_t>((8 * mask.size()) >> 8);
+    std::copy(mask.begin(), mask.end(), p.begin() + 6);
     return p;
 }
 

@@ -292,8 +292,8 @@ bool COrvaneLog::PollOnce(int& signalsTaken)
                                {m_pump.WakeFd(), POLLIN, 0},
                                {m_pump.PortFd(), POLLIN, 0},
                                {m_resizeFd, POLLIN, 0}}};
-    const int ready = ::poll(fds.data(), m_resizeFd >= 0 ? 4 : 3, Timeout(now));
-    if (ready < 0 && errno != EINTR) {
+    const int ready = sysio::Poll(fds.data(), m_resizeFd >= 0 ? 4 : 3, Timeout(now));
+    if (ready < 0) {
         Message(sysio::ErrnoText("poll", errno));
         return false;
     }

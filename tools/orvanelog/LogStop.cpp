@@ -33,7 +33,7 @@ bool COrvaneLog::DrainAfterStop(int signals)
     const auto limit = Clock::now() + kDrainLimit;
     while (m_pump.IsOpen() && m_failure.load() == 0 && m_received.load() < target && Clock::now() < limit) {
         std::array<pollfd, 2> fds{{{m_signalFd, POLLIN, 0}, {m_pump.PortFd(), POLLIN, 0}}};
-        const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(kDrainPoll.count()));
+        const int ready = sysio::Poll(fds.data(), fds.size(), static_cast<int>(kDrainPoll.count()));
         if (ready > 0 && (fds[0].revents & POLLIN) && (signals += sysio::TakeStopSignals(m_signalFd)) > 1)
             return false;
         if (ready > 0 && (fds[1].revents & POLLIN))
@@ -59,7 +59,7 @@ void COrvaneLog::SwitchLoggingOff(int signals)
     while (m_pump.IsOpen() && m_failure.load() == 0 && Clock::now() < limit
            && Clock::now() - lastByte < kRepliesQuiet) {
         std::array<pollfd, 2> fds{{{m_signalFd, POLLIN, 0}, {m_pump.PortFd(), POLLIN, 0}}};
-        const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(kDrainPoll.count()));
+        const int ready = sysio::Poll(fds.data(), fds.size(), static_cast<int>(kDrainPoll.count()));
         if (ready > 0 && (fds[0].revents & POLLIN) && sysio::TakeStopSignals(m_signalFd) > 0)
             return;   // a second stop ends the wait
         if (ready > 0 && (fds[1].revents & POLLIN))

@@ -2,6 +2,7 @@
 
 #include "dm/DmCommand.h"
 
+#include "sys/SysIo.h"
 #include "tools/vmodem/LogRecords.h"
 
 #include <algorithm>
@@ -30,12 +31,12 @@ std::unique_ptr<CCaptureStream> CCaptureStream::Open(const std::string& path, st
 {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
-        error = path + ": " + std::strerror(EISDIR);
+        error = sysio::ErrnoText(path, EISDIR);
         return nullptr;
     }
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) {
-        error = path + ": " + std::strerror(errno);
+        error = sysio::ErrnoText(path, errno);
         return nullptr;
     }
     std::unique_ptr<CCaptureStream> stream(new CCaptureStream());

@@ -16,21 +16,19 @@
 #endif
 
 namespace {
-// 0x73 operations and their status word.
-constexpr std::uint32_t kLogOpDisable = 0;
-constexpr std::uint32_t kLogOpGetRanges = 1;
-constexpr std::uint32_t kLogOpSetMask = 3;
-constexpr std::uint32_t kLogOpGetMask = 4;
-constexpr std::uint32_t kLogStatusSuccess = 0;
-constexpr std::uint32_t kLogStatusInvalid = 1;
-
-// 0x7D sub-commands and their status byte (1 is success there).
-constexpr std::uint8_t kMsgGetRanges = 1;
-constexpr std::uint8_t kMsgGetMasks = 3;
-constexpr std::uint8_t kMsgSetMasks = 4;
-constexpr std::uint8_t kMsgSetAll = 5;
-constexpr std::uint8_t kMsgStatusFail = 0;
-constexpr std::uint8_t kMsgStatusSuccess = 1;
+// 0x73 operations and 0x7D sub-commands with their status values.
+using dm::kLogOpDisable;
+using dm::kLogOpGetRanges;
+using dm::kLogOpSetMask;
+using dm::kLogOpGetMask;
+using dm::kLogStatusSuccess;
+using dm::kLogStatusInvalid;
+using dm::kMsgGetRanges;
+using dm::kMsgGetMasks;
+using dm::kMsgSetMasks;
+using dm::kMsgSetAll;
+using dm::kMsgStatusFail;
+using dm::kMsgStatusSuccess;
 // Most ssids one 7D 03 request may read back.
 constexpr std::uint32_t kMaxSsidsPerRequest = 1024;
 
@@ -188,14 +186,14 @@ std::vector<std::uint8_t> CVirtualModem::Answer(std::span<const std::uint8_t> re
 
 std::vector<std::uint8_t> CVirtualModem::AnswerEventMask(std::span<const std::uint8_t> req)
 {
-    if (req.size() < 6)
+    if (req.size() < dm::kEventMaskHeader)
         return ErrorReply(dm::kBadLength, req);
     const std::uint32_t bits = dm::GetU16(req, 4);
     const std::size_t bytes = (bits + 7) / 8;
-    if (req.size() < 6 + bytes)
+    if (req.size() < dm::kEventMaskHeader + bytes)
         return ErrorReply(dm::kBadLength, req);
     m_nEventBits = static_cast<std::uint16_t>(bits);
-    m_eventMask.assign(req.begin() + 6, req.begin() + 6 + static_cast<std::ptrdiff_t>(bytes));
+    m_eventMask.assign(req.begin() + dm::kEventMaskHeader, req.begin() + dm::kEventMaskHeader + static_cast<std::ptrdiff_t>(bytes));
     m_bEventMaskSet = true;
     MasksChanged();
     std::vector<std::uint8_t> out{dm::kEventMask, 0, 0, 0};
@@ -237,7 +235,7 @@ std::vector<std::uint8_t> CVirtualModem::AnswerLogConfig(std::span<const std::ui
 // keeps only the bits that name items.
 std::vector<std::uint8_t> CVirtualModem::AnswerLogSetMask(std::uint32_t op, std::span<const std::uint8_t> req)
 {
-    if (req.size() < 16)
+    if (req.size() < dm::kLogConfigHeader)
         return ErrorReply(dm::kBadLength, req);
     const std::uint32_t equip = dm::GetU32(req, 8);
     const std::uint32_t items = dm::GetU32(req, 12);
@@ -248,9 +246,9 @@ std::vector<std::uint8_t> CVirtualModem::AnswerLogSetMask(std::uint32_t op, std:
         return out;
     }
     const std::size_t bytes = (items + 7) / 8;
-    if (req.size() < 16 + bytes)
+    if (req.size() < dm::kLogConfigHeader + bytes)
         return ErrorReply(dm::kBadLength, req);
-    std::vector<std::uint8_t> mask(req.begin() + 16, req.begin() + 16 + static_cast<std::ptrdiff_t>(bytes));
+    std::vector<std::uint8_t> mask(req.begin() + dm::kLogConfigHeader, req.begin() + dm::kLogConfigHeader + static_cast<std::ptrdiff_t>(bytes));
     std::vector<std::uint8_t> out = LogConfigHeader(op, kLogStatusSuccess);
     dm::AppendU32(out, equip);
     dm::AppendU32(out, items);
@@ -306,18 +304,18 @@ std::vector<std::uint8_t> CVirtualModem::AnswerMessageConfig(std::span<const std
         return out;
     }
     case kMsgSetMasks: {
-        if (req.size() < 8)
+        if (req.size() < dm::kExtMsgHeader)
             return ErrorReply(dm::kBadLength, req);
         const std::uint32_t first = dm::GetU16(req, 2);
         const std::uint32_t last = dm::GetU16(req, 4);
         if (last < first)
             return MessageRangeHeader(sub, first, last, kMsgStatusFail);
         const std::size_t count = last - first + 1;
-        if (req.size() < 8 + 4 * count)
+        if (req.size() < dm::kExtMsgHeader + 4 * count)
             return ErrorReply(dm::kBadLength, req);
         std::vector<std::uint8_t> out = MessageRangeHeader(sub, first, last, kMsgStatusSuccess);
         for (std::size_t i = 0; i < count; ++i) {
-            const std::uint32_t mask = dm::GetU32(req, 8 + 4 * i);
+            const std::uint32_t mask = dm::GetU32(req, dm::kExtMsgHeader + 4 * i);
             m_msgMasks[static_cast<std::uint16_t>(first + i)] = mask;
             dm::AppendU32(out, mask);
         }

@@ -200,13 +200,11 @@ public:
     // Writes what the descriptor takes now; false when the line is gone.
     bool Flush(int fd)
     {
-        while (Size() > 0) {
-            const ssize_t n = sysio::RetryEintr([&] { return write(fd, m_bytes.data() + m_sent, Size()); });
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                break;
-            if (n <= 0)
-                return false;
-            m_sent += static_cast<std::size_t>(n);
+        const sysio::WriteOutcome outcome = sysio::WriteAll(fd, {m_bytes.data() + m_sent, Size()});
+        m_sent += outcome.written;
+        if (Size() > 0 && outcome.error != EAGAIN && outcome.error != EWOULDBLOCK) {
+            errno = outcome.error;
+            return false;
         }
         if (m_sent == m_bytes.size()) {
             m_bytes.clear();
@@ -237,12 +235,12 @@ constexpr std::size_t kMaxQueue = 1 << 20;
 sysio::UniqueFd StopSignals()
 {
     if (!sysio::BlockStopSignals()) {
-        std::fprintf(stderr, "orvane-vmodem: sigprocmask: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "orvane-vmodem: %s\n", sysio::ErrnoText("sigprocmask", errno).c_str());
         return sysio::UniqueFd();
     }
     sysio::UniqueFd signals = sysio::OpenStopSignalFd();
     if (!signals.Valid())
-        std::fprintf(stderr, "orvane-vmodem: signalfd: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "orvane-vmodem: %s\n", sysio::ErrnoText("signalfd", errno).c_str());
     return signals;
 }
 
@@ -282,11 +280,9 @@ int Serve(const Options& options, int signals, int master, CVirtualModem& modem)
         std::array<pollfd, 2> fds{{{signals, POLLIN, 0}, {master, POLLIN, 0}}};
         if (out.Size() > 0 || unpaced)
             fds[1].events |= POLLOUT;
-        const int ready = poll(fds.data(), fds.size(), timeout);
+        const int ready = sysio::Poll(fds.data(), fds.size(), timeout);
         if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            std::fprintf(stderr, "orvane-vmodem: poll: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "orvane-vmodem: %s\n", sysio::ErrnoText("poll", errno).c_str());
             return 1;
         }
         if ((fds[0].revents & POLLIN) && sysio::TakeStopSignals(signals) > 0)
@@ -298,7 +294,7 @@ int Serve(const Options& options, int signals, int master, CVirtualModem& modem)
                 out.Append(modem.TakeLogStream(std::chrono::steady_clock::now(), kStreamQueue - out.Size()));
         }
         if (out.Size() > 0 && !out.Flush(master)) {
-            std::fprintf(stderr, "orvane-vmodem: write: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "orvane-vmodem: %s\n", sysio::ErrnoText("write", errno).c_str());
             return 1;
         }
     }
@@ -337,7 +333,7 @@ int Run(const Options& options)
     // and go, as a modem stays put when a program closes its port.
     const sysio::UniqueFd slave(open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!slave.Valid()) {
-        std::fprintf(stderr, "orvane-vmodem: %s: %s\n", devicePath.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "orvane-vmodem: %s\n", sysio::ErrnoText(devicePath, errno).c_str());
         return 1;
     }
 
