@@ -108,7 +108,7 @@ void CLogClientDriver::LoadConfiguration()
     if (!chosen)
         return;
     if (const std::optional<LogClientStep> step = m_session.LoadConfiguration(QFile::encodeName(*chosen).toStdString())) {
-        ShowListSummary();   // which lists the file holds, on the capture line
+        ShowListSummary();   // which lists the file holds, and the new capture, on the line
         Play(*step);
     }
 }
@@ -116,6 +116,13 @@ void CLogClientDriver::LoadConfiguration()
 void CLogClientDriver::LoadDefaults()
 {
     Play(m_session.LoadDefaultConfig());
+    m_line.Refresh();   // the capture it opened, on the line at once
+}
+
+void CLogClientDriver::CreateCapture()
+{
+    m_session.CreateCaptureFile();
+    m_line.Refresh();
 }
 
 void CLogClientDriver::AfterConnect()
@@ -124,6 +131,7 @@ void CLogClientDriver::AfterConnect()
         if (!m_session.DmcPath().empty())
             ShowListSummary();   // the file was read again
         Play(*step);
+        m_line.Refresh();
     }
 }
 

@@ -56,7 +56,7 @@ public:
     // Writes one packet of a sequence (the designed Send... operations).
     void SendPacket(std::span<const std::uint8_t> packet);
 
-    void CreateCapture() { m_session.CreateCaptureFile(); }
+    void CreateCapture();
     void CloseCapture() { m_session.CloseCaptureFile(); }
     void OnReceived(std::span<const std::uint8_t> chunk);
 

@@ -202,6 +202,7 @@ void COrvaneDlg::WireParts()
         m_history.SetLines(mode, m_settings.History(mode));
     m_editCommand.installEventFilter(this);
     m_editResults.installEventFilter(this);
+    m_editResults.viewport()->installEventFilter(this);
     m_prompts.SetStartFolder(m_settings.LastFolder());
     m_connection.RefreshPortMarks();
 }
@@ -273,13 +274,13 @@ bool COrvaneDlg::eventFilter(QObject* watched, QEvent* event)
         if ((key == Qt::Key_Up || key == Qt::Key_Down) && WalkHistory(key))
             return true;
     }
-    if (watched != &m_editResults)
-        return QDialog::eventFilter(watched, event);
-    // The results box's own Copy and Select All, joined with the window's entries.
+    // The results box's own Copy and Select All, joined with the window's
+    // entries; a right click reaches the box's viewport, a key the box.
     QPoint at;
-    if (event->type() == QEvent::ContextMenu)
+    if (watched == m_editResults.viewport() && event->type() == QEvent::ContextMenu)
         at = static_cast<QContextMenuEvent*>(event)->pos();
-    else if (event->type() == QEvent::KeyPress && IsContextMenuKey(*static_cast<QKeyEvent*>(event)))
+    else if (watched == &m_editResults && event->type() == QEvent::KeyPress
+             && IsContextMenuKey(*static_cast<QKeyEvent*>(event)))
         at = m_editResults.cursorRect().bottomLeft();
     else
         return QDialog::eventFilter(watched, event);
