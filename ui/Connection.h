@@ -42,7 +42,6 @@ public:
     // reconnect() is asked to connect; true ends the watch.
     void WatchForReturn(std::function<bool()> reconnect);
     void StopWatching() { m_timerReconnect.stop(); }
-    bool Watching() const { return m_timerReconnect.isActive(); }
 
 private:
     void TryReconnect();

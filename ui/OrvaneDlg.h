@@ -10,11 +10,12 @@
 //   CLogClientDriver (LogClientDriver.h) Log client timers, pacing, capture and
 //                                        its line, Stop Modem Logging
 //   CLogServerDriver (LogServerDriver.h) canned replies, replay
-// The dialog's own files: OrvaneDlg.cpp (building, layout, keys, context
-// menu), OrvaneDlgModes.cpp (start-up state, data exchange, modes, connect),
-// OrvaneDlgSend.cpp (Send, the character converter, receive), and
-// OrvaneDlgLog.cpp (the designed Log client and Log server members, which
-// forward to the drivers; the port settings).
+// The dialog's own files: OrvaneDlg.cpp (building, layout, wiring),
+// OrvaneDlgMenu.cpp (keys, context menu), OrvaneDlgModes.cpp (start-up state,
+// data exchange, modes, connect), OrvaneDlgSend.cpp (Send, the command
+// history, the character converter, receive), and OrvaneDlgLog.cpp (the
+// designed Log client and Log server members, which forward to the drivers;
+// the port settings).
 #include "dm/HdlcFramer.h"
 #include "logclient/CaptureFile.h"
 #include "serial/SerialPort.h"
