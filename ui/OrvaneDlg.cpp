@@ -129,15 +129,19 @@ void COrvaneDlg::SetUpControls()
     setWindowIcon(OrvaneIcon());
 }
 
-// The results area stacks the results box over the capture line. A part shown
-// beside the box goes into this layout too (a splitter in the box's place).
+// The results area stacks the results splitter over the capture line. The
+// splitter holds the results box alone; a part shown beside the box is added
+// to it, and the box keeps the room until the user drags the handle.
 void COrvaneDlg::SetUpResultsArea()
 {
     const DialogUnits du(font());
     m_resultsArea.setFocusPolicy(Qt::NoFocus);
     m_resultsLayout.setContentsMargins(0, 0, 0, 0);
     m_resultsLayout.setSpacing(du.Y(kCaptureLineGap));
-    m_resultsLayout.addWidget(&m_editResults, 1);
+    m_resultsSplitter.setObjectName(QStringLiteral("resultsSplitter"));
+    m_resultsSplitter.setChildrenCollapsible(false);
+    m_resultsSplitter.addWidget(&m_editResults);
+    m_resultsLayout.addWidget(&m_resultsSplitter, 1);
     CCaptureLine& line = m_logClient.Line();
     line.setFixedHeight(du.Y(kCaptureLineHeight));
     m_resultsLayout.addWidget(&line);

@@ -41,6 +41,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSplitter>
 #include <QVBoxLayout>
 
 #include <array>
@@ -151,17 +152,18 @@ public:
 
 private:
     IPrompts& m_prompts;
-    // The results frame's inside: the results box and the capture line under
-    // it, stacked by a layout (one more part goes in beside the box).
+    // The results frame's inside: a splitter that holds the results box (a
+    // part shown beside the box joins it there), and the capture line under it.
     QWidget m_resultsArea{this};
     QVBoxLayout m_resultsLayout{&m_resultsArea};
+    QSplitter m_resultsSplitter{Qt::Horizontal, &m_resultsArea};
 
 public:
     // Parts that hold designed state are built before the names that view it.
     CSerialPort m_SerialPort;
 
 private:
-    CReceiveView m_receive{&m_resultsArea};
+    CReceiveView m_receive{&m_resultsSplitter};
     CLogClientDriver m_logClient{m_prompts, &m_resultsArea, this};
     CLogServerDriver m_logServer{m_prompts, this};
 
