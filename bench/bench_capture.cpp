@@ -146,7 +146,7 @@ struct Rig {
             b = static_cast<std::uint8_t>(rng());
         dlg = std::make_unique<COrvaneDlg>(prompts);
         dlg->m_szStartDir = (scratch.Path() / "captures").string();
-        dlg->m_radioLogClient.click();
+        dlg->OnModeLogClient();
     }
 
     // Connects and applies the defaults, which opens a new capture.

@@ -114,7 +114,7 @@ void ReceiveHexFlood(benchmark::State& state, bool busy)
         COrvaneDlg dlg(prompts);
         dlg.m_szStartDir = scratch.StartDir().string();
         dlg.show();
-        dlg.m_radioHex.click();
+        dlg.OnModeHex();
         dlg.OnConnect();
         if (!dlg.m_SerialPort.IsOpen()) {
             state.SkipWithError(("connect failed: " + dlg.m_SerialPort.GetLastErrorText()).c_str());
@@ -219,7 +219,7 @@ void BM_OnCommRxCharHexChunk(benchmark::State& state)
     QuietPrompts prompts;
     COrvaneDlg dlg(prompts);
     dlg.show();
-    dlg.m_radioHex.click();
+    dlg.OnModeHex();
     Pump(100);
     std::vector<std::uint8_t> chunk(size);
     std::mt19937 rng(5);

@@ -129,7 +129,7 @@ struct Rig {
         std::ofstream(logFile, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
                                                         static_cast<std::streamsize>(data.size()));
         dlg = std::make_unique<COrvaneDlg>(prompts);
-        dlg->m_radioLogServer.click();
+        dlg->OnModeLogServer();
     }
     void Connect()
     {

@@ -227,7 +227,7 @@ void BM_ResidentMemoryCapture(benchmark::State& state)
         Pump(300);
         const double residentStart = ResidentMiB();
 
-        dlg.m_radioLogClient.click();
+        dlg.OnModeLogClient();
         dlg.OnConnect();
         if (!dlg.m_SerialPort.IsOpen()) {
             state.SkipWithError(("connect failed: " + dlg.m_SerialPort.GetLastErrorText()).c_str());
@@ -237,7 +237,7 @@ void BM_ResidentMemoryCapture(benchmark::State& state)
         dlg.LoadDefaultConfig();
         const bool capturing = dlg.m_hCaptureFile.IsOpen();
         // Let the default packets go out (one per 100 ms tick) before the flood.
-        PumpUntil([&] { return !dlg.m_timerDefaults.isActive(); }, 10000);
+        PumpUntil([&] { return !dlg.LogClient().TimerActive(LogClientSequence::Defaults); }, 10000);
 
         const auto before = dlg.m_nRxTotal;
         const auto start = Clock::now();

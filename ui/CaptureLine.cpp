@@ -1,6 +1,6 @@
 #include "ui/CaptureLine.h"
 
-#include <QFileInfo>
+#include <QFontMetrics>
 #include <QLocale>
 
 CCaptureLine::CCaptureLine(QWidget* parent) : QLabel(parent)
@@ -8,7 +8,9 @@ CCaptureLine::CCaptureLine(QWidget* parent) : QLabel(parent)
     setObjectName(QStringLiteral("captureInfo"));
     setTextFormat(Qt::PlainText);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    setWordWrap(true);
+    setWordWrap(false);
+    // The window gives the line its width; a long path never widens the window.
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     setTextInteractionFlags(Qt::TextSelectableByMouse);
     setFocusPolicy(Qt::NoFocus);
     hide();
@@ -21,8 +23,10 @@ void CCaptureLine::FollowFile()
 {
     if (!m_file || !m_file->IsOpen() || m_file->Path() == m_path)
         return;
+    // A new capture: its own counts, and the last one's failure is over.
     m_path = m_file->Path();
     m_stats.Reset();
+    m_stopped.clear();
 }
 
 void CCaptureLine::Feed(std::span<const std::uint8_t> bytes)
@@ -41,15 +45,15 @@ void CCaptureLine::SetNote(const QString& note)
 
 bool CCaptureLine::Wanted() const
 {
-    return (m_file && m_file->IsOpen()) || !m_note.isEmpty();
+    return !m_path.empty() || !m_note.isEmpty();
 }
 
-QString CCaptureLine::FigureText(CCaptureStats::Clock::time_point now) const
+QString CCaptureLine::CountText(CCaptureStats::Clock::time_point now) const
 {
     const QLocale locale;
-    const std::uint64_t size = m_file->BytesWritten();
-    return QStringLiteral("%1  %2  %3/s  %4 frames, %5 bad FCS, %6 log codes")
-        .arg(QString::fromStdString(m_path), locale.formattedDataSize(static_cast<qint64>(size)),
+    const std::uint64_t size = m_file ? m_file->BytesWritten() : 0;
+    return QStringLiteral("%1  %2/s  %3 frames, %4 bad FCS, %5 log codes")
+        .arg(locale.formattedDataSize(static_cast<qint64>(size)),
              locale.formattedDataSize(static_cast<qint64>(m_stats.BytesLastSecond(now))))
         .arg(m_stats.Frames())
         .arg(m_stats.BadFrames())
@@ -60,18 +64,38 @@ void CCaptureLine::Refresh()
 {
     FollowFile();
     const bool open = m_file && m_file->IsOpen();
-    m_figures = open ? FigureText(CCaptureStats::Clock::now()) : QString();
-    QString text = m_figures;
+    if (m_file && !open && m_file->Failed() && m_file->Path() == m_path)
+        m_stopped = QStringLiteral("capture stopped: %1").arg(QString::fromStdString(m_file->LastError()));
+    const QString counts = m_path.empty() ? QString() : CountText(CCaptureStats::Clock::now());
+    m_figures = m_path.empty() ? QString() : QString::fromStdString(m_path) + QStringLiteral("  ") + counts;
+    // The figures of a capture that ended stay, dimmed.
+    setEnabled(open);
+    Show(counts);
+    const bool wanted = Wanted();
+    if (wanted != isVisibleTo(parentWidget()))
+        setVisible(wanted);
+}
+
+void CCaptureLine::Show(const QString& counts)
+{
+    QStringList lines;
+    if (!m_path.empty()) {
+        const QString path = QString::fromStdString(m_path);
+        lines << fontMetrics().elidedText(path, Qt::ElideMiddle, std::max(width(), 1));
+        lines << (m_stopped.isEmpty() ? counts : m_stopped);
+    }
     if (!m_note.isEmpty())
-        text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + m_note;
+        lines << m_note;
+    const QString text = lines.join(QLatin1Char('\n'));
     if (text != QLabel::text())
         setText(text);
-    setToolTip(text);
-    const bool wanted = Wanted();
-    if (wanted != m_bShown) {
-        m_bShown = wanted;
-        setVisible(wanted);
-        if (m_onShownChanged)
-            m_onShownChanged();
-    }
+    QStringList tip = {m_figures, m_stopped, m_note};
+    tip.removeAll(QString());
+    setToolTip(tip.join(QLatin1Char('\n')));
+}
+
+void CCaptureLine::resizeEvent(QResizeEvent* event)
+{
+    QLabel::resizeEvent(event);
+    Refresh();
 }

@@ -1,9 +1,13 @@
 #pragma once
 // CCaptureLine: the line under the results box that tells where the capture
-// goes and how it grows: the file's path and size, the rate over the last
-// second, frames, frames with a bad FCS and distinct log codes; under them a
-// note (which lists a configuration sent, that the modem's logging was
-// stopped). Shown while a capture is open or a note is up.
+// goes and how it grows: the file's path on one line; its size, the rate over
+// the last second, frames, frames with a bad FCS and distinct log codes on the
+// next; under them a note (which lists a configuration sent, that the modem's
+// logging was stopped). Lines never wrap, so the text does not jump about as
+// the numbers grow; a long path loses its middle.
+//
+// It names the last capture after it closed, dimmed, and after a capture
+// failed it says "capture stopped" with the reason until the next one starts.
 //
 // Everything runs on the window's thread. Feed counts each chunk as it goes
 // to the file; the text is redrawn at most twice a second.
@@ -14,7 +18,6 @@
 #include <QTimer>
 
 #include <cstdint>
-#include <functional>
 #include <span>
 
 class CCaptureLine : public QLabel {
@@ -30,8 +33,6 @@ public:
     // Window thread, from the receive handler: counts a chunk that went to the file.
     void Feed(std::span<const std::uint8_t> bytes);
     void SetNote(const QString& note);
-    // Called when the line appears or goes, so the window can make room for it.
-    void OnShownChanged(std::function<void()> callback) { m_onShownChanged = std::move(callback); }
 
     // Redraws now (the timer calls it).
     void Refresh();
@@ -39,19 +40,25 @@ public:
     // The capture's path: the open one, else the last one; empty before any.
     const std::string& CapturePath() const { return m_path; }
     const CCaptureStats& Stats() const { return m_stats; }
+    // The path and the figures on one line, as the tooltip shows them.
     QString Figures() const { return m_figures; }
+    // "capture stopped: ..." after a failure, until the next capture starts.
+    QString Stopped() const { return m_stopped; }
     QString Note() const { return m_note; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void FollowFile();
-    QString FigureText(CCaptureStats::Clock::time_point now) const;
+    QString CountText(CCaptureStats::Clock::time_point now) const;
+    void Show(const QString& counts);
 
     const CCaptureFile* m_file = nullptr;
     CCaptureStats m_stats;
     std::string m_path;
     QString m_figures;
+    QString m_stopped;
     QString m_note;
     QTimer m_refresh;
-    bool m_bShown = false;
-    std::function<void()> m_onShownChanged;
 };

@@ -1,52 +1,29 @@
+// Building the window: its controls from the template, its parts and how they
+// are wired, and its size.
 #include "ui/OrvaneDlg.h"
 
-#include "ui/AboutDlg.h"
 #include "ui/AppIcon.h"
 #include "ui/DialogUnits.h"
 
-#include <QContextMenuEvent>
-#include <QFontDatabase>
-#include <QKeyEvent>
-#include <QMenu>
-
-#include <filesystem>
+#include <QScreen>
 
 namespace {
 constexpr int kPortCount = 60;
 // The least height the results box keeps in a small window, in dialog units.
 constexpr int kMinResultsHeight = 60;
-
-struct ModeLook {
-    const char* send;
-    const char* clear;
-    bool options;           // CR/LF (or CRC/0x7E) check boxes enabled
-    const char* addCR;      // nullptr: caption unchanged
-    const char* addLF;
-    bool command;           // command line enabled
-};
-
-// Captions and enabling that each mode gives the controls.
-constexpr ModeLook kModeLooks[] = {
-    /* MODE_LOG_CLIENT */ {"Load Configuration...", "Load Default Cfg...", false, nullptr, nullptr, false},
-    /* MODE_DM_AT      */ {"Send At command...", "Clear", false, nullptr, nullptr, true},
-    /* MODE_HEX        */ {"Send Hex...", "Clear", true, "Add CRC", "Add 0x7E", true},
-    /* MODE_ASCII      */ {"Send Ascii...", "Clear", true, "Add CR", "Add LF", true},
-    /* MODE_LOG_SERVER */ {"Send Log...", "Clear", false, nullptr, nullptr, false},
-};
+// The capture line under the results box: three lines of text, and a gap.
+constexpr int kCaptureLineHeight = 26;   // dialog units
+constexpr int kCaptureLineGap = 2;
+// Room left around a window for its frame and title bar when it must fit a screen.
+const QSize kFrameAllowance(16, 48);
 }  // namespace
 
 COrvaneDlg::COrvaneDlg(IPrompts& prompts, QWidget* parent)
     : QDialog(parent), m_prompts(prompts)
 {
     setObjectName(QStringLiteral("IDD_MAIN"));
-    if (m_SerialPort.WakeFd() >= 0) {
-        m_commNotifier = std::make_unique<QSocketNotifier>(m_SerialPort.WakeFd(), QSocketNotifier::Read, this);
-        // A capture takes a flood as it comes, chunk after chunk on this
-        // thread; the display modes take one chunk per visit, so a reply or
-        // a redraw never waits behind a burst.
-        connect(m_commNotifier.get(), &QSocketNotifier::activated, this,
-                [this] { m_SerialPort.RunHandOver(m_nMode == MODE_LOG_CLIENT); });
-    }
+    // A capture takes a flood as it comes; the display modes a chunk per visit.
+    m_connection.HandOverChunks([this] { return m_nMode == MODE_LOG_CLIENT; });
     // OnCreate: the port reports to this window from now on.
     m_SerialPort.SetNotifyWindow(this);
     CreateControls();
@@ -60,6 +37,11 @@ COrvaneDlg::~COrvaneDlg()
     m_SerialPort.Close();
 }
 
+void COrvaneDlg::SetConnectSettleForTests(int milliseconds)
+{
+    CConnection::SetSettleForTests(milliseconds);
+}
+
 void COrvaneDlg::CreateControls()
 {
     setWindowTitle(QStringLiteral("Orvane"));
@@ -70,7 +52,8 @@ void COrvaneDlg::CreateControls()
 
     constexpr unsigned kStretch = kGrowWidth | kGrowHeight;
     constexpr unsigned kCorner = kFollowRight | kFollowBottom;
-    // The template, in tab order, and how each control follows a resized window.
+    // The template, and how each control follows a resized window. The
+    // results box sits in the results area, which holds the parts shown there.
     const DialogPlacement placements[] = {
         {&m_labelPort, "IDC_STATIC_PORT", 19, 21, 16, 8},
         {&m_comboPort, "IDC_PORT", 40, 19, 48, 14},
@@ -87,7 +70,7 @@ void COrvaneDlg::CreateControls()
         {&m_staticHexValue, "IDC_HEX_VALUE", 250, 369, 19, 14, kCorner},
         {&m_labelCharToHex, "IDC_STATIC_CHAR_TO_HEX", 168, 372, 44, 8, kCorner},
         {&m_btnSetting, "IDC_SETTING", 218, 18, 50, 14},
-        {&m_editResults, "IDC_RESULTS", 11, 141, 261, 216, kStretch},
+        {&m_resultsArea, "resultsArea", 11, 141, 261, 216, kStretch},
         {&m_btnClearResults, "IDC_CLEAR_RESULTS", 12, 369, 33, 15, kFollowBottom},
         {&m_checkAddLF, "IDC_ADD_LF", 231, 100, 40, 10},
         {&m_btnClear, "IDC_CLEAR", 98, 96, 78, 15},
@@ -109,8 +92,10 @@ void COrvaneDlg::CreateControls()
     resize(m_templateSize);
 
     SetUpControls();
+    SetUpResultsArea();
+    SetTabOrder();
     ConnectMessageMap();
-    SetUpWindowAdditions();
+    WireParts();
 }
 
 void COrvaneDlg::SetUpControls()
@@ -124,12 +109,6 @@ void COrvaneDlg::SetUpControls()
     m_staticHexValue.setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     m_staticHexValue.setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_staticHexValue.setTextFormat(Qt::PlainText);
-
-    m_editResults.setReadOnly(true);
-    m_editResults.setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    m_editResults.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_editResults.setUndoRedoEnabled(false);
-    m_editResults.setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
     // HEX lines may hold more tokens than m_TxBuf takes; Send refuses what does not fit.
     m_editCommand.setMaxLength(32767);
@@ -150,166 +129,105 @@ void COrvaneDlg::SetUpControls()
     setWindowIcon(OrvaneIcon());
 }
 
+// The results area stacks the results splitter over the capture line. The
+// splitter holds the results box alone; a part shown beside the box is added
+// to it, and the box keeps the room until the user drags the handle.
+void COrvaneDlg::SetUpResultsArea()
+{
+    const DialogUnits du(font());
+    m_resultsArea.setFocusPolicy(Qt::NoFocus);
+    m_resultsLayout.setContentsMargins(0, 0, 0, 0);
+    m_resultsLayout.setSpacing(du.Y(kCaptureLineGap));
+    m_resultsSplitter.setObjectName(QStringLiteral("resultsSplitter"));
+    m_resultsSplitter.setChildrenCollapsible(false);
+    m_resultsSplitter.addWidget(&m_editResults);
+    m_resultsLayout.addWidget(&m_resultsSplitter, 1);
+    CCaptureLine& line = m_logClient.Line();
+    line.setFixedHeight(du.Y(kCaptureLineHeight));
+    m_resultsLayout.addWidget(&line);
+}
+
+// Tab goes through the controls as they are laid out: top to bottom, and left
+// to right along a row.
+void COrvaneDlg::SetTabOrder()
+{
+    QWidget* const order[] = {&m_comboPort,  &m_btnConnect, &m_btnDisconnect,   &m_btnSetting,   &m_radioLogClient,
+                              &m_radioDmAt,  &m_radioHex,   &m_radioAscii,      &m_radioLogServer, &m_editCommand,
+                              &m_btnSend,    &m_btnClear,   &m_checkAddCR,      &m_checkAddLF,   &m_editResults,
+                              &m_btnClearResults, &m_editChar, &m_btnCharToHex};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+// A click first ends the note an addition left on the capture line.
+template <class Button>
+void COrvaneDlg::OnClicked(Button& button, void (COrvaneDlg::*handler)())
+{
+    connect(&button, &Button::clicked, this, [this, handler] {
+        EndAdditionNotes();
+        (this->*handler)();
+    });
+}
+
 void COrvaneDlg::ConnectMessageMap()
 {
-    connect(&m_btnConnect, &QPushButton::clicked, this, [this] { OnConnect(); });
-    connect(&m_btnDisconnect, &QPushButton::clicked, this, [this] { OnDisconnect(); });
+    OnClicked(m_btnConnect, &COrvaneDlg::OnConnect);
+    OnClicked(m_btnDisconnect, &COrvaneDlg::OnDisconnect);
     connect(&m_comboPort, &QComboBox::activated, this, [this] { OnSelChangePort(); });
-    connect(&m_btnSend, &QPushButton::clicked, this, [this] { OnSend(); });
-    connect(&m_btnCharToHex, &QPushButton::clicked, this, [this] { OnCharToHex(); });
-    connect(&m_btnSetting, &QPushButton::clicked, this, [this] { OnSetting(); });
-    connect(&m_btnClearResults, &QPushButton::clicked, this, [this] { OnClearResults(); });
-    connect(&m_btnClear, &QPushButton::clicked, this, [this] { LoadDefaultConfig(); });
-    connect(&m_radioLogClient, &QRadioButton::clicked, this, [this] { OnModeLogClient(); });
-    connect(&m_radioAscii, &QRadioButton::clicked, this, [this] { OnModeAscii(); });
-    connect(&m_radioDmAt, &QRadioButton::clicked, this, [this] { OnModeDmAt(); });
-    connect(&m_radioHex, &QRadioButton::clicked, this, [this] { OnModeHex(); });
-    connect(&m_radioLogServer, &QRadioButton::clicked, this, [this] { OnModeLogServer(); });
-
-    for (QTimer* timer : {&m_timerDefaults, &m_timerConfig}) {
-        timer->setSingleShot(true);
-        timer->setInterval(100);
-    }
-    m_timerReconnect.setInterval(250);
-    connect(&m_timerReconnect, &QTimer::timeout, this, [this] { TryReconnect(); });
-    connect(&m_timerDefaults, &QTimer::timeout, this, [this] { OnTimer(TIMER_DEFAULTS); });
-    connect(&m_timerConfig, &QTimer::timeout, this, [this] { OnTimer(TIMER_CONFIG); });
-    // While a capture is open: is its file still there, even when nothing arrives?
-    m_timerCaptureCheck.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(CCaptureFile::kLinkCheckInterval));
-    connect(&m_timerCaptureCheck, &QTimer::timeout, this, [this] { CheckCaptureFile(); });
-    m_timerCaptureCheck.start();
+    OnClicked(m_btnSend, &COrvaneDlg::OnSend);
+    OnClicked(m_btnCharToHex, &COrvaneDlg::OnCharToHex);
+    OnClicked(m_btnSetting, &COrvaneDlg::OnSetting);
+    OnClicked(m_btnClearResults, &COrvaneDlg::OnClearResults);
+    OnClicked(m_btnClear, &COrvaneDlg::LoadDefaultConfig);
+    OnClicked(m_radioLogClient, &COrvaneDlg::OnModeLogClient);
+    OnClicked(m_radioAscii, &COrvaneDlg::OnModeAscii);
+    OnClicked(m_radioDmAt, &COrvaneDlg::OnModeDmAt);
+    OnClicked(m_radioHex, &COrvaneDlg::OnModeHex);
+    OnClicked(m_radioLogServer, &COrvaneDlg::OnModeLogServer);
+    connect(&m_actionAbout, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
 }
 
-bool COrvaneDlg::OnInitDialog()
+void COrvaneDlg::WireParts()
 {
-    UpdateData(false);
-    SetStatus(QString());
-    m_editResults.clear();
-    m_nMode = MODE_DM_AT;
-    m_btnSend.setEnabled(true);
-    m_btnSend.setText(QStringLiteral("Send At command..."));
-    m_checkAddCR.setEnabled(false);
-    m_checkAddLF.setEnabled(false);
-    m_btnConnect.setEnabled(true);
-    m_btnDisconnect.setEnabled(false);
-    m_comboPort.setCurrentIndex(0);
-    OnSelChangePort();
-    std::error_code ec;
-    m_szStartDir = std::filesystem::current_path(ec).string();
-    return true;
+    m_logClient.SetSender([this](std::span<const std::uint8_t> packet) { return SendPacket(packet); });
+    m_logClient.OnTimerDue([this](int id) { OnTimer(id); });
+    m_logClient.OnNote([this](const QString& note) { ShowStopLoggingNote(note); });
+    m_logClient.SetConnectedCheck([this] { return m_connection.IsOpen(); });
+    m_logServer.OnReplyReady([this](std::vector<std::uint8_t> reply) { OnSendReply(std::move(reply)); });
+    m_menuParts = {&m_logClient};
+
+    for (int mode = 0; mode < CCommandHistory::kModes; ++mode)
+        m_history.SetLines(mode, m_settings.History(mode));
+    m_editCommand.installEventFilter(this);
+    m_editResults.installEventFilter(this);
+    m_editResults.viewport()->installEventFilter(this);
+    m_prompts.SetStartFolder(m_settings.LastFolder());
+    m_connection.RefreshPortMarks();
 }
 
-void COrvaneDlg::DoDataExchange(bool saveAndValidate)
+void COrvaneDlg::EndAdditionNotes()
 {
-    if (saveAndValidate) {
-        m_bAddCR = m_checkAddCR.isChecked() ? 1 : 0;
-        m_bAddLF = m_checkAddLF.isChecked() ? 1 : 0;
-        m_nMode = m_modeGroup.checkedId();
-    } else {
-        m_checkAddCR.setChecked(m_bAddCR != 0);
-        m_checkAddLF.setChecked(m_bAddLF != 0);
-        if (QAbstractButton* radio = m_modeGroup.button(m_nMode))
-            radio->setChecked(true);
-    }
+    m_logClient.Line().SetNote({});
 }
 
-bool COrvaneDlg::UpdateData(bool saveAndValidate)
+void COrvaneDlg::resizeEvent(QResizeEvent* event)
 {
-    DoDataExchange(saveAndValidate);
-    return true;
+    QDialog::resizeEvent(event);
+    m_layout.Resize(m_templateSize, size());
 }
 
-void COrvaneDlg::SetStatus(const QString& text)
+void COrvaneDlg::showEvent(QShowEvent* event)
 {
-    m_staticStatus.setText(text);
-}
-
-void COrvaneDlg::ApplyMode(int mode)
-{
-    m_nMode = mode;
-    // A click has checked the radio already; a handler called directly checks it here.
-    if (QAbstractButton* radio = m_modeGroup.button(mode); radio && !radio->isChecked())
-        radio->setChecked(true);
-    const ModeLook& look = kModeLooks[mode];
-    m_btnSend.setEnabled(true);
-    m_btnSend.setText(QString::fromLatin1(look.send));
-    m_btnClear.setEnabled(true);
-    m_btnClear.setText(QString::fromLatin1(look.clear));
-    m_checkAddCR.setEnabled(look.options);
-    m_checkAddLF.setEnabled(look.options);
-    if (look.addCR)
-        m_checkAddCR.setText(QString::fromLatin1(look.addCR));
-    if (look.addLF)
-        m_checkAddLF.setText(QString::fromLatin1(look.addLF));
-    m_editCommand.setEnabled(look.command);
-}
-
-void COrvaneDlg::OnModeLogClient()
-{
-    if (m_nMode == MODE_LOG_CLIENT)
+    QDialog::showEvent(event);
+    if (m_bShownOnce)
         return;
-    ApplyMode(MODE_LOG_CLIENT);
-}
-
-void COrvaneDlg::OnModeLogServer()
-{
-    if (m_nMode == MODE_LOG_SERVER)
+    m_bShownOnce = true;
+    // The template's size, unless the screen is smaller than that.
+    const QScreen* screen = this->screen();
+    if (!screen)
         return;
-    ApplyMode(MODE_LOG_SERVER);
-}
-
-namespace {
-// While connected, a log mode is left only for the other log mode.
-bool LeavingLogModeWhileConnected(const CSerialPort& port, int mode)
-{
-    return port.IsOpen() && (mode == MODE_LOG_CLIENT || mode == MODE_LOG_SERVER);
-}
-}  // namespace
-
-void COrvaneDlg::OnModeDmAt()
-{
-    if (LeavingLogModeWhileConnected(m_SerialPort, m_nMode)) {
-        UpdateData(false);
-        return;
-    }
-    ApplyMode(MODE_DM_AT);
-}
-
-void COrvaneDlg::OnModeHex()
-{
-    if (LeavingLogModeWhileConnected(m_SerialPort, m_nMode)) {
-        UpdateData(false);
-        return;
-    }
-    ApplyMode(MODE_HEX);
-}
-
-void COrvaneDlg::OnModeAscii()
-{
-    if (LeavingLogModeWhileConnected(m_SerialPort, m_nMode)) {
-        UpdateData(false);
-        return;
-    }
-    ApplyMode(MODE_ASCII);
-}
-
-void COrvaneDlg::OnSysCommand(unsigned id)
-{
-    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
-        CAboutDlg about(this);
-        about.exec();
-    }
-}
-
-void COrvaneDlg::OnDestroy()
-{
-    if (m_bDestroyed)
-        return;
-    m_bDestroyed = true;
-    StopReconnecting();
-    if (const QString folder = m_prompts.StartFolder(); !folder.isEmpty())
-        m_settings.SetLastFolder(folder);
-    CloseCaptureFile();
+    const QSize room = screen->availableGeometry().size() - kFrameAllowance;
+    resize(m_templateSize.boundedTo(room).expandedTo(minimumSize()));
 }
 
 void COrvaneDlg::done(int result)
@@ -317,63 +235,4 @@ void COrvaneDlg::done(int result)
     // Closing the window closes the capture file now and the port with the dialog.
     OnDestroy();
     QDialog::done(result);
-}
-
-void COrvaneDlg::keyPressEvent(QKeyEvent* event)
-{
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        OnOK();
-        event->accept();
-        return;
-    case Qt::Key_F1:
-        OnSysCommand(IDM_ABOUTBOX);
-        event->accept();
-        return;
-    default:
-        QDialog::keyPressEvent(event);
-    }
-}
-
-void COrvaneDlg::contextMenuEvent(QContextMenuEvent* event)
-{
-    QMenu menu(this);
-    QAction* about = menu.addAction(QStringLiteral("&About Orvane..."));
-    menu.addSeparator();
-    m_actionStopModemLogging.setEnabled(m_SerialPort.IsOpen());
-    const bool captured = !m_captureInfo.CapturePath().empty();
-    m_actionOpenCaptureFolder.setEnabled(captured);
-    m_actionCopyCapturePath.setEnabled(captured);
-    menu.addActions({&m_actionStopModemLogging, &m_actionOpenCaptureFolder, &m_actionCopyCapturePath,
-                     &m_actionListsFromLoggingView});
-    if (menu.exec(event->globalPos()) == about)
-        OnSysCommand(IDM_ABOUTBOX);
-}
-
-void COrvaneDlg::SetTimer(int id)
-{
-    (id == TIMER_DEFAULTS ? m_timerDefaults : m_timerConfig).start();
-}
-
-void COrvaneDlg::KillTimer(int id)
-{
-    (id == TIMER_DEFAULTS ? m_timerDefaults : m_timerConfig).stop();
-}
-
-void COrvaneDlg::OnCommMessage(const CommMessage& message)
-{
-    switch (message.message) {
-    case WM_COMM_RXCHAR:
-        OnCommRxChar(message.chunk);
-        break;
-    case WM_COMM_EVENT:
-        OnCommEvent();
-        break;
-    case WM_COMM_GONE:
-        OnCommGone();
-        break;
-    default:
-        break;
-    }
 }

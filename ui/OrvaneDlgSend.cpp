@@ -1,23 +1,14 @@
-// Send and receive: the Send button per mode, the character converter, and the
-// display of every received chunk.
+// Send and receive: the Send button per mode, the command line's history, the
+// character converter, and the hand-over of every received chunk to the parts.
 #include "ui/OrvaneDlg.h"
 
 #include "dm/SendPackets.h"
-#include "dm/TextCodec.h"
-
-#include <QScrollBar>
+#include "ui/PortWriter.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 
-std::array<char, kRxTextSize> g_szRxText{};
-
 namespace {
-// Hex text takes three characters a byte: this many bytes fit g_szRxText with
-// its terminator.
-constexpr std::uint32_t kHexPieceBytes = (kRxTextSize - 1) / 3;
-static_assert(kHexPieceBytes == 2734);
 constexpr int kMaxCommandText = static_cast<int>(sendpkt::kMaxCommandText);
 static_assert(sendpkt::kSendBufferSize == kTxBufSize);
 
@@ -26,36 +17,11 @@ std::string CommandBytes(const QLineEdit& edit)
 {
     return edit.text().toLatin1().toStdString();
 }
-
-// Received text as the box shows it: 8-bit characters up to the first zero,
-// with CR LF and lone CR taken as line breaks.
-QString ReceivedText(const char* text)
-{
-    QString s = QString::fromLatin1(text);
-    s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return s;
-}
-
-QString HexText(const std::uint8_t* data, std::uint32_t count)
-{
-    QString text;
-    text.reserve(static_cast<qsizetype>(count) * 3);
-    for (std::uint32_t done = 0; done < count;) {
-        const std::uint32_t piece = std::min(count - done, kHexPieceBytes);
-        BytesToHexText(data + done, g_szRxText.data(), static_cast<int>(piece));
-        text += QLatin1String(g_szRxText.data(), static_cast<qsizetype>(piece) * 3);
-        done += piece;
-    }
-    if (count == 0)
-        g_szRxText[0] = '\0';
-    return text;
-}
 }  // namespace
 
 bool COrvaneDlg::CheckConnected()
 {
-    if (m_SerialPort.IsOpen())
+    if (m_connection.IsOpen())
         return true;
     m_prompts.MessageBox(QStringLiteral("You do not connect to the device yet"), IPrompts::Icon::None);
     m_btnConnect.setFocus();
@@ -79,18 +45,22 @@ void COrvaneDlg::BuildHexPacket()
     m_nTxLen = static_cast<std::int32_t>(packet.size());
 }
 
-std::size_t COrvaneDlg::PortWriter::Write(std::span<const std::uint8_t> data)
-{
-    const int n = m_port.Write(data.data(), static_cast<int>(std::min<std::size_t>(data.size(), INT32_MAX)));
-    return n > 0 ? static_cast<std::size_t>(n) : 0;
-}
-
 int COrvaneDlg::FrameAndWrite(int rawLength)
 {
     const auto length = static_cast<std::size_t>(std::clamp(rawLength, 0, kTxBufSize));
-    PortWriter port(m_SerialPort);
+    CPortWriter port(m_SerialPort);
     m_nTxLen = static_cast<std::int32_t>(::FrameAndWrite(port, std::span<const std::uint8_t>(m_TxBuf.data(), length)));
     return m_nTxLen;
+}
+
+// A packet of the Log client driver: built in m_TxBuf, then framed and written.
+std::size_t COrvaneDlg::SendPacket(std::span<const std::uint8_t> packet)
+{
+    if (packet.empty() || packet.size() > m_TxBuf.size())
+        return 0;
+    std::copy(packet.begin(), packet.end(), m_TxBuf.begin());
+    m_nTxLen = static_cast<std::int32_t>(packet.size());
+    return static_cast<std::size_t>(std::max(FrameAndWrite(m_nTxLen), 0));
 }
 
 void COrvaneDlg::OnSend()
@@ -147,56 +117,43 @@ void COrvaneDlg::OnCharToHex()
     m_staticHexValue.setText(QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper());
 }
 
-void COrvaneDlg::OnCommRxChar(std::span<const std::uint8_t> chunk)
+bool COrvaneDlg::WalkHistory(int key)
 {
-    const auto count = static_cast<std::uint32_t>(std::min(chunk.size(), kMaxChunk));
-    const std::uint8_t* data = chunk.data();
-    QString text;
-    {
-        m_nRxTotal += count;
-        switch (m_nMode) {
-        case MODE_LOG_CLIENT:
-            CaptureChunk(data, count);
-            break;
-        case MODE_DM_AT:
-        case MODE_ASCII:
-            CopyBytesAsText(data, g_szRxText.data(), static_cast<int>(count));
-            text = ReceivedText(g_szRxText.data());
-            break;
-        case MODE_HEX:
-            text = HexText(data, count);
-            break;
-        case MODE_LOG_SERVER:
-            text = HexText(data, count);
-            QueueCannedReply(data, count);
-            break;
-        default:
-            break;
-        }
-    }
-    if (m_nMode != MODE_LOG_CLIENT) {
-        m_nShownBytes += count;
-        if (m_nShownBytes > 512) {
-            m_nShownBytes = 0;
-            m_editResults.clear();
-        }
-        AppendResults(text);
-    }
-    SetStatus(QStringLiteral("Received %1 bytes...").arg(m_nRxTotal));
+    const std::optional<QString> line =
+        key == Qt::Key_Up ? m_history.Older(m_nMode, m_editCommand.text()) : m_history.Newer(m_nMode);
+    if (line)
+        m_editCommand.setText(*line);
+    return true;
 }
 
-void COrvaneDlg::AppendResults(const QString& text)
+void COrvaneDlg::RecordCommand()
 {
-    // Drawn with the next redraw of the box: a flood is not laid out chunk by chunk.
-    m_editResults.Append(text);
+    // Only the modes that send the command line keep it.
+    if (!m_editCommand.isEnabled())
+        return;
+    m_history.Record(m_nMode, m_editCommand.text());
+    m_settings.SetHistory(m_nMode, m_history.Lines(m_nMode));
+}
+
+// Inside the hand-over: the receive view counts and shows the chunk, the
+// capture takes it (Log client) or its reply is queued (Log server).
+void COrvaneDlg::OnCommRxChar(std::span<const std::uint8_t> chunk)
+{
+    chunk = chunk.first(std::min(chunk.size(), kMaxChunk));
+    m_receive.Take(m_nMode, chunk);
+    if (m_nMode == MODE_LOG_CLIENT)
+        m_logClient.OnReceived(chunk);
+    else if (m_nMode == MODE_LOG_SERVER)
+        m_logServer.OnReceived(chunk);
+    SetStatus(m_receive.StatusText());
 }
 
 void COrvaneDlg::OnCommEvent()
 {
 }
 
+// Forwards to CReceiveView::Clear.
 void COrvaneDlg::OnClearResults()
 {
-    m_nRxTotal = 0;
-    m_editResults.clear();
+    m_receive.Clear();
 }

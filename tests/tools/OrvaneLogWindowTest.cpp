@@ -4,7 +4,7 @@
 #include "support/DmFrames.h"
 #include "tools/orvanelog/Options.h"
 #include "ui/LogClientFarEnd.h"
-#include "ui/OrvaneDlg.h"
+#include "ui/WindowControls.h"
 
 #include <gtest/gtest.h>
 
@@ -37,17 +37,17 @@ Bytes WindowWire(PortDir& ports, const std::string& path)
     TempDir startDir;
     FakePrompts prompts;
     COrvaneDlg dlg(prompts);
-    dlg.m_szStartDir = startDir.Path();
-    dlg.m_radioLogClient.click();
+    UseStartDir(dlg, startDir.Path());
+    Radio(dlg, "IDC_MODE_LOG_CLIENT").click();
     dlg.OnConnect();
-    EXPECT_TRUE(dlg.m_SerialPort.IsOpen()) << dlg.m_SerialPort.GetLastErrorText();
+    EXPECT_TRUE(PortOpen(dlg)) << dlg.m_SerialPort.GetLastErrorText();
     if (path.empty()) {
         dlg.LoadDefaultConfig();
     } else {
         prompts.answers.push_back(QString::fromStdString(path));
         dlg.OnSend();
     }
-    EXPECT_TRUE(WaitUntil([&] { return !dlg.m_timerConfig.isActive() && !dlg.m_timerDefaults.isActive(); }, 20000));
+    EXPECT_TRUE(WaitUntil([&] { return !TimerActive(dlg, TIMER_CONFIG) && !TimerActive(dlg, TIMER_DEFAULTS); }, 20000));
     EXPECT_TRUE(prompts.boxes.empty()) << prompts.Texts().join('|').toStdString();
     PumpEvents(300);   // anything after the last step shows too
     dlg.OnDisconnect();

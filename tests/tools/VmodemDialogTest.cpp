@@ -4,7 +4,7 @@
 #include "support/FakePrompts.h"
 #include "support/Pty.h"
 #include "tools/VmodemProcess.h"
-#include "ui/OrvaneDlg.h"
+#include "ui/WindowControls.h"
 
 #include <gtest/gtest.h>
 
@@ -32,21 +32,21 @@ TEST(VmodemDialog, DefaultConfigurationStartsALogStreamIntoTheCapture)
 
     FakePrompts prompts;
     COrvaneDlg dlg(prompts);
-    dlg.m_szStartDir = startDir.Path();
-    dlg.m_radioLogClient.click();
+    UseStartDir(dlg, startDir.Path());
+    Radio(dlg, "IDC_MODE_LOG_CLIENT").click();
     dlg.OnConnect();
-    ASSERT_TRUE(dlg.m_SerialPort.IsOpen()) << dlg.m_SerialPort.GetLastErrorText();
+    ASSERT_TRUE(PortOpen(dlg)) << dlg.m_SerialPort.GetLastErrorText();
     dlg.LoadDefaultConfig();
-    ASSERT_TRUE(WaitUntil([&] { return dlg.m_nStep == 11; }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return Steps(dlg) == 11; }, 10000));
     // The stream runs once the log masks are set; let it fill the capture.
-    ASSERT_TRUE(WaitUntil([&] { return dlg.m_nRxTotal > 50000; }, 20000)) << dlg.m_nRxTotal;
+    ASSERT_TRUE(WaitUntil([&] { return RxTotal(dlg) > 50000; }, 20000)) << RxTotal(dlg);
     dlg.OnDisconnect();
     EXPECT_EQ(modem.Stop(), 0);
 
     const std::vector<std::string> files = startDir.Files();
     ASSERT_EQ(files.size(), 1u);
     const std::vector<std::uint8_t> capture = ReadFile(startDir.Path() + "/" + files[0]);
-    ASSERT_EQ(static_cast<std::int64_t>(capture.size()), dlg.m_nRxTotal);
+    ASSERT_EQ(static_cast<std::int64_t>(capture.size()), RxTotal(dlg));
 
     // Every frame is well formed: the only bytes that may not make a frame are
     // those of the last one, cut by the disconnect.

@@ -10,7 +10,7 @@
 #include "support/Fixtures.h"
 #include "support/Pty.h"
 #include "support/SampleData.h"
-#include "ui/OrvaneDlg.h"
+#include "ui/WindowControls.h"
 
 #include <gtest/gtest.h>
 
@@ -101,9 +101,9 @@ std::vector<Bytes> CheckedPackets(const Bytes& wire)
 }
 
 // Bytes counted since the count was before.
-std::uint64_t Counted(const COrvaneDlg& dlg, std::int64_t before)
+std::uint64_t Counted(COrvaneDlg& dlg, std::int64_t before)
 {
-    return static_cast<std::uint64_t>(dlg.m_nRxTotal - before);
+    return static_cast<std::uint64_t>(RxTotal(dlg) - before);
 }
 
 class BadInputDialog : public ::testing::Test {
@@ -112,14 +112,14 @@ protected:
     {
         ports.Link("COM1", pty.SlavePath());
         dlg = std::make_unique<COrvaneDlg>(prompts);
-        dlg->m_szStartDir = startDir.Path();
+        UseStartDir(*dlg, startDir.Path());
     }
     void TearDown() override { dlg.reset(); }
 
     void Connect()
     {
         dlg->OnConnect();
-        ASSERT_TRUE(dlg->m_SerialPort.IsOpen()) << prompts.Texts().join('|').toStdString();
+        ASSERT_TRUE(PortOpen(*dlg)) << prompts.Texts().join('|').toStdString();
     }
 
     // "Load Configuration..." with the file dialog answering path.
@@ -165,13 +165,13 @@ void BadInputDialog::HugeConfigurationLoadsAndRuns(int megabytes, bool measureMe
         ASSERT_TRUE(out.good());
     }
     FarEnd far(pty);
-    dlg->m_radioLogClient.click();
+    Radio(*dlg, "IDC_MODE_LOG_CLIENT").click();
     Connect();
     const std::size_t before = PeakRss();
     LoadConfiguration(path);
     EXPECT_TRUE(prompts.boxes.empty()) << prompts.Texts().join('|').toStdString();
-    ASSERT_TRUE(WaitUntil([&] { return dlg->m_nStep == 3; }, 60000)) << dlg->m_nStep;
-    EXPECT_TRUE(dlg->m_hCaptureFile.IsOpen());
+    ASSERT_TRUE(WaitUntil([&] { return Steps(*dlg) == 3; }, 60000)) << Steps(*dlg);
+    EXPECT_TRUE(Capture(*dlg).IsOpen());
     const std::vector<Bytes> packets = CheckedPackets(far.WaitFor(1));
     ASSERT_EQ(packets.size(), 4u);   // 60, 82, 73, 7D
     EXPECT_EQ(packets[0], (Bytes{0x60, 0x01}));
@@ -230,7 +230,7 @@ TEST_F(BadInputDialog, HostileConfigurationFilesAreRefused)
         if (const std::optional<std::string> sample = SampleFile(name))
             cases.push_back({name, *sample});
     FarEnd far(pty);
-    dlg->m_radioLogClient.click();
+    Radio(*dlg, "IDC_MODE_LOG_CLIENT").click();
     Connect();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -243,8 +243,8 @@ TEST_F(BadInputDialog, HostileConfigurationFilesAreRefused)
         EXPECT_FALSE(prompts.boxes[0].detail.isEmpty());
         PumpEvents(300);
         EXPECT_TRUE(far.Received().empty());
-        EXPECT_EQ(dlg->m_nStep, 0u);
-        EXPECT_FALSE(dlg->m_hCaptureFile.IsOpen());
+        EXPECT_EQ(Steps(*dlg), 0u);
+        EXPECT_FALSE(Capture(*dlg).IsOpen());
         EXPECT_TRUE(startDir.Files().empty());
     }
 }
@@ -267,11 +267,11 @@ void BadInputDialog::LongListsThroughTheSequence(int entries)
                                        Dmc("<EventIDs>" + ids + "</EventIDs><LogCodes>" + codes + "</LogCodes><OTATypes>" +
                                            otas + "</OTATypes><MessageLevels>" + levels + "</MessageLevels>"));
     FarEnd far(pty);
-    dlg->m_radioLogClient.click();
+    Radio(*dlg, "IDC_MODE_LOG_CLIENT").click();
     Connect();
     LoadConfiguration(path);
     EXPECT_TRUE(prompts.boxes.empty()) << prompts.Texts().join('|').toStdString();
-    ASSERT_TRUE(WaitUntil([&] { return dlg->m_nStep == 3; }, 180000)) << dlg->m_nStep;
+    ASSERT_TRUE(WaitUntil([&] { return Steps(*dlg) == 3; }, 180000)) << Steps(*dlg);
     const std::vector<Bytes> packets = CheckedPackets(far.WaitFor(1, 1000));
 
     std::array<int, 256> byCommand{};
@@ -311,15 +311,15 @@ void BadInputDialog::HugeReplayFileIsRefused(bool measureMemory)
         close(fd);
         ASSERT_EQ(r, 0) << std::strerror(errno);
     }
-    dlg->m_radioLogServer.click();
+    Radio(*dlg, "IDC_MODE_LOG_SERVER").click();
     Connect();
     const std::size_t before = PeakRss();
     prompts.answers.push_back(QString::fromStdString(path));
     dlg->OnSend();
     EXPECT_EQ(prompts.filters.size(), 1);
     EXPECT_TRUE(pty.ReceiveUntilQuiet(std::chrono::milliseconds(300)).empty());
-    EXPECT_EQ(dlg->m_bReplaying, 0);
-    EXPECT_TRUE(dlg->m_pLogData.empty());
+    EXPECT_EQ(Replaying(*dlg), 0);
+    EXPECT_TRUE(LogData(*dlg).empty());
     if (measureMemory) {
         EXPECT_LT(PeakRss() - std::min(PeakRss(), before), std::size_t{64} << 20);
     }
@@ -380,7 +380,7 @@ public:
         chmod(dir.c_str(), 0755);
         m_file = dir + "/not-a-directory";
         std::ofstream(m_file) << "x";
-        dlg.m_szStartDir = m_file;
+        UseStartDir(dlg, m_file);
         m_how = "start-up directory is a regular file";
     }
     ~UnwritableStartDir()
@@ -406,23 +406,23 @@ private:
 TEST_F(BadInputDialog, ReadOnlyStartDirectoryKeepsWhatWasCaptured)
 {
     FarEnd far(pty);
-    dlg->m_radioLogClient.click();
+    Radio(*dlg, "IDC_MODE_LOG_CLIENT").click();
     Connect();
     auto modemSends = [&](const Bytes& data) {
-        const std::int64_t before = dlg->m_nRxTotal;
+        const std::int64_t before = RxTotal(*dlg);
         std::thread sender([&] { pty.Send(data); });
         const bool arrived =
             WaitUntil([&] { return Counted(*dlg, before) == data.size(); }, 30000);
         sender.join();
         EXPECT_TRUE(arrived) << Counted(*dlg, before) << " of " << data.size();
     };
-    auto defaultsSent = [&] { return WaitUntil([&] { return dlg->m_nStep == 11; }, 10000); };
+    auto defaultsSent = [&] { return WaitUntil([&] { return Steps(*dlg) == 11; }, 10000); };
 
     // A first capture while the directory can still be written.
     dlg->LoadDefaultConfig();
     ASSERT_TRUE(defaultsSent());
-    ASSERT_TRUE(dlg->m_hCaptureFile.IsOpen());
-    const std::string first = dlg->m_hCaptureFile.Path();
+    ASSERT_TRUE(Capture(*dlg).IsOpen());
+    const std::string first = Capture(*dlg).Path();
     Bytes captured(50000);
     for (std::size_t i = 0; i < captured.size(); ++i)
         captured[i] = static_cast<std::uint8_t>(i * 31 + 7);
@@ -459,11 +459,11 @@ TEST_F(BadInputDialog, ReadOnlyStartDirectoryKeepsWhatWasCaptured)
         EXPECT_EQ(CheckedPackets(far.WaitFor(1)).size(), 11u);
 
         // What the modem sends now is counted, with nowhere to go.
-        const std::int64_t total = dlg->m_nRxTotal;
+        const std::int64_t total = RxTotal(*dlg);
         modemSends(Bytes(30000, 0x5A));
-        EXPECT_EQ(dlg->m_nRxTotal, total + 30000);
-        EXPECT_EQ(dlg->m_staticStatus.text().toStdString(), "Received " + std::to_string(dlg->m_nRxTotal) + " bytes...");
-        EXPECT_FALSE(dlg->m_hCaptureFile.IsOpen());
+        EXPECT_EQ(RxTotal(*dlg), total + 30000);
+        EXPECT_EQ(Label(*dlg, "IDC_STATIC_STATUS").text().toStdString(), "Received " + std::to_string(RxTotal(*dlg)) + " bytes...");
+        EXPECT_FALSE(Capture(*dlg).IsOpen());
         dlg->OnDisconnect();
     }
     // The earlier capture is whole and nothing else appeared.
@@ -475,12 +475,12 @@ TEST_F(BadInputDialog, ReadOnlyStartDirectoryKeepsWhatWasCaptured)
 // in about that much, and a logging session far more.
 TEST_F(BadInputDialog, ByteCountPastTwoAndFourGigabytes)
 {
-    dlg->m_radioHex.click();
+    Radio(*dlg, "IDC_MODE_HEX").click();
     for (const std::int64_t start : {std::int64_t{INT32_MAX} - 100, std::int64_t{UINT32_MAX} - 100}) {
         SCOPED_TRACE(start);
-        dlg->m_nRxTotal = start;
+        RxTotal(*dlg) = start;
         dlg->OnCommRxChar(Bytes(kMaxChunk, 0x41));
-        EXPECT_EQ(dlg->m_staticStatus.text().toStdString(),
+        EXPECT_EQ(Label(*dlg, "IDC_STATIC_STATUS").text().toStdString(),
                   "Received " + std::to_string(start + static_cast<std::int64_t>(kMaxChunk)) + " bytes...");
     }
 }
@@ -501,7 +501,7 @@ void BadInputDialog::ReplayToAPeerThatStopsReading(bool measureTime)
         out.write(reinterpret_cast<const char*>(log.data()), static_cast<std::streamsize>(log.size()));
         ASSERT_TRUE(out.good());
     }
-    dlg->m_radioLogServer.click();
+    Radio(*dlg, "IDC_MODE_LOG_SERVER").click();
     Connect();
 
     std::atomic<bool> replayed{false};
@@ -525,8 +525,8 @@ void BadInputDialog::ReplayToAPeerThatStopsReading(bool measureTime)
     if (measureTime) {
         EXPECT_LT(heldMs, 10000) << "the window's thread was held for " << heldMs << " ms";
     }
-    EXPECT_EQ(dlg->m_staticStatus.text(), "Not Sent...");
-    EXPECT_EQ(dlg->m_bReplaying, 0);
+    EXPECT_EQ(Label(*dlg, "IDC_STATIC_STATUS").text(), "Not Sent...");
+    EXPECT_EQ(Replaying(*dlg), 0);
 }
 
 TEST_F(BadInputDialog, ReplayToAPeerThatStopsReadingEndsNotSent)
@@ -686,7 +686,7 @@ FloodRun RunFlood(COrvaneDlg& dlg, FloodPeer& peer, const std::vector<FloodPatte
         last = now;
     });
 
-    const std::int64_t before = dlg.m_nRxTotal;
+    const std::int64_t before = RxTotal(dlg);
     const int perPatternMs = std::max(1000, seconds * 1000 / static_cast<int>(patterns.size()));
     for (const FloodPattern& pattern : patterns) {
         std::atomic<bool> stop{false};
@@ -721,7 +721,7 @@ FloodRun RunFixedFlood(COrvaneDlg& dlg, FloodPeer& peer, const std::vector<Flood
                        std::uint64_t burstsPerPattern)
 {
     FloodRun run;
-    const std::int64_t before = dlg.m_nRxTotal;
+    const std::int64_t before = RxTotal(dlg);
     for (const FloodPattern& pattern : patterns) {
         std::atomic<bool> done{false};
         std::uint64_t bursts = 0;
@@ -757,7 +757,7 @@ void ExpectCaptureIs(const std::string& path, const std::vector<FloodPattern>& p
 
 struct FloodMode {
     const char* name;
-    QRadioButton COrvaneDlg::*radio;
+    int radio;
     std::int32_t mode;
 };
 
@@ -778,7 +778,7 @@ class FloodSoak : public FloodTest {};
 void FloodTest::Flood(bool measured)
 {
     const FloodMode& m = GetParam();
-    (dlg.get()->*m.radio).click();
+    Radio(*dlg, kModeRadio[m.radio]).click();
     ASSERT_EQ(dlg->m_nMode, m.mode);
     Connect();
     FloodPeer peer(pty.Master());
@@ -786,26 +786,26 @@ void FloodTest::Flood(bool measured)
     if (m.mode == MODE_LOG_CLIENT) {
         // A capture is open and the default packets have gone out.
         dlg->LoadDefaultConfig();
-        ASSERT_TRUE(dlg->m_hCaptureFile.IsOpen()) << prompts.Texts().join('|').toStdString();
-        ASSERT_TRUE(WaitUntil([&] { return dlg->m_nStep == 11; }, 10000));
-        capture = dlg->m_hCaptureFile.Path();
+        ASSERT_TRUE(Capture(*dlg).IsOpen()) << prompts.Texts().join('|').toStdString();
+        ASSERT_TRUE(WaitUntil([&] { return Steps(*dlg) == 11; }, 10000));
+        capture = Capture(*dlg).Path();
     }
 
     const std::vector<FloodPattern> patterns = FloodPatterns();
-    const std::int64_t before = dlg->m_nRxTotal;
+    const std::int64_t before = RxTotal(*dlg);
     const FloodRun run = measured ? RunFlood(*dlg, peer, patterns, FloodSeconds()) : RunFixedFlood(*dlg, peer, patterns, 32);
     RecordProperty("bytes_sent", std::to_string(run.sent));
     if (measured)
         RecordProperty("worst_gap_ms", static_cast<int>(run.worstGapMs));
 
     EXPECT_FALSE(peer.Failed()) << "the line stayed blocked";
-    EXPECT_TRUE(dlg->m_SerialPort.IsOpen());
+    EXPECT_TRUE(PortOpen(*dlg));
     if (measured) {
         EXPECT_LE(run.worstGapMs, kMaxGapMs) << "the event loop stood still";
     }
     EXPECT_TRUE(prompts.boxes.empty()) << prompts.Texts().join('|').toStdString();
     EXPECT_EQ(Counted(*dlg, before), run.sent);
-    EXPECT_EQ(dlg->m_staticStatus.text().toStdString(), "Received " + std::to_string(dlg->m_nRxTotal) + " bytes...");
+    EXPECT_EQ(Label(*dlg, "IDC_STATIC_STATUS").text().toStdString(), "Received " + std::to_string(RxTotal(*dlg)) + " bytes...");
 
     if (m.mode == MODE_LOG_SERVER) {
         // Replies went out and the line did not jam.
@@ -827,11 +827,11 @@ TEST_P(FloodSoak, WindowStaysResponsiveAndCountsEveryByte)
 }
 
 const auto kEveryMode =
-    ::testing::Values(FloodMode{"LogClient", &COrvaneDlg::m_radioLogClient, MODE_LOG_CLIENT},
-                      FloodMode{"DmAt", &COrvaneDlg::m_radioDmAt, MODE_DM_AT},
-                      FloodMode{"Hex", &COrvaneDlg::m_radioHex, MODE_HEX},
-                      FloodMode{"Ascii", &COrvaneDlg::m_radioAscii, MODE_ASCII},
-                      FloodMode{"LogServer", &COrvaneDlg::m_radioLogServer, MODE_LOG_SERVER});
+    ::testing::Values(FloodMode{"LogClient", MODE_LOG_CLIENT, MODE_LOG_CLIENT},
+                      FloodMode{"DmAt", MODE_DM_AT, MODE_DM_AT},
+                      FloodMode{"Hex", MODE_HEX, MODE_HEX},
+                      FloodMode{"Ascii", MODE_ASCII, MODE_ASCII},
+                      FloodMode{"LogServer", MODE_LOG_SERVER, MODE_LOG_SERVER});
 
 std::string ModeName(const ::testing::TestParamInfo<FloodMode>& info)
 {

@@ -30,10 +30,10 @@ protected:
     void SetUp() override
     {
         DialogTest::SetUp();
-        ClickMode(dlg->m_radioLogClient);
+        ClickMode(MODE_LOG_CLIENT);
         dlg->CreateCaptureFile();
-        ASSERT_TRUE(dlg->m_hCaptureFile.IsOpen());
-        path = dlg->m_hCaptureFile.Path();
+        ASSERT_TRUE(Capture(*dlg).IsOpen());
+        path = Capture(*dlg).Path();
     }
 
     // The modem sends `count` more bytes of the stream, in chunks of 4095.
@@ -62,7 +62,7 @@ TEST_F(CaptureWriteFailure, AFullDiskIsToldOnceAndTheFileStopsWhole)
     EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("Fail to write log file"));
     EXPECT_EQ(prompts.boxes[0].icon, IPrompts::Icon::Exclamation);
     EXPECT_EQ(prompts.boxes[0].detail, QStringLiteral("write: File too large\n") + QString::fromStdString(path));
-    EXPECT_FALSE(dlg->m_hCaptureFile.IsOpen());
+    EXPECT_FALSE(Capture(*dlg).IsOpen());
     EXPECT_EQ(Status(), QStringLiteral("Received 120000 bytes..."));
     EXPECT_EQ(ReadAll(path), Numbered(0, 50000));
 
@@ -76,8 +76,8 @@ TEST_F(CaptureWriteFailure, AFullDiskIsToldOnceAndTheFileStopsWhole)
 
     // The next configuration starts a new file.
     dlg->CreateCaptureFile();
-    ASSERT_TRUE(dlg->m_hCaptureFile.IsOpen());
-    const std::string next = dlg->m_hCaptureFile.Path();
+    ASSERT_TRUE(Capture(*dlg).IsOpen());
+    const std::string next = Capture(*dlg).Path();
     EXPECT_NE(next, path);
     Arrive(3000);
     dlg->CloseCaptureFile();
@@ -93,7 +93,7 @@ TEST_F(CaptureWriteFailure, ARemovedFileIsToldEvenWhileNothingArrives)
     EXPECT_EQ(prompts.Texts(), QStringList{QStringLiteral("Fail to write log file")});
     EXPECT_TRUE(prompts.boxes[0].detail.endsWith(QString::fromStdString(path)));
     EXPECT_TRUE(prompts.boxes[0].detail.contains(QStringLiteral("removed")));
-    EXPECT_FALSE(dlg->m_hCaptureFile.IsOpen());
+    EXPECT_FALSE(Capture(*dlg).IsOpen());
 
     Arrive(5000);
     PumpEvents(50);

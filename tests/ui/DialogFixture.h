@@ -1,10 +1,10 @@
 #pragma once
 // The real main window over a pseudo-terminal: the test holds the device end,
 // the dialog opens "COM1", which the port directory points at the pty.
+#include "ui/WindowControls.h"
 #include "support/DmFrames.h"
 #include "support/FakePrompts.h"
 #include "support/Pty.h"
-#include "ui/OrvaneDlg.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@ protected:
     {
         ports.Link("COM1", pty.SlavePath());
         dlg = std::make_unique<COrvaneDlg>(prompts);
-        dlg->m_szStartDir = startDir.Path();
+        UseStartDir(*dlg, startDir.Path());
     }
 
     void TearDown() override { dlg.reset(); }
@@ -25,16 +25,14 @@ protected:
     void Connect()
     {
         dlg->OnConnect();
-        ASSERT_TRUE(dlg->m_SerialPort.IsOpen()) << dlg->m_SerialPort.GetLastErrorText();
+        ASSERT_TRUE(PortOpen(*dlg)) << dlg->m_SerialPort.GetLastErrorText();
     }
 
-    void SetCommand(const QString& text) { dlg->m_editCommand.setText(text); }
+    void SetCommand(const QString& text) { LineEdit(*dlg, "IDC_COMMAND").setText(text); }
+    void ClickMode(int mode) { ::ClickMode(*dlg, mode); }
 
-    // Click a mode radio as the user does: the check moves, then the handler runs.
-    void ClickMode(QRadioButton& radio) { radio.click(); }
-
-    QString Status() const { return dlg->m_staticStatus.text(); }
-    QString Results() const { return dlg->m_editResults.toPlainText(); }
+    QString Status() const { return Label(*dlg, "IDC_STATIC_STATUS").text(); }
+    QString Results() const { return ResultsBox(*dlg).toPlainText(); }
 
     // Hands a chunk to the receive handler as the port's mailbox does.
     void Deliver(const Bytes& chunk) { dlg->OnCommRxChar(chunk); }

@@ -3,7 +3,7 @@
 #include "LogClientFarEnd.h"
 
 #include "logclient/CaptureFile.h"
-#include "ui/OrvaneDlg.h"
+#include "ui/WindowControls.h"
 
 #include <gtest/gtest.h>
 
@@ -33,33 +33,33 @@ protected:
     {
         ports.Link("COM1", pty.SlavePath());
         dlg = std::make_unique<COrvaneDlg>(prompts);
-        dlg->m_szStartDir = startDir.Path();
-        dlg->m_radioLogClient.click();
+        UseStartDir(*dlg, startDir.Path());
+        Radio(*dlg, "IDC_MODE_LOG_CLIENT").click();
         ASSERT_EQ(dlg->m_nMode, MODE_LOG_CLIENT);
     }
 
     void Connect()
     {
         dlg->OnConnect();
-        ASSERT_TRUE(dlg->m_SerialPort.IsOpen()) << prompts.Texts().join('|').toStdString();
+        ASSERT_TRUE(PortOpen(*dlg)) << prompts.Texts().join('|').toStdString();
     }
 
     void ApplyDefaults()
     {
         dlg->LoadDefaultConfig();
-        ASSERT_TRUE(WaitUntil([&] { return dlg->m_nStep == 11; }, 10000));
+        ASSERT_TRUE(WaitUntil([&] { return Steps(*dlg) == 11; }, 10000));
     }
 
     // The modem sends data; the window's events run meanwhile so that the
     // reader's hand-overs are taken.
     void ModemSends(const Bytes& data)
     {
-        const std::int32_t before = dlg->m_nRxTotal;
+        const std::int32_t before = RxTotal(*dlg);
         std::thread sender([&] { pty.Send(data); });
         const bool arrived = WaitUntil(
-            [&] { return dlg->m_nRxTotal == before + static_cast<std::int32_t>(data.size()); }, 30000);
+            [&] { return RxTotal(*dlg) == before + static_cast<std::int32_t>(data.size()); }, 30000);
         sender.join();
-        ASSERT_TRUE(arrived) << dlg->m_nRxTotal - before << " of " << data.size();
+        ASSERT_TRUE(arrived) << RxTotal(*dlg) - before << " of " << data.size();
     }
 
     FakePrompts prompts;
@@ -74,19 +74,19 @@ TEST_F(LogClientCapture, EveryByteLandsUnchangedAndInOrder)
 {
     Connect();
     ApplyDefaults();
-    ASSERT_TRUE(dlg->m_hCaptureFile.IsOpen());
-    const std::string path = dlg->m_hCaptureFile.Path();
+    ASSERT_TRUE(Capture(*dlg).IsOpen());
+    const std::string path = Capture(*dlg).Path();
 
     Bytes sent = {0x7E, 0x7D, 0x5E, 0x7E};
     ModemSends(sent);
     const Bytes bulk = Pattern(300000, 3);   // many chunks, escapes and flags among them
     ModemSends(bulk);
     sent.insert(sent.end(), bulk.begin(), bulk.end());
-    EXPECT_EQ(dlg->m_staticStatus.text(), QStringLiteral("Received %1 bytes...").arg(sent.size()));
-    EXPECT_TRUE(dlg->m_editResults.toPlainText().isEmpty());
+    EXPECT_EQ(Label(*dlg, "IDC_STATIC_STATUS").text(), QStringLiteral("Received %1 bytes...").arg(sent.size()));
+    EXPECT_TRUE(ResultsBox(*dlg).toPlainText().isEmpty());
 
     dlg->OnDisconnect();
-    EXPECT_FALSE(dlg->m_hCaptureFile.IsOpen());
+    EXPECT_FALSE(Capture(*dlg).IsOpen());
     const Bytes file = ReadFile(path);
     EXPECT_EQ(file.size(), sent.size());
     EXPECT_TRUE(file == sent);
@@ -97,8 +97,8 @@ TEST_F(LogClientCapture, WithoutAFileDataIsCountedOnly)
 {
     Connect();
     ModemSends(Pattern(5000, 1));
-    EXPECT_EQ(dlg->m_nRxTotal, 5000);
-    EXPECT_EQ(dlg->m_staticStatus.text(), QStringLiteral("Received 5000 bytes..."));
+    EXPECT_EQ(RxTotal(*dlg), 5000);
+    EXPECT_EQ(Label(*dlg, "IDC_STATIC_STATUS").text(), QStringLiteral("Received 5000 bytes..."));
     EXPECT_TRUE(startDir.Files().empty());
     EXPECT_TRUE(prompts.boxes.empty());
 }
@@ -111,7 +111,7 @@ TEST_F(LogClientCapture, DefaultsTwiceGiveOneFile)
     ApplyDefaults();
     ModemSends({0x03});
     ASSERT_EQ(startDir.Files().size(), 1u);
-    const std::string path = dlg->m_hCaptureFile.Path();
+    const std::string path = Capture(*dlg).Path();
     dlg->OnDisconnect();
     EXPECT_EQ(ReadFile(path), (Bytes{0x01, 0x02, 0x03}));
 }
@@ -133,13 +133,13 @@ TEST_F(LogClientCapture, CapturesOfTheSameSecondAreAllKept)
 
     Connect();
     ApplyDefaults();
-    const std::string first = dlg->m_hCaptureFile.Path();
+    const std::string first = Capture(*dlg).Path();
     const Bytes a = Pattern(20000, 5);
     ModemSends(a);
     dlg->OnDisconnect();
     Connect();   // a new capture before the defaults go out again
-    const std::string second = dlg->m_hCaptureFile.Path();
-    ASSERT_TRUE(WaitUntil([&] { return dlg->m_nStep == 11; }, 10000));
+    const std::string second = Capture(*dlg).Path();
+    ASSERT_TRUE(WaitUntil([&] { return Steps(*dlg) == 11; }, 10000));
     const Bytes b = Pattern(20000, 9);
     ModemSends(b);
     dlg->OnDisconnect();
@@ -160,14 +160,14 @@ TEST_F(LogClientCapture, OtherModesAreNotCapturedButTheFileStaysOpen)
 {
     Connect();
     ApplyDefaults();
-    const std::string path = dlg->m_hCaptureFile.Path();
+    const std::string path = Capture(*dlg).Path();
     ModemSends({0x11});
-    dlg->m_radioLogServer.click();
+    Radio(*dlg, "IDC_MODE_LOG_SERVER").click();
     ASSERT_EQ(dlg->m_nMode, MODE_LOG_SERVER);
     ModemSends({0x22, 0x33});
-    dlg->m_radioLogClient.click();
+    Radio(*dlg, "IDC_MODE_LOG_CLIENT").click();
     ModemSends({0x44});
-    EXPECT_TRUE(dlg->m_hCaptureFile.IsOpen());
+    EXPECT_TRUE(Capture(*dlg).IsOpen());
     dlg->OnDisconnect();
     EXPECT_EQ(ReadFile(path), (Bytes{0x11, 0x44}));
 }

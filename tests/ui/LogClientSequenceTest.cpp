@@ -7,7 +7,7 @@
 #include "logclient/MaskBuilders.h"
 #include "support/Fixtures.h"
 #include "support/SampleData.h"
-#include "ui/OrvaneDlg.h"
+#include "ui/WindowControls.h"
 
 #include <gtest/gtest.h>
 
@@ -104,15 +104,15 @@ protected:
     {
         ports.Link("COM1", pty.SlavePath());
         dlg = std::make_unique<COrvaneDlg>(prompts);
-        dlg->m_szStartDir = startDir.Path();
-        dlg->m_radioLogClient.click();   // checks the radio and runs OnModeLogClient
+        UseStartDir(*dlg, startDir.Path());
+        Radio(*dlg, "IDC_MODE_LOG_CLIENT").click();   // checks the radio and runs OnModeLogClient
         ASSERT_EQ(dlg->m_nMode, MODE_LOG_CLIENT);
     }
 
     void Connect()
     {
         dlg->OnConnect();
-        ASSERT_TRUE(dlg->m_SerialPort.IsOpen()) << prompts.Texts().join('|').toStdString();
+        ASSERT_TRUE(PortOpen(*dlg)) << prompts.Texts().join('|').toStdString();
     }
 
     std::string WriteDmc(const std::string& name, const std::string& content)
@@ -129,7 +129,7 @@ protected:
         dlg->OnSend();
     }
 
-    bool WaitStep(std::uint32_t step) { return WaitUntil([&] { return dlg->m_nStep == step; }, 10000); }
+    bool WaitStep(std::uint32_t step) { return WaitUntil([&] { return Steps(*dlg) == step; }, 10000); }
 
     // The generated file as the logging tool saves it.
     std::string SavedFile() { return WriteDmc("saved.dmc", fixture::SavedDmc()); }
@@ -166,15 +166,15 @@ void LogClientSequence::SavedListsGoOutInOrder(const std::string& saved)
     EXPECT_TRUE(prompts.boxes.empty()) << prompts.Texts().join('|').toStdString();
 
     // Step 0 has gone out during the click; step 1 waits for the timer.
-    EXPECT_EQ(dlg->m_nStep, 1u);
-    EXPECT_TRUE(dlg->m_timerConfig.isActive());
-    EXPECT_EQ(dlg->m_timerConfig.interval(), 100);
-    EXPECT_TRUE(dlg->m_timerConfig.isSingleShot());
+    EXPECT_EQ(Steps(*dlg), 1u);
+    EXPECT_TRUE(TimerActive(*dlg, TIMER_CONFIG));
+    EXPECT_EQ(dlg->LogClient().SequenceTimer(::LogClientSequence::Config).interval(), 100);
+    EXPECT_TRUE(dlg->LogClient().SequenceTimer(::LogClientSequence::Config).isSingleShot());
     EXPECT_TRUE(WaitBytesWithoutEvents(far, Framed({packets[0], packets[1]}).size()));
     EXPECT_EQ(far.Received(), Framed({packets[0], packets[1]}));
 
     ASSERT_TRUE(WaitStep(3));
-    EXPECT_FALSE(dlg->m_timerConfig.isActive());
+    EXPECT_FALSE(TimerActive(*dlg, TIMER_CONFIG));
     const Bytes wire = far.WaitFor(Framed(packets).size());
     EXPECT_EQ(wire, Framed(packets));
     EXPECT_EQ(startDir.Files().size(), 1u);
@@ -259,7 +259,7 @@ TEST_F(LogClientSequence, LoadingAgainWhileRunningStartsOver)
     Connect();
     LoadConfiguration(first);
     LoadConfiguration(second);   // before the first sequence's next tick
-    EXPECT_EQ(dlg->m_nStep, 1u);
+    EXPECT_EQ(Steps(*dlg), 1u);
     ASSERT_TRUE(WaitStep(3));
     // step 0 of the first file, then the whole second one
     const std::vector<Bytes> expected = {a[0], a[1], b[0], b[1], b[2]};
@@ -273,18 +273,18 @@ TEST_F(LogClientSequence, DefaultsOnePacketPerTick)
     const std::vector<Bytes> packets(table.begin(), table.end());
     Connect();
     dlg->LoadDefaultConfig();
-    EXPECT_EQ(dlg->m_nStep, 1u);
-    EXPECT_TRUE(dlg->m_timerDefaults.isActive());
+    EXPECT_EQ(Steps(*dlg), 1u);
+    EXPECT_TRUE(TimerActive(*dlg, TIMER_DEFAULTS));
     EXPECT_TRUE(WaitBytesWithoutEvents(far, HdlcFrame(packets[0]).size()));
     EXPECT_EQ(far.Received(), HdlcFrame(packets[0]));
 
     ASSERT_TRUE(WaitStep(11));
-    EXPECT_FALSE(dlg->m_timerDefaults.isActive());
+    EXPECT_FALSE(TimerActive(*dlg, TIMER_DEFAULTS));
     const Bytes wire = far.WaitFor(Framed(packets).size());
     EXPECT_EQ(wire, Framed(packets));
     const std::vector<Bytes> frames = Unframe(wire);
     ASSERT_EQ(frames.size(), 11u);
-    EXPECT_EQ(dlg->m_nStep, 11u);
+    EXPECT_EQ(Steps(*dlg), 11u);
     EXPECT_EQ(startDir.Files().size(), 1u);
 }
 
@@ -293,8 +293,8 @@ TEST_F(LogClientSequence, DefaultsRestartHalfway)
     const DefaultPacketTable& table = DefaultConfigPackets();
     Connect();
     dlg->LoadDefaultConfig();
-    ASSERT_TRUE(WaitUntil([&] { return dlg->m_nStep >= 5; }));
-    const std::uint32_t sent = dlg->m_nStep;
+    ASSERT_TRUE(WaitUntil([&] { return Steps(*dlg) >= 5; }));
+    const std::uint32_t sent = Steps(*dlg);
     dlg->LoadDefaultConfig();
     ASSERT_TRUE(WaitStep(11));
 
@@ -324,13 +324,13 @@ TEST_F(LogClientSequence, ReconnectRepeatsTheConfiguration)
     EXPECT_EQ(far.WaitFor(Framed(defaults).size()), Framed(defaults));
 
     far.Clear();
-    const std::string first = dlg->m_hCaptureFile.Path();
+    const std::string first = Capture(*dlg).Path();
     dlg->OnDisconnect();
-    EXPECT_FALSE(dlg->m_hCaptureFile.IsOpen());
+    EXPECT_FALSE(Capture(*dlg).IsOpen());
     EXPECT_TRUE(startDir.Files().empty()) << "the first capture stayed empty and is gone";
     Connect();
-    EXPECT_TRUE(dlg->m_hCaptureFile.IsOpen());
-    EXPECT_NE(dlg->m_hCaptureFile.Path(), first);
+    EXPECT_TRUE(Capture(*dlg).IsOpen());
+    EXPECT_NE(Capture(*dlg).Path(), first);
     ASSERT_TRUE(WaitStep(3));
     EXPECT_EQ(far.WaitFor(Framed(dmcPackets).size()), Framed(dmcPackets));
     EXPECT_TRUE(prompts.boxes.empty());
@@ -357,8 +357,8 @@ TEST_F(LogClientSequence, ConnectBeforeAnyConfigurationStartsNothing)
     Connect();
     PumpEvents(300);
     EXPECT_EQ(far.Size(), 0u);
-    EXPECT_EQ(dlg->m_nStep, 0u);
-    EXPECT_FALSE(dlg->m_hCaptureFile.IsOpen());
+    EXPECT_EQ(Steps(*dlg), 0u);
+    EXPECT_FALSE(Capture(*dlg).IsOpen());
     EXPECT_TRUE(startDir.Files().empty());
 }
 
@@ -391,7 +391,7 @@ TEST_F(LogClientSequence, FailedReloadAfterReconnect)
         EXPECT_EQ(prompts.Texts(), QStringList{QStringLiteral("malformated dmc file, reload it!")});
         PumpEvents(400);
         EXPECT_EQ(far.Size(), 0u);
-        EXPECT_EQ(dlg->m_nStep, 3u);
+        EXPECT_EQ(Steps(*dlg), 3u);
         dlg->OnDisconnect();
     }
 }
@@ -421,8 +421,8 @@ TEST_F(LogClientSequence, LoadConfigurationBoxes)
         EXPECT_EQ(prompts.Texts(), c.boxes);
         for (const FakePrompts::Box& box : prompts.boxes)
             EXPECT_EQ(box.icon, IPrompts::Icon::Exclamation);
-        EXPECT_EQ(dlg->m_hCaptureFile.IsOpen(), c.captureOpen);
-        EXPECT_EQ(dlg->m_nStep, 0u);
+        EXPECT_EQ(Capture(*dlg).IsOpen(), c.captureOpen);
+        EXPECT_EQ(Steps(*dlg), 0u);
     }
     EXPECT_TRUE(dlg->m_strDmcPath.find("empty.dmc") != std::string::npos);
     EXPECT_EQ(far.Size(), 0u);
@@ -430,11 +430,11 @@ TEST_F(LogClientSequence, LoadConfigurationBoxes)
 
 TEST_F(LogClientSequence, LoadDefaultsNeedsAConnection)
 {
-    dlg->m_editCommand.setText(QStringLiteral("typed"));
+    LineEdit(*dlg, "IDC_COMMAND").setText(QStringLiteral("typed"));
     dlg->LoadDefaultConfig();
-    EXPECT_TRUE(dlg->m_editCommand.text().isEmpty());
+    EXPECT_TRUE(LineEdit(*dlg, "IDC_COMMAND").text().isEmpty());
     EXPECT_EQ(prompts.Texts(), QStringList{QStringLiteral("You do not connect to the device yet")});
-    EXPECT_EQ(dlg->m_nStep, 0u);
+    EXPECT_EQ(Steps(*dlg), 0u);
     EXPECT_TRUE(startDir.Files().empty());
 }
 
@@ -442,15 +442,15 @@ TEST_F(LogClientSequence, ClearButtonInOtherModesOnlyEmptiesTheCommandLine)
 {
     Connect();
     dlg->OnDisconnect();
-    dlg->m_radioHex.click();
+    Radio(*dlg, "IDC_MODE_HEX").click();
     Connect();
-    dlg->m_editCommand.setText(QStringLiteral("7E 01"));
+    LineEdit(*dlg, "IDC_COMMAND").setText(QStringLiteral("7E 01"));
     dlg->LoadDefaultConfig();
-    EXPECT_TRUE(dlg->m_editCommand.text().isEmpty());
+    EXPECT_TRUE(LineEdit(*dlg, "IDC_COMMAND").text().isEmpty());
     PumpEvents(200);
     EXPECT_EQ(far.Size(), 0u);
     EXPECT_TRUE(prompts.boxes.empty());
-    EXPECT_EQ(dlg->m_nStep, 0u);
+    EXPECT_EQ(Steps(*dlg), 0u);
 }
 
 TEST_F(LogClientSequence, SequenceWithoutADocumentSaysSo)
@@ -466,7 +466,7 @@ TEST_F(LogClientSequence, SequenceWithoutADocumentSaysSo)
 
 TEST_F(LogClientSequence, CaptureThatCannotBeCreatedIsReported)
 {
-    dlg->m_szStartDir = startDir.Path() + "/gone";
+    UseStartDir(*dlg, startDir.Path() + "/gone");
     Connect();
     dlg->LoadDefaultConfig();
     ASSERT_EQ(prompts.Texts(), QStringList{QStringLiteral("Fail to create log file")});

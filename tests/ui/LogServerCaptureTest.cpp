@@ -4,7 +4,7 @@
 #include "support/Fixtures.h"
 #include "support/Pty.h"
 #include "support/SampleData.h"
-#include "ui/OrvaneDlg.h"
+#include "ui/WindowControls.h"
 
 #include <gtest/gtest.h>
 
@@ -26,33 +26,33 @@ void CaptureAndReplay(const Bytes& sent)
     TempDir startDir;
     ports.Link("COM1", pty.SlavePath());
     COrvaneDlg dlg(prompts);
-    dlg.m_szStartDir = startDir.Path();
+    UseStartDir(dlg, startDir.Path());
 
     // Log client: the defaults open a capture, then the modem sends its log.
-    dlg.m_radioLogClient.click();
+    Radio(dlg, "IDC_MODE_LOG_CLIENT").click();
     ASSERT_EQ(dlg.m_nMode, MODE_LOG_CLIENT);
     dlg.OnConnect();
-    ASSERT_TRUE(dlg.m_SerialPort.IsOpen()) << dlg.m_SerialPort.GetLastErrorText();
+    ASSERT_TRUE(PortOpen(dlg)) << dlg.m_SerialPort.GetLastErrorText();
     dlg.LoadDefaultConfig();
-    ASSERT_TRUE(WaitUntil([&] { return dlg.m_nStep == 11; }, 10000));
-    ASSERT_TRUE(dlg.m_hCaptureFile.IsOpen());
-    const std::string capture = dlg.m_hCaptureFile.Path();
+    ASSERT_TRUE(WaitUntil([&] { return Steps(dlg) == 11; }, 10000));
+    ASSERT_TRUE(Capture(dlg).IsOpen());
+    const std::string capture = Capture(dlg).Path();
 
-    const std::int32_t before = dlg.m_nRxTotal;
+    const std::int32_t before = RxTotal(dlg);
     std::thread modem([&] { pty.Send(sent); });
     const bool arrived =
-        WaitUntil([&] { return dlg.m_nRxTotal == before + static_cast<std::int32_t>(sent.size()); }, 30000);
+        WaitUntil([&] { return RxTotal(dlg) == before + static_cast<std::int32_t>(sent.size()); }, 30000);
     modem.join();
-    ASSERT_TRUE(arrived) << dlg.m_nRxTotal - before << " of " << sent.size();
+    ASSERT_TRUE(arrived) << RxTotal(dlg) - before << " of " << sent.size();
     dlg.OnDisconnect();
     ASSERT_TRUE(ReadFile(capture) == sent);
     ReadPumpingUntilQuiet(pty.Master());   // the configuration the tool sent, not under test here
 
     // Log server: the capture replayed goes out unchanged.
-    dlg.m_radioLogServer.click();
+    Radio(dlg, "IDC_MODE_LOG_SERVER").click();
     ASSERT_EQ(dlg.m_nMode, MODE_LOG_SERVER);
     dlg.OnConnect();
-    ASSERT_TRUE(dlg.m_SerialPort.IsOpen()) << dlg.m_SerialPort.GetLastErrorText();
+    ASSERT_TRUE(PortOpen(dlg)) << dlg.m_SerialPort.GetLastErrorText();
     prompts.answers.push_back(QString::fromStdString(capture));
     BackgroundReader peer(pty.Master(), sent.size());
     dlg.OnSend();

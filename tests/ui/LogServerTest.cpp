@@ -5,7 +5,7 @@
 #include "support/Fixtures.h"
 #include "support/Pty.h"
 #include "support/SampleData.h"
-#include "ui/OrvaneDlg.h"
+#include "ui/WindowControls.h"
 
 #include <gtest/gtest.h>
 
@@ -64,10 +64,10 @@ protected:
     void SetUp() override
     {
         m_ports.Link("COM1", m_pty.SlavePath());
-        m_dlg.m_radioLogServer.click();
+        ClickMode(m_dlg, MODE_LOG_SERVER);
         ASSERT_EQ(m_dlg.m_nMode, MODE_LOG_SERVER);
         m_dlg.OnConnect();
-        ASSERT_TRUE(m_dlg.m_SerialPort.IsOpen()) << m_dlg.m_SerialPort.GetLastErrorText();
+        ASSERT_TRUE(PortOpen(m_dlg)) << m_dlg.m_SerialPort.GetLastErrorText();
     }
 
     // Hands a chunk to the receive handler as the reader thread would, without
@@ -141,7 +141,7 @@ TEST_F(LogServer, UnansweredRequestsGetNothing)
     m_pty.Send(at);
     m_pty.Send(HdlcFrame({0x10, 0x00}));
     EXPECT_TRUE(ReadPumpingUntilQuiet(m_pty.Master()).empty());
-    EXPECT_GT(m_dlg.m_nRxTotal, 0);
+    EXPECT_GT(RxTotal(m_dlg), 0);
 }
 
 TEST_F(LogServer, TwoRequestsInQuickSuccessionGetTwoRepliesInOrder)
@@ -178,12 +178,12 @@ TEST_F(LogServer, PendingRepliesKeepTheirOwnBytes)
 TEST_F(LogServer, NoReplyAfterTheModeHasLeftLogServer)
 {
     Deliver(HdlcFrame({0x00}));
-    m_dlg.m_radioLogClient.click();
+    ClickMode(m_dlg, MODE_LOG_CLIENT);
     ASSERT_EQ(m_dlg.m_nMode, MODE_LOG_CLIENT);
     EXPECT_TRUE(ReadPumpingUntilQuiet(m_pty.Master()).empty());
 
     // Back in Log server mode, the next request gets its own reply and only that.
-    m_dlg.m_radioLogServer.click();
+    ClickMode(m_dlg, MODE_LOG_SERVER);
     ASSERT_EQ(m_dlg.m_nMode, MODE_LOG_SERVER);
     const Bytes expected = HdlcFrame(Fixed(0x7C));
     m_pty.Send(HdlcFrame({0x7C}));
@@ -194,9 +194,9 @@ TEST_F(LogServer, NoReplyAfterTheModeHasLeftLogServer)
 TEST_F(LogServer, NoReplyDuringAReplay)
 {
     Deliver(HdlcFrame({0x00}));
-    m_dlg.m_bReplaying = 1;
+    Replaying(m_dlg) = 1;
     EXPECT_TRUE(ReadPumpingUntilQuiet(m_pty.Master()).empty());
-    m_dlg.m_bReplaying = 0;
+    Replaying(m_dlg) = 0;
     EXPECT_TRUE(ReadPumpingUntilQuiet(m_pty.Master()).empty()) << "a dropped reply must stay dropped";
 }
 
@@ -230,8 +230,8 @@ TEST_F(LogServer, ReplaysLogFilesByteForByte)
         const std::string path = m_dir.Path() + "/" + c.name;
         WriteFile(path, c.content);
         EXPECT_EQ(Replay(QString::fromStdString(path), c.content.size()), c.content);
-        EXPECT_EQ(m_dlg.m_bReplaying, 0);
-        EXPECT_TRUE(m_dlg.m_pLogData.empty());
+        EXPECT_EQ(Replaying(m_dlg), 0);
+        EXPECT_TRUE(LogData(m_dlg).empty());
         EXPECT_EQ(m_prompts.filters.back(), kLogFileFilter);
         EXPECT_TRUE(ReadPumpingUntilQuiet(m_pty.Master(), 100).empty()) << "more than the file was sent";
     }
@@ -276,8 +276,8 @@ TEST_F(LogServer, RefusedLogFilesSendNothing)
         } else {
             EXPECT_TRUE(m_prompts.boxes.empty());
         }
-        EXPECT_EQ(m_dlg.m_bReplaying, 0);
-        EXPECT_TRUE(m_dlg.m_pLogData.empty());
+        EXPECT_EQ(Replaying(m_dlg), 0);
+        EXPECT_TRUE(LogData(m_dlg).empty());
         EXPECT_TRUE(ReadPumpingUntilQuiet(m_pty.Master(), 100).empty());
     }
 }

@@ -9,6 +9,9 @@
 #include <QKeyEvent>
 #include <QTimer>
 
+#include <cstdlib>
+#include <string>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -17,7 +20,7 @@ namespace {
 
 struct ModeRow {
     const char* name;
-    QRadioButton COrvaneDlg::*radio;
+    int radio;
     int mode;
     const char* send;
     const char* clear;
@@ -29,26 +32,26 @@ struct ModeRow {
 
 // Captions after a fresh switch from DM AT (so the check boxes read as the mode left them).
 const ModeRow kModes[] = {
-    {"log client", &COrvaneDlg::m_radioLogClient, MODE_LOG_CLIENT, "Load Configuration...", "Load Default Cfg...",
+    {"log client", MODE_LOG_CLIENT, MODE_LOG_CLIENT, "Load Configuration...", "Load Default Cfg...",
      false, "Add CR", "Add LF", false},
-    {"hex", &COrvaneDlg::m_radioHex, MODE_HEX, "Send Hex...", "Clear", true, "Add CRC", "Add 0x7E", true},
-    {"ascii", &COrvaneDlg::m_radioAscii, MODE_ASCII, "Send Ascii...", "Clear", true, "Add CR", "Add LF", true},
-    {"log server", &COrvaneDlg::m_radioLogServer, MODE_LOG_SERVER, "Send Log...", "Clear", false, "Add CR", "Add LF",
+    {"hex", MODE_HEX, MODE_HEX, "Send Hex...", "Clear", true, "Add CRC", "Add 0x7E", true},
+    {"ascii", MODE_ASCII, MODE_ASCII, "Send Ascii...", "Clear", true, "Add CR", "Add LF", true},
+    {"log server", MODE_LOG_SERVER, MODE_LOG_SERVER, "Send Log...", "Clear", false, "Add CR", "Add LF",
      false},
-    {"dm at", &COrvaneDlg::m_radioDmAt, MODE_DM_AT, "Send At command...", "Clear", false, "Add CR", "Add LF", true},
+    {"dm at", MODE_DM_AT, MODE_DM_AT, "Send At command...", "Clear", false, "Add CR", "Add LF", true},
 };
 
 void ExpectLook(const COrvaneDlg& d, const ModeRow& row)
 {
     EXPECT_EQ(d.m_nMode, row.mode);
-    EXPECT_EQ(d.m_btnSend.text(), QString::fromLatin1(row.send));
-    EXPECT_TRUE(d.m_btnSend.isEnabled());
-    EXPECT_EQ(d.m_btnClear.text(), QString::fromLatin1(row.clear));
-    EXPECT_EQ(d.m_checkAddCR.isEnabled(), row.options);
-    EXPECT_EQ(d.m_checkAddLF.isEnabled(), row.options);
-    EXPECT_EQ(d.m_checkAddCR.text(), QString::fromLatin1(row.addCR));
-    EXPECT_EQ(d.m_checkAddLF.text(), QString::fromLatin1(row.addLF));
-    EXPECT_EQ(d.m_editCommand.isEnabled(), row.command);
+    EXPECT_EQ(Button(d, "IDC_SEND").text(), QString::fromLatin1(row.send));
+    EXPECT_TRUE(Button(d, "IDC_SEND").isEnabled());
+    EXPECT_EQ(Button(d, "IDC_CLEAR").text(), QString::fromLatin1(row.clear));
+    EXPECT_EQ(Check(d, "IDC_ADD_CR").isEnabled(), row.options);
+    EXPECT_EQ(Check(d, "IDC_ADD_LF").isEnabled(), row.options);
+    EXPECT_EQ(Check(d, "IDC_ADD_CR").text(), QString::fromLatin1(row.addCR));
+    EXPECT_EQ(Check(d, "IDC_ADD_LF").text(), QString::fromLatin1(row.addLF));
+    EXPECT_EQ(LineEdit(d, "IDC_COMMAND").isEnabled(), row.command);
 }
 
 }  // namespace
@@ -57,25 +60,25 @@ TEST_F(DialogTest, StartsInDmAtModeOnCom1Disconnected)
 {
     EXPECT_EQ(dlg->windowTitle(), "Orvane");
     EXPECT_EQ(dlg->m_nMode, MODE_DM_AT);
-    EXPECT_TRUE(dlg->m_radioDmAt.isChecked());
+    EXPECT_TRUE(Radio(*dlg, "IDC_MODE_DM_AT").isChecked());
     EXPECT_STREQ(dlg->m_SerialPort.GetNameBuffer(), "COM1");
-    EXPECT_EQ(dlg->m_comboPort.currentText(), "COM1");
-    ASSERT_EQ(dlg->m_comboPort.count(), 60);
-    EXPECT_EQ(dlg->m_comboPort.itemText(59), "COM60");
-    EXPECT_TRUE(dlg->m_checkAddCR.isChecked());
-    EXPECT_TRUE(dlg->m_checkAddLF.isChecked());
-    EXPECT_FALSE(dlg->m_checkAddCR.isEnabled());
-    EXPECT_FALSE(dlg->m_checkAddLF.isEnabled());
-    EXPECT_EQ(dlg->m_btnSend.text(), "Send At command...");
-    EXPECT_EQ(dlg->m_btnClear.text(), "&Clear");
+    EXPECT_EQ(Combo(*dlg).currentText(), "COM1");
+    ASSERT_EQ(Combo(*dlg).count(), 60);
+    EXPECT_EQ(Combo(*dlg).itemText(59), "COM60");
+    EXPECT_TRUE(Check(*dlg, "IDC_ADD_CR").isChecked());
+    EXPECT_TRUE(Check(*dlg, "IDC_ADD_LF").isChecked());
+    EXPECT_FALSE(Check(*dlg, "IDC_ADD_CR").isEnabled());
+    EXPECT_FALSE(Check(*dlg, "IDC_ADD_LF").isEnabled());
+    EXPECT_EQ(Button(*dlg, "IDC_SEND").text(), "Send At command...");
+    EXPECT_EQ(Button(*dlg, "IDC_CLEAR").text(), "&Clear");
     EXPECT_TRUE(Status().isEmpty());
     EXPECT_TRUE(Results().isEmpty());
-    EXPECT_TRUE(dlg->m_btnConnect.isEnabled());
-    EXPECT_FALSE(dlg->m_btnDisconnect.isEnabled());
-    EXPECT_TRUE(dlg->m_btnSetting.isEnabled());
-    EXPECT_TRUE(dlg->m_editCommand.isEnabled());
-    EXPECT_EQ(dlg->m_nStep, 0u);
-    EXPECT_EQ(dlg->m_nRxTotal, 0);
+    EXPECT_TRUE(Button(*dlg, "IDC_CONNECT").isEnabled());
+    EXPECT_FALSE(Button(*dlg, "IDC_DISCONNECT").isEnabled());
+    EXPECT_TRUE(Button(*dlg, "IDC_SETTING").isEnabled());
+    EXPECT_TRUE(LineEdit(*dlg, "IDC_COMMAND").isEnabled());
+    EXPECT_EQ(Steps(*dlg), 0u);
+    EXPECT_EQ(RxTotal(*dlg), 0);
     EXPECT_EQ(DcbFlagWord(dlg->m_SerialPort.m_dcb), 0x5011u);
 }
 
@@ -90,17 +93,27 @@ TEST_F(DialogTest, EveryControlIsNamedAfterItsId)
     }
 }
 
-TEST_F(DialogTest, TabOrderFollowsTheTemplate)
+// Tab walks the controls as they are laid out: top to bottom, left to right
+// along a row.
+TEST_F(DialogTest, TabOrderFollowsTheLayout)
 {
-    QWidget* w = &dlg->m_comboPort;
-    const QWidget* expected[] = {&dlg->m_btnConnect, &dlg->m_btnDisconnect, &dlg->m_editCommand, &dlg->m_btnSend,
-                                 &dlg->m_checkAddCR, &dlg->m_editChar, &dlg->m_btnCharToHex, &dlg->m_btnSetting,
-                                 &dlg->m_editResults, &dlg->m_btnClearResults, &dlg->m_checkAddLF, &dlg->m_btnClear};
-    for (const QWidget* next : expected) {
+    const char* const expected[] = {"IDC_CONNECT", "IDC_DISCONNECT", "IDC_SETTING", "IDC_MODE_LOG_CLIENT",
+                                    "IDC_MODE_DM_AT", "IDC_MODE_HEX", "IDC_MODE_ASCII", "IDC_MODE_LOG_SERVER",
+                                    "IDC_COMMAND", "IDC_SEND", "IDC_CLEAR", "IDC_ADD_CR", "IDC_ADD_LF",
+                                    "IDC_RESULTS", "IDC_CLEAR_RESULTS", "IDC_CHAR", "IDC_CHAR_TO_HEX"};
+    QWidget* w = &Combo(*dlg);
+    QPoint previous = w->mapTo(dlg.get(), QPoint(0, 0));
+    for (const char* next : expected) {
+        SCOPED_TRACE(next);
         w = w->nextInFocusChain();
         while (w->focusPolicy() == Qt::NoFocus)
             w = w->nextInFocusChain();
-        EXPECT_EQ(w, next) << w->objectName().toStdString();
+        EXPECT_EQ(w->objectName().toStdString(), next);
+        // Each stop is on the same row further right, or on a lower row.
+        const QPoint at = w->mapTo(dlg.get(), QPoint(0, 0));
+        const bool sameRow = std::abs(at.y() - previous.y()) < w->height();
+        EXPECT_TRUE(sameRow ? at.x() > previous.x() : at.y() > previous.y());
+        previous = at;
     }
 }
 
@@ -108,57 +121,57 @@ TEST_F(DialogTest, EveryModeSwitchesFreelyWhileDisconnected)
 {
     for (const ModeRow& row : kModes) {
         SCOPED_TRACE(row.name);
-        ClickMode(*dlg.get().*row.radio);
+        ClickMode(row.radio);
         ExpectLook(*dlg, row);
-        EXPECT_TRUE((dlg.get()->*row.radio).isChecked());
+        EXPECT_TRUE(Radio(*dlg, kModeRadio[row.radio]).isChecked());
     }
 }
 
 TEST_F(DialogTest, ClickingTheCurrentLogModeChangesNothing)
 {
-    ClickMode(dlg->m_radioHex);
-    ClickMode(dlg->m_radioLogClient);
-    dlg->m_btnSend.setText("marker");
-    ClickMode(dlg->m_radioLogClient);
-    EXPECT_EQ(dlg->m_btnSend.text(), "marker");
-    ClickMode(dlg->m_radioLogServer);
-    dlg->m_btnSend.setText("marker");
-    ClickMode(dlg->m_radioLogServer);
-    EXPECT_EQ(dlg->m_btnSend.text(), "marker");
+    ClickMode(MODE_HEX);
+    ClickMode(MODE_LOG_CLIENT);
+    Button(*dlg, "IDC_SEND").setText("marker");
+    ClickMode(MODE_LOG_CLIENT);
+    EXPECT_EQ(Button(*dlg, "IDC_SEND").text(), "marker");
+    ClickMode(MODE_LOG_SERVER);
+    Button(*dlg, "IDC_SEND").setText("marker");
+    ClickMode(MODE_LOG_SERVER);
+    EXPECT_EQ(Button(*dlg, "IDC_SEND").text(), "marker");
 }
 
 TEST_F(DialogTest, ConnectedLogModesAreLeftOnlyForTheOtherLogMode)
 {
-    ClickMode(dlg->m_radioHex);   // the check boxes now read "Add CRC" and "Add 0x7E"
-    dlg->m_checkAddCR.setChecked(false);
+    ClickMode(MODE_HEX);   // the check boxes now read "Add CRC" and "Add 0x7E"
+    Check(*dlg, "IDC_ADD_CR").setChecked(false);
     dlg->m_bAddCR = 1;
-    ClickMode(dlg->m_radioLogServer);
+    ClickMode(MODE_LOG_SERVER);
     Connect();
-    for (QRadioButton COrvaneDlg::*radio : {&COrvaneDlg::m_radioDmAt, &COrvaneDlg::m_radioHex,
-                                            &COrvaneDlg::m_radioAscii}) {
-        ClickMode(dlg.get()->*radio);
+    for (int radio : {MODE_DM_AT, MODE_HEX,
+                                            MODE_ASCII}) {
+        ClickMode(radio);
         EXPECT_EQ(dlg->m_nMode, MODE_LOG_SERVER);
-        EXPECT_TRUE(dlg->m_radioLogServer.isChecked());
-        EXPECT_FALSE((dlg.get()->*radio).isChecked());
-        EXPECT_EQ(dlg->m_btnSend.text(), "Send Log...");
-        EXPECT_TRUE(dlg->m_checkAddCR.isChecked()) << "the guard shows the stored flags again";
-        EXPECT_EQ(dlg->m_checkAddCR.text(), "Add CRC");
+        EXPECT_TRUE(Radio(*dlg, "IDC_MODE_LOG_SERVER").isChecked());
+        EXPECT_FALSE(Radio(*dlg, kModeRadio[radio]).isChecked());
+        EXPECT_EQ(Button(*dlg, "IDC_SEND").text(), "Send Log...");
+        EXPECT_TRUE(Check(*dlg, "IDC_ADD_CR").isChecked()) << "the guard shows the stored flags again";
+        EXPECT_EQ(Check(*dlg, "IDC_ADD_CR").text(), "Add CRC");
     }
-    ClickMode(dlg->m_radioLogClient);
+    ClickMode(MODE_LOG_CLIENT);
     EXPECT_EQ(dlg->m_nMode, MODE_LOG_CLIENT);
-    EXPECT_EQ(dlg->m_btnSend.text(), "Load Configuration...");
-    ClickMode(dlg->m_radioAscii);
+    EXPECT_EQ(Button(*dlg, "IDC_SEND").text(), "Load Configuration...");
+    ClickMode(MODE_ASCII);
     EXPECT_EQ(dlg->m_nMode, MODE_LOG_CLIENT);
 }
 
 TEST_F(DialogTest, ConnectedPlainModesMoveFreelyAndIntoLogServer)
 {
     Connect();
-    ClickMode(dlg->m_radioAscii);
+    ClickMode(MODE_ASCII);
     EXPECT_EQ(dlg->m_nMode, MODE_ASCII);
-    ClickMode(dlg->m_radioHex);
+    ClickMode(MODE_HEX);
     EXPECT_EQ(dlg->m_nMode, MODE_HEX);
-    ClickMode(dlg->m_radioLogServer);
+    ClickMode(MODE_LOG_SERVER);
     EXPECT_EQ(dlg->m_nMode, MODE_LOG_SERVER);
 }
 
@@ -166,17 +179,17 @@ TEST_F(DialogTest, ConnectAndDisconnectOverAPty)
 {
     Connect();
     EXPECT_EQ(Status(), "Connected");
-    EXPECT_FALSE(dlg->m_btnConnect.isEnabled());
-    EXPECT_TRUE(dlg->m_btnDisconnect.isEnabled());
-    EXPECT_FALSE(dlg->m_btnSetting.isEnabled());
-    EXPECT_EQ(dlg->focusWidget(), &dlg->m_btnSend);
+    EXPECT_FALSE(Button(*dlg, "IDC_CONNECT").isEnabled());
+    EXPECT_TRUE(Button(*dlg, "IDC_DISCONNECT").isEnabled());
+    EXPECT_FALSE(Button(*dlg, "IDC_SETTING").isEnabled());
+    EXPECT_EQ(dlg->focusWidget(), &Button(*dlg, "IDC_SEND"));
 
     dlg->OnDisconnect();
     EXPECT_EQ(Status(), "Disconnected");
-    EXPECT_FALSE(dlg->m_SerialPort.IsOpen());
-    EXPECT_TRUE(dlg->m_btnConnect.isEnabled());
-    EXPECT_FALSE(dlg->m_btnDisconnect.isEnabled());
-    EXPECT_TRUE(dlg->m_btnSetting.isEnabled());
+    EXPECT_FALSE(PortOpen(*dlg));
+    EXPECT_TRUE(Button(*dlg, "IDC_CONNECT").isEnabled());
+    EXPECT_FALSE(Button(*dlg, "IDC_DISCONNECT").isEnabled());
+    EXPECT_TRUE(Button(*dlg, "IDC_SETTING").isEnabled());
 
     // The same port again, without touching the combo.
     Connect();
@@ -187,12 +200,12 @@ TEST_F(DialogTest, DisconnectWhenClosedReportsFailedThenDisconnected)
 {
     dlg->OnDisconnect();
     EXPECT_EQ(Status(), "Disconnected");
-    EXPECT_TRUE(dlg->m_btnConnect.isEnabled());
+    EXPECT_TRUE(Button(*dlg, "IDC_CONNECT").isEnabled());
 }
 
 TEST_F(DialogTest, FailedOpenShowsTheMessageAndKeepsTheButtons)
 {
-    dlg->m_comboPort.setCurrentIndex(1);   // COM2: no such entry, and no /dev/ttyUSB1 here
+    Combo(*dlg).setCurrentIndex(1);   // COM2: no such entry, and no /dev/ttyUSB1 here
     dlg->OnSelChangePort();
     ASSERT_STREQ(dlg->m_SerialPort.GetNameBuffer(), "COM2");
     if (access("/dev/ttyUSB1", F_OK) == 0)
@@ -204,8 +217,8 @@ TEST_F(DialogTest, FailedOpenShowsTheMessageAndKeepsTheButtons)
     EXPECT_TRUE(prompts.boxes[0].detail.contains("/dev/ttyUSB1")) << prompts.boxes[0].detail.toStdString();
     EXPECT_TRUE(prompts.boxes[0].detail.contains("No such device")) << prompts.boxes[0].detail.toStdString();
     EXPECT_EQ(Status(), "Failed");
-    EXPECT_TRUE(dlg->m_btnConnect.isEnabled());
-    EXPECT_FALSE(dlg->m_btnDisconnect.isEnabled());
+    EXPECT_TRUE(Button(*dlg, "IDC_CONNECT").isEnabled());
+    EXPECT_FALSE(Button(*dlg, "IDC_DISCONNECT").isEnabled());
 }
 
 TEST_F(DialogTest, ADeviceHeldByAnotherProgramFailsToOpen)
@@ -219,12 +232,12 @@ TEST_F(DialogTest, ADeviceHeldByAnotherProgramFailsToOpen)
     EXPECT_EQ(prompts.boxes[0].text, "Connection failed, please close another connection first!");
     EXPECT_TRUE(prompts.boxes[0].detail.contains("held by another program")) << prompts.boxes[0].detail.toStdString();
     EXPECT_EQ(Status(), "Failed");
-    EXPECT_FALSE(dlg->m_SerialPort.IsOpen());
+    EXPECT_FALSE(PortOpen(*dlg));
 }
 
 TEST_F(DialogTest, ThePortTooltipShowsTheDevice)
 {
-    EXPECT_EQ(dlg->m_comboPort.toolTip().toStdString(), pty.SlavePath());
+    EXPECT_EQ(Combo(*dlg).toolTip().toStdString(), pty.SlavePath());
 }
 
 TEST_F(DialogTest, UnpluggedDeviceEndsTheConnectionWithoutSpinning)
@@ -234,16 +247,16 @@ TEST_F(DialogTest, UnpluggedDeviceEndsTheConnectionWithoutSpinning)
     PumpEvents(100);
     pty.CloseMaster();
     ASSERT_TRUE(WaitUntil([&] { return Status() == "Disconnected"; }, 5000)) << Status().toStdString();
-    EXPECT_FALSE(dlg->m_SerialPort.IsOpen());
-    EXPECT_TRUE(dlg->m_btnConnect.isEnabled());
-    EXPECT_FALSE(dlg->m_btnDisconnect.isEnabled());
-    EXPECT_TRUE(dlg->m_btnSetting.isEnabled());
+    EXPECT_FALSE(PortOpen(*dlg));
+    EXPECT_TRUE(Button(*dlg, "IDC_CONNECT").isEnabled());
+    EXPECT_FALSE(Button(*dlg, "IDC_DISCONNECT").isEnabled());
+    EXPECT_TRUE(Button(*dlg, "IDC_SETTING").isEnabled());
 }
 
 TEST_F(DialogTest, EnterNeverClosesTheWindowEscapeDoes)
 {
     dlg->show();
-    for (QWidget* target : {static_cast<QWidget*>(dlg.get()), static_cast<QWidget*>(&dlg->m_editCommand)}) {
+    for (QWidget* target : {static_cast<QWidget*>(dlg.get()), static_cast<QWidget*>(&LineEdit(*dlg, "IDC_COMMAND"))}) {
         QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
         QApplication::sendEvent(target, &press);
         QKeyEvent enter(QEvent::KeyPress, Qt::Key_Enter, Qt::KeyboardModifier::KeypadModifier);

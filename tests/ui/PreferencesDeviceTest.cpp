@@ -5,7 +5,7 @@
 #include "serial/SerialPlatform.h"
 #include "support/FakePrompts.h"
 #include "support/Pty.h"
-#include "ui/OrvaneDlg.h"
+#include "ui/WindowControls.h"
 
 #include <gtest/gtest.h>
 
@@ -55,7 +55,7 @@ TEST(PreferencesDevice, ChosenSettingsReachTheDeviceAtConnect)
     EXPECT_FALSE(before.c_cflag & CSTOPB);
 
     dlg.OnConnect();
-    ASSERT_TRUE(dlg.m_SerialPort.IsOpen()) << prompts.Texts().join('|').toStdString() << " "
+    ASSERT_TRUE(PortOpen(dlg)) << prompts.Texts().join('|').toStdString() << " "
                                             << (prompts.boxes.empty() ? "" : prompts.boxes[0].detail.toStdString());
     const termios after = SlaveSettings(pty);
     EXPECT_EQ(cfgetospeed(&after), speed_t{B9600});
@@ -109,20 +109,20 @@ TEST(PreferencesDevice, InexpressibleSettingFailsTheConnect)
         });
         dlg.OnSetting();
         dlg.OnConnect();
-        EXPECT_FALSE(dlg.m_SerialPort.IsOpen());
-        EXPECT_EQ(dlg.m_staticStatus.text(), "Failed");
+        EXPECT_FALSE(PortOpen(dlg));
+        EXPECT_EQ(Label(dlg, "IDC_STATIC_STATUS").text(), "Failed");
         ASSERT_EQ(prompts.boxes.size(), 1u);
         EXPECT_EQ(prompts.boxes[0].text, kConnectFailed);
         EXPECT_TRUE(prompts.boxes[0].detail.contains(QString::fromLatin1(c.reasonMentions)))
             << prompts.boxes[0].detail.toStdString();
-        EXPECT_TRUE(dlg.m_btnSetting.isEnabled());
+        EXPECT_TRUE(Button(dlg, "IDC_SETTING").isEnabled());
     }
 
     // The same device takes the defaults: the refusals were the settings'.
     FakePrompts prompts;
     COrvaneDlg dlg(prompts);
     dlg.OnConnect();
-    EXPECT_TRUE(dlg.m_SerialPort.IsOpen());
+    EXPECT_TRUE(PortOpen(dlg));
     EXPECT_TRUE(prompts.boxes.empty());
 }
 

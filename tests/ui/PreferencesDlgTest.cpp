@@ -3,7 +3,7 @@
 #include "PreferencesScript.h"
 #include "support/FakePrompts.h"
 #include "ui/DialogUnits.h"
-#include "ui/OrvaneDlg.h"
+#include "ui/WindowControls.h"
 #include "ui/PreferencesDlg.h"
 
 #include <gtest/gtest.h>
@@ -382,7 +382,7 @@ TEST(OnSettingTest, PortRecordChangesOnOkOnly)
     main.OnSetting();
     EXPECT_EQ(main.m_SerialPort.m_dcb.BaudRate, 9600u);
     EXPECT_EQ(main.m_SerialPort.m_dcb.StopBits, TWOSTOPBITS);
-    EXPECT_FALSE(main.m_SerialPort.IsOpen());
+    EXPECT_FALSE(PortOpen(main));
 
     // the next run starts from the record as it now is
     WhenModal([](CPreferencesDlg& d) {

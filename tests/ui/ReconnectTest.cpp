@@ -14,7 +14,7 @@ protected:
     {
         pty.CloseMaster();
         EXPECT_TRUE(WaitUntil([&] { return Status() == "Disconnected"; })) << Status().toStdString();
-        EXPECT_FALSE(dlg->m_SerialPort.IsOpen());
+        EXPECT_FALSE(PortOpen(*dlg));
         replugged = std::make_unique<PtyPair>();
         ports.Link("COM1", replugged->SlavePath());
         return *replugged;
@@ -29,10 +29,10 @@ TEST_F(ReconnectTest, ComesBackOnTheSamePortName)
 {
     Connect();
     PtyPair& device = Replug();
-    ASSERT_TRUE(WaitUntil([&] { return dlg->m_SerialPort.IsOpen(); }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return PortOpen(*dlg); }, 5000));
     EXPECT_EQ(Status(), "Connected");
-    EXPECT_FALSE(dlg->m_btnConnect.isEnabled());
-    EXPECT_TRUE(dlg->m_btnDisconnect.isEnabled());
+    EXPECT_FALSE(Button(*dlg, "IDC_CONNECT").isEnabled());
+    EXPECT_TRUE(Button(*dlg, "IDC_DISCONNECT").isEnabled());
     EXPECT_TRUE(prompts.boxes.empty()) << "reconnecting raises no message";
 
     SetCommand("ATI");
@@ -42,25 +42,25 @@ TEST_F(ReconnectTest, ComesBackOnTheSamePortName)
 
 TEST_F(ReconnectTest, LogClientGetsANewCaptureAndTheDefaultsAgain)
 {
-    ClickMode(dlg->m_radioLogClient);
+    ClickMode(MODE_LOG_CLIENT);
     Connect();
     dlg->LoadDefaultConfig();
-    ASSERT_TRUE(WaitUntil([&] { return dlg->m_nStep == 11; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return Steps(*dlg) == 11; }, 5000));
     pty.ReceiveUntilQuiet(std::chrono::milliseconds(100));
     ASSERT_EQ(startDir.Files().size(), 1u);
-    const std::string firstCapture = dlg->m_hCaptureFile.Path();
+    const std::string firstCapture = Capture(*dlg).Path();
 
     PtyPair& device = Replug();
-    ASSERT_TRUE(WaitUntil([&] { return dlg->m_SerialPort.IsOpen(); }, 5000));
-    EXPECT_NE(dlg->m_hCaptureFile.Path(), firstCapture) << "a new capture file for the new connection";
+    ASSERT_TRUE(WaitUntil([&] { return PortOpen(*dlg); }, 5000));
+    EXPECT_NE(Capture(*dlg).Path(), firstCapture) << "a new capture file for the new connection";
     EXPECT_EQ(startDir.Files().size(), 1u) << "the first stayed empty and is gone";
     // Packet 0 of the defaults goes out at once, the rest one per tick.
     const Bytes first = device.Receive(5, std::chrono::seconds(2));
     EXPECT_EQ(first, ReferenceFrame({0x60, 0x01}));
-    ASSERT_TRUE(WaitUntil([&] { return dlg->m_nStep == 11; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return Steps(*dlg) == 11; }, 5000));
 
     device.Send({0x7E, 0x7D, 0x5E, 0x7E});
-    ASSERT_TRUE(WaitUntil([&] { return dlg->m_nRxTotal >= 4; }));
+    ASSERT_TRUE(WaitUntil([&] { return RxTotal(*dlg) >= 4; }));
 }
 
 TEST_F(ReconnectTest, AUsersDisconnectStaysDisconnected)
@@ -72,7 +72,7 @@ TEST_F(ReconnectTest, AUsersDisconnectStaysDisconnected)
     PtyPair device;
     ports.Link("COM1", device.SlavePath());
     PumpEvents(1000);
-    EXPECT_FALSE(dlg->m_SerialPort.IsOpen());
+    EXPECT_FALSE(PortOpen(*dlg));
     EXPECT_EQ(Status(), "Disconnected");
 }
 
@@ -81,5 +81,5 @@ TEST_F(ReconnectTest, AnOrdinaryDisconnectNeverReconnects)
     Connect();
     dlg->OnDisconnect();
     PumpEvents(800);
-    EXPECT_FALSE(dlg->m_SerialPort.IsOpen());
+    EXPECT_FALSE(PortOpen(*dlg));
 }

@@ -44,32 +44,32 @@ TEST_F(DialogTest, SendPutsEachModesPacketOnTheWire)
     Connect();
     for (const SendCase& c : kSendCases) {
         SCOPED_TRACE(c.name);
-        ClickMode(c.mode == MODE_HEX ? dlg->m_radioHex : c.mode == MODE_ASCII ? dlg->m_radioAscii : dlg->m_radioDmAt);
+        ClickMode(c.mode);
         ASSERT_EQ(dlg->m_nMode, c.mode);
-        dlg->m_checkAddCR.setChecked(c.addCR);
-        dlg->m_checkAddLF.setChecked(c.addLF);
+        Check(*dlg, "IDC_ADD_CR").setChecked(c.addCR);
+        Check(*dlg, "IDC_ADD_LF").setChecked(c.addLF);
         SetCommand(QString::fromLatin1(c.command));
         dlg->OnSend();
         EXPECT_EQ(Status(), QString::fromLatin1(c.status));
         const Bytes got = c.wire.empty() ? pty.ReceiveUntilQuiet(std::chrono::milliseconds(150))
                                          : pty.Receive(c.wire.size() + 1, std::chrono::milliseconds(400));
         EXPECT_EQ(got, c.wire);
-        EXPECT_EQ(dlg->m_editCommand.text(), QString::fromLatin1(c.command)) << "the command line is not changed";
+        EXPECT_EQ(LineEdit(*dlg, "IDC_COMMAND").text(), QString::fromLatin1(c.command)) << "the command line is not changed";
     }
 }
 
 TEST_F(DialogTest, SendWithoutAConnectionOnlyAsksToConnect)
 {
-    for (QRadioButton COrvaneDlg::*radio : {&COrvaneDlg::m_radioDmAt, &COrvaneDlg::m_radioHex, &COrvaneDlg::m_radioAscii,
-                                            &COrvaneDlg::m_radioLogClient, &COrvaneDlg::m_radioLogServer}) {
-        ClickMode(dlg.get()->*radio);
+    for (int radio : {MODE_DM_AT, MODE_HEX, MODE_ASCII,
+                                            MODE_LOG_CLIENT, MODE_LOG_SERVER}) {
+        ClickMode(radio);
         SetCommand("ATI");
-        dlg->m_btnSend.setFocus();
+        Button(*dlg, "IDC_SEND").setFocus();
         dlg->OnSend();
         ASSERT_FALSE(prompts.boxes.empty());
         EXPECT_EQ(prompts.boxes.back().text, "You do not connect to the device yet");
         EXPECT_EQ(prompts.boxes.back().icon, IPrompts::Icon::None);
-        EXPECT_EQ(dlg->focusWidget(), &dlg->m_btnConnect);
+        EXPECT_EQ(dlg->focusWidget(), &Button(*dlg, "IDC_CONNECT"));
         EXPECT_TRUE(Status().isEmpty());
     }
     EXPECT_EQ(prompts.boxes.size(), 5u);
@@ -80,19 +80,19 @@ TEST_F(DialogTest, SendWithoutAConnectionOnlyAsksToConnect)
 TEST_F(DialogTest, AFrameTooLongForTheFramerIsNotSent)
 {
     Connect();
-    ClickMode(dlg->m_radioHex);
+    ClickMode(MODE_HEX);
     QString line;
     for (int i = 0; i < 2000; ++i)
         line += QStringLiteral("%1 ").arg(i % 256, 2, 16, QLatin1Char('0'));
     SetCommand(line);
-    dlg->m_checkAddCR.setChecked(true);
-    dlg->m_checkAddLF.setChecked(true);
+    Check(*dlg, "IDC_ADD_CR").setChecked(true);
+    Check(*dlg, "IDC_ADD_LF").setChecked(true);
     dlg->OnSend();
     EXPECT_EQ(Status(), "Not Sent...");
     EXPECT_TRUE(pty.ReceiveUntilQuiet(std::chrono::milliseconds(200)).empty());
 
     // The same line unframed is 2000 bytes and goes out whole.
-    dlg->m_checkAddLF.setChecked(false);
+    Check(*dlg, "IDC_ADD_LF").setChecked(false);
     dlg->OnSend();
     EXPECT_EQ(Status(), "Sent");
     EXPECT_EQ(pty.Receive(2001, std::chrono::seconds(2)).size(), 2000u);
@@ -101,8 +101,8 @@ TEST_F(DialogTest, AFrameTooLongForTheFramerIsNotSent)
 TEST_F(DialogTest, HexTokensPastTheBufferAreNotStored)
 {
     Connect();
-    ClickMode(dlg->m_radioHex);
-    dlg->m_checkAddCR.setChecked(false);
+    ClickMode(MODE_HEX);
+    Check(*dlg, "IDC_ADD_CR").setChecked(false);
     QString line;
     for (int i = 0; i < 3000; ++i)
         line += QStringLiteral("41 ");
@@ -118,21 +118,21 @@ TEST_F(DialogTest, TextLinesLongerThanThePacketBufferAreNotSent)
     Connect();
     struct Case {
         const char* name;
-        QRadioButton COrvaneDlg::*radio;
+        int radio;
         int length;
         std::size_t wire;   // bytes on the wire; 0: refused
     };
     const Case cases[] = {
-        {"dm at, 2046 characters cannot be framed whole", &COrvaneDlg::m_radioDmAt, 2046, 0},
-        {"dm at, longer than the buffer", &COrvaneDlg::m_radioDmAt, 3000, 0},
-        {"ascii, 2046 characters and CR LF fill the buffer", &COrvaneDlg::m_radioAscii, 2046, 2048},
-        {"ascii, longer than the buffer", &COrvaneDlg::m_radioAscii, 2047, 0},
+        {"dm at, 2046 characters cannot be framed whole", MODE_DM_AT, 2046, 0},
+        {"dm at, longer than the buffer", MODE_DM_AT, 3000, 0},
+        {"ascii, 2046 characters and CR LF fill the buffer", MODE_ASCII, 2046, 2048},
+        {"ascii, longer than the buffer", MODE_ASCII, 2047, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ClickMode(dlg.get()->*c.radio);
-        dlg->m_checkAddCR.setChecked(true);
-        dlg->m_checkAddLF.setChecked(true);
+        ClickMode(c.radio);
+        Check(*dlg, "IDC_ADD_CR").setChecked(true);
+        Check(*dlg, "IDC_ADD_LF").setChecked(true);
         SetCommand(QString(c.length, QLatin1Char('A')));
         dlg->OnSend();
         EXPECT_EQ(Status(), c.wire ? "Sent" : "Not Sent...");
@@ -143,7 +143,7 @@ TEST_F(DialogTest, TextLinesLongerThanThePacketBufferAreNotSent)
 TEST_F(DialogTest, AStalledDeviceEndsOnNotSent)
 {
     Connect();
-    ClickMode(dlg->m_radioAscii);
+    ClickMode(MODE_ASCII);
     // Output suspended as if the modem had sent XOFF: the write cannot finish.
     const int tty = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(tty, 0);
@@ -162,34 +162,34 @@ TEST_F(DialogTest, AStalledDeviceEndsOnNotSent)
 TEST_F(DialogTest, ReceivedChunksShowInTheModesForm)
 {
     Connect();
-    ClickMode(dlg->m_radioHex);
+    ClickMode(MODE_HEX);
     pty.Send({0x7E, 0x00, 0x41});
-    ASSERT_TRUE(WaitUntil([&] { return dlg->m_nRxTotal == 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return RxTotal(*dlg) == 3; }));
     EXPECT_EQ(Results(), "7E 00 41 ");
     EXPECT_EQ(Status(), "Received 3 bytes...");
 
     dlg->OnClearResults();
-    ClickMode(dlg->m_radioAscii);
+    ClickMode(MODE_ASCII);
     pty.Send({0x4F, 0x4B, 0x0D, 0x0A});
-    ASSERT_TRUE(WaitUntil([&] { return dlg->m_nRxTotal == 4; }));
+    ASSERT_TRUE(WaitUntil([&] { return RxTotal(*dlg) == 4; }));
     EXPECT_EQ(Results(), "OK\n");
     EXPECT_EQ(Status(), "Received 4 bytes...");
 }
 
 TEST_F(DialogTest, DisplayRulesPerChunk)
 {
-    ClickMode(dlg->m_radioAscii);
+    ClickMode(MODE_ASCII);
     Deliver({0x41, 0x00, 0x42});
     EXPECT_EQ(Results(), "A");
 
     dlg->OnClearResults();
-    EXPECT_EQ(dlg->m_nRxTotal, 0);
+    EXPECT_EQ(RxTotal(*dlg), 0);
     EXPECT_EQ(Status(), "Received 3 bytes...") << "the count stays until the next chunk";
-    dlg->m_editResults.clear();
+    ResultsBox(*dlg).clear();
     dlg->m_nShownBytes = 0;
 
     // The box is emptied once more than 512 bytes were shown in it.
-    ClickMode(dlg->m_radioHex);
+    ClickMode(MODE_HEX);
     Deliver(Bytes(300, 0x11));
     Deliver(Bytes(212, 0x22));
     EXPECT_EQ(dlg->m_nShownBytes, 512u);
@@ -206,7 +206,7 @@ TEST_F(DialogTest, DisplayRulesPerChunk)
 
 TEST_F(DialogTest, AFullChunkInHexShowsEveryByte)
 {
-    ClickMode(dlg->m_radioHex);
+    ClickMode(MODE_HEX);
     Bytes chunk(8192);
     for (std::size_t i = 0; i < chunk.size(); ++i)
         chunk[i] = static_cast<std::uint8_t>(i * 7);
@@ -220,7 +220,7 @@ TEST_F(DialogTest, AFullChunkInHexShowsEveryByte)
 
 TEST_F(DialogTest, LogClientCountsWithoutShowing)
 {
-    ClickMode(dlg->m_radioLogClient);
+    ClickMode(MODE_LOG_CLIENT);
     Deliver({0x7E, 0x7D, 0x5E, 0x7E});
     EXPECT_TRUE(Results().isEmpty());
     EXPECT_EQ(Status(), "Received 4 bytes...");
@@ -235,14 +235,14 @@ TEST_F(DialogTest, CharacterToHex)
     const Case cases[] = {{"A", "41"}, {"a", "61"}, {" ", "20"}, {"AB", "41"}, {QString(QChar(0xE9)), "E9"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.hex);
-        dlg->m_editChar.setText(c.input);
+        LineEdit(*dlg, "IDC_CHAR").setText(c.input);
         dlg->OnCharToHex();
-        EXPECT_EQ(dlg->m_staticHexValue.text(), c.hex);
+        EXPECT_EQ(Label(*dlg, "IDC_HEX_VALUE").text(), c.hex);
     }
-    dlg->m_editChar.clear();
+    LineEdit(*dlg, "IDC_CHAR").clear();
     dlg->OnCharToHex();
     ASSERT_EQ(prompts.boxes.size(), 1u);
     EXPECT_EQ(prompts.boxes[0].text, "Please enter an Ascii character");
-    EXPECT_EQ(dlg->focusWidget(), &dlg->m_editChar);
-    EXPECT_EQ(dlg->m_staticHexValue.text(), "E9") << "the last value stays";
+    EXPECT_EQ(dlg->focusWidget(), &LineEdit(*dlg, "IDC_CHAR"));
+    EXPECT_EQ(Label(*dlg, "IDC_HEX_VALUE").text(), "E9") << "the last value stays";
 }

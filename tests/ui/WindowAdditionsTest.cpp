@@ -26,13 +26,6 @@ Bytes LogPacket(std::uint16_t code)
             1, 2, 3, 4, 5, 6, 7, 8};
 }
 
-QAction& Action(COrvaneDlg& dlg, const char* name)
-{
-    auto* action = dlg.findChild<QAction*>(QString::fromLatin1(name));
-    EXPECT_NE(action, nullptr) << name;
-    return *action;
-}
-
 class WindowAdditions : public DialogTest {
 protected:
     void TearDown() override
@@ -50,9 +43,10 @@ protected:
 
 TEST_F(WindowAdditions, CaptureLineCountsWhatTheModemSent)
 {
-    ClickMode(dlg->m_radioLogClient);
+    dlg->show();
+    ClickMode(MODE_LOG_CLIENT);
     Connect();
-    EXPECT_FALSE(dlg->m_captureInfo.isVisibleTo(dlg.get()));
+    EXPECT_FALSE(CaptureLine(*dlg).isVisibleTo(dlg.get()));
     dlg->CreateCaptureFile();
     Bytes broken = HdlcFrame(LogPacket(0x1234));
     broken[broken.size() - 2] ^= 0x01;
@@ -60,30 +54,39 @@ TEST_F(WindowAdditions, CaptureLineCountsWhatTheModemSent)
     Bytes all = stream;
     all.insert(all.end(), broken.begin(), broken.end());
     pty.Send(all);
-    ASSERT_TRUE(WaitUntil([&] { return dlg->m_nRxTotal == static_cast<std::int64_t>(all.size()); }));
-    dlg->m_captureInfo.Refresh();
+    ASSERT_TRUE(WaitUntil([&] { return RxTotal(*dlg) == static_cast<std::int64_t>(all.size()); }));
+    CaptureLine(*dlg).Refresh();
 
-    const CCaptureStats& stats = dlg->m_captureInfo.Stats();
+    const CCaptureStats& stats = CaptureLine(*dlg).Stats();
     EXPECT_EQ(stats.Frames(), 5u);
     EXPECT_EQ(stats.BadFrames(), 1u);
     EXPECT_EQ(stats.LogCodeCounts(), (std::map<std::uint16_t, std::uint64_t>{{0x1005, 1}, {0xB0C0, 2}}));
-    const QString figures = dlg->m_captureInfo.Figures();
-    EXPECT_TRUE(figures.startsWith(QString::fromStdString(dlg->m_hCaptureFile.Path()))) << figures.toStdString();
+    const QString figures = CaptureLine(*dlg).Figures();
+    EXPECT_TRUE(figures.startsWith(QString::fromStdString(Capture(*dlg).Path()))) << figures.toStdString();
     EXPECT_TRUE(figures.endsWith(QStringLiteral("5 frames, 1 bad FCS, 2 log codes"))) << figures.toStdString();
-    EXPECT_TRUE(dlg->m_captureInfo.isVisibleTo(dlg.get()));
-    EXPECT_TRUE(dlg->m_editResults.toPlainText().isEmpty());
+    EXPECT_TRUE(CaptureLine(*dlg).isVisibleTo(dlg.get()));
+    EXPECT_TRUE(ResultsBox(*dlg).toPlainText().isEmpty());
     // The capture line sits inside the results frame, under the results box.
-    EXPECT_LE(dlg->m_editResults.geometry().bottom(), dlg->m_captureInfo.geometry().top());
-    EXPECT_LE(dlg->m_captureInfo.geometry().bottom(), dlg->m_groupResults.geometry().bottom());
+    QApplication::processEvents();
+    const auto inDialog = [&](const QWidget& w) { return QRect(w.mapTo(dlg.get(), QPoint(0, 0)), w.size()); };
+    EXPECT_LE(inDialog(ResultsBox(*dlg)).bottom(), inDialog(CaptureLine(*dlg)).top());
+    EXPECT_LE(inDialog(CaptureLine(*dlg)).bottom(), Control<QGroupBox>(*dlg, "IDC_STATIC_RESULTS").geometry().bottom());
 
     Action(*dlg, "actionCopyCapturePath").trigger();
-    EXPECT_EQ(QApplication::clipboard()->text(), QString::fromStdString(dlg->m_hCaptureFile.Path()));
+    EXPECT_EQ(QApplication::clipboard()->text(), QString::fromStdString(Capture(*dlg).Path()));
 
-    // A new capture starts from zero; with none open the line goes.
+    // After Disconnect the line keeps naming the capture, dimmed, with its
+    // figures as they ended; the box keeps the room it gave up.
+    const std::string path = Capture(*dlg).Path();
     dlg->OnDisconnect();
-    dlg->m_captureInfo.Refresh();
-    EXPECT_FALSE(dlg->m_captureInfo.isVisibleTo(dlg.get()));
-    EXPECT_EQ(dlg->m_editResults.geometry().height(), DialogUnits(dlg->font()).Y(216));
+    CaptureLine(*dlg).Refresh();
+    QApplication::processEvents();
+    EXPECT_TRUE(CaptureLine(*dlg).isVisibleTo(dlg.get()));
+    EXPECT_FALSE(CaptureLine(*dlg).isEnabled());
+    EXPECT_TRUE(CaptureLine(*dlg).Figures().startsWith(QString::fromStdString(path)));
+    EXPECT_TRUE(CaptureLine(*dlg).Figures().endsWith(QStringLiteral("5 frames, 1 bad FCS, 2 log codes")));
+    const DialogUnits du(dlg->font());
+    EXPECT_EQ(ResultsBox(*dlg).height() + du.Y(2) + CaptureLine(*dlg).height(), du.Y(216));
 }
 
 // One configuration run on a dialog of its own; returns what went out and the note.
@@ -101,18 +104,18 @@ SequenceRun RunSequence(const std::string& dmc, bool loggingView)
     TempDir startDir;
     FakePrompts prompts;
     COrvaneDlg dlg(prompts);
-    dlg.m_szStartDir = startDir.Path();
+    UseStartDir(dlg, startDir.Path());
     Action(dlg, "actionListsFromLoggingView").setChecked(loggingView);
-    dlg.m_radioLogClient.click();
+    Radio(dlg, "IDC_MODE_LOG_CLIENT").click();
     dlg.OnConnect();
-    EXPECT_TRUE(dlg.m_SerialPort.IsOpen());
+    EXPECT_TRUE(PortOpen(dlg));
     prompts.answers.push_back(QString::fromStdString(dmc));
     dlg.OnSend();
-    EXPECT_TRUE(WaitUntil([&] { return dlg.m_nStep == 3; }, 20000));
+    EXPECT_TRUE(WaitUntil([&] { return Steps(dlg) == 3; }, 20000));
     EXPECT_TRUE(prompts.boxes.empty()) << prompts.Texts().join('|').toStdString();
-    EXPECT_TRUE(dlg.m_editResults.toPlainText().isEmpty());
+    EXPECT_TRUE(ResultsBox(dlg).toPlainText().isEmpty());
     PumpEvents(300);
-    SequenceRun run{far.Received(), dlg.m_captureInfo.Note()};
+    SequenceRun run{far.Received(), CaptureLine(dlg).Note()};
     Action(dlg, "actionListsFromLoggingView").setChecked(false);
     return run;
 }
@@ -182,21 +185,21 @@ TEST_F(WindowAdditions, StopModemLoggingSendsTheThreePacketsFramed)
     const Bytes expected = Framed({{0x73, 0, 0, 0, 0, 0, 0, 0}, {0x60, 0x00}, {0x7D, 0x05, 0, 0, 0, 0, 0, 0}});
     struct Case {
         const char* name;
-        QRadioButton COrvaneDlg::*radio;
+        int radio;
         bool connected;
     };
     const std::vector<Case> cases = {
-        {"log client, connected: on the capture line", &COrvaneDlg::m_radioLogClient, true},
-        {"HEX, connected: in the results box", &COrvaneDlg::m_radioHex, true},
-        {"not connected: nothing", &COrvaneDlg::m_radioHex, false},
+        {"log client, connected: on the capture line", MODE_LOG_CLIENT, true},
+        {"HEX, connected: in the results box", MODE_HEX, true},
+        {"not connected: nothing", MODE_HEX, false},
     };
     const QString note = QStringLiteral("Stop Modem Logging: sent log masks off, event reporting off, message levels 0");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         dlg->OnDisconnect();
-        dlg->m_captureInfo.SetNote({});
-        dlg->m_editResults.clear();
-        ClickMode(dlg.get()->*c.radio);
+        CaptureLine(*dlg).SetNote({});
+        ResultsBox(*dlg).clear();
+        ClickMode(c.radio);
         if (c.connected)
             Connect();
         far.Clear();
@@ -204,8 +207,8 @@ TEST_F(WindowAdditions, StopModemLoggingSendsTheThreePacketsFramed)
         EXPECT_EQ(far.WaitFor(c.connected ? expected.size() : 1, c.connected ? 10000 : 300),
                   c.connected ? expected : Bytes{});
         const bool inBox = c.connected && dlg->m_nMode != MODE_LOG_CLIENT;
-        EXPECT_EQ(dlg->m_captureInfo.Note(), c.connected && !inBox ? note : QString());
-        EXPECT_EQ(dlg->m_editResults.toPlainText(), inBox ? QStringLiteral("\n") + note + "\n" : QString());
+        EXPECT_EQ(CaptureLine(*dlg).Note(), c.connected && !inBox ? note : QString());
+        EXPECT_EQ(ResultsBox(*dlg).toPlainText(), inBox ? QStringLiteral("\n") + note + "\n" : QString());
     }
 }
 
@@ -213,12 +216,12 @@ TEST_F(WindowAdditions, CommandHistoryPerModeSurvivesARestart)
 {
     Connect();
     struct Sent {
-        QRadioButton COrvaneDlg::*radio;
+        int radio;
         const char* line;
     };
-    for (const Sent& s : {Sent{&COrvaneDlg::m_radioDmAt, "ATI"}, Sent{&COrvaneDlg::m_radioDmAt, "AT+CGMR"},
-                          Sent{&COrvaneDlg::m_radioDmAt, "AT+CGMR"}, Sent{&COrvaneDlg::m_radioHex, "7e 00"}}) {
-        ClickMode(dlg.get()->*s.radio);
+    for (const Sent& s : {Sent{MODE_DM_AT, "ATI"}, Sent{MODE_DM_AT, "AT+CGMR"},
+                          Sent{MODE_DM_AT, "AT+CGMR"}, Sent{MODE_HEX, "7e 00"}}) {
+        ClickMode(s.radio);
         SetCommand(QString::fromLatin1(s.line));
         dlg->OnSend();
     }
@@ -226,28 +229,28 @@ TEST_F(WindowAdditions, CommandHistoryPerModeSurvivesARestart)
     dlg = std::make_unique<COrvaneDlg>(prompts);   // the next run
 
     struct Key {
-        QRadioButton COrvaneDlg::*radio;
+        int radio;
         int key;
         const char* shown;
     };
     const std::vector<Key> keys = {
-        {&COrvaneDlg::m_radioDmAt, Qt::Key_Up, "AT+CGMR"},   // a repeated line is kept once
-        {&COrvaneDlg::m_radioDmAt, Qt::Key_Up, "ATI"},
-        {&COrvaneDlg::m_radioDmAt, Qt::Key_Up, "ATI"},       // the oldest stays
-        {&COrvaneDlg::m_radioDmAt, Qt::Key_Down, "AT+CGMR"},
-        {&COrvaneDlg::m_radioDmAt, Qt::Key_Down, "typed"},   // back to what was being typed
-        {&COrvaneDlg::m_radioHex, Qt::Key_Up, "7e 00"},
-        {&COrvaneDlg::m_radioAscii, Qt::Key_Up, "typed"},    // nothing sent in ASCII
+        {MODE_DM_AT, Qt::Key_Up, "AT+CGMR"},   // a repeated line is kept once
+        {MODE_DM_AT, Qt::Key_Up, "ATI"},
+        {MODE_DM_AT, Qt::Key_Up, "ATI"},       // the oldest stays
+        {MODE_DM_AT, Qt::Key_Down, "AT+CGMR"},
+        {MODE_DM_AT, Qt::Key_Down, "typed"},   // back to what was being typed
+        {MODE_HEX, Qt::Key_Up, "7e 00"},
+        {MODE_ASCII, Qt::Key_Up, "typed"},    // nothing sent in ASCII
     };
     SetCommand(QStringLiteral("typed"));
     for (const Key& k : keys) {
         SCOPED_TRACE(k.shown);
-        ClickMode(dlg.get()->*k.radio);
-        if (dlg->m_editCommand.text() == "7e 00")
+        ClickMode(k.radio);
+        if (LineEdit(*dlg, "IDC_COMMAND").text() == "7e 00")
             SetCommand(QStringLiteral("typed"));
         QKeyEvent press(QEvent::KeyPress, k.key, Qt::NoModifier);
-        QApplication::sendEvent(&dlg->m_editCommand, &press);
-        EXPECT_EQ(dlg->m_editCommand.text().toStdString(), k.shown);
+        QApplication::sendEvent(&LineEdit(*dlg, "IDC_COMMAND"), &press);
+        EXPECT_EQ(LineEdit(*dlg, "IDC_COMMAND").text().toStdString(), k.shown);
     }
 
     CCommandHistory history;
@@ -286,10 +289,10 @@ TEST_F(WindowAdditions, PortListMarksNamesWithADevice)
     PtyPair modem;
     ports.Link("COM2", modem.SlavePath());
     ports.Link("COM3", startDir.Path() + "/unplugged");
-    EXPECT_TRUE(dlg->m_comboPort.itemIcon(1).isNull());   // looked over at start, before the link
+    EXPECT_TRUE(Combo(*dlg).itemIcon(1).isNull());   // looked over at start, before the link
     // The list is looked over again each time it drops down.
-    dlg->m_comboPort.showPopup();
-    dlg->m_comboPort.hidePopup();
+    Combo(*dlg).showPopup();
+    Combo(*dlg).hidePopup();
     struct Case {
         int index;
         bool marked;
@@ -302,9 +305,9 @@ TEST_F(WindowAdditions, PortListMarksNamesWithADevice)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.index);
-        EXPECT_EQ(dlg->m_comboPort.itemText(c.index), QStringLiteral("COM%1").arg(c.index + 1));
-        EXPECT_EQ(!dlg->m_comboPort.itemIcon(c.index).isNull(), c.marked);
-        EXPECT_EQ(dlg->m_comboPort.itemData(c.index, Qt::ToolTipRole).toString().toStdString(), c.tip);
+        EXPECT_EQ(Combo(*dlg).itemText(c.index), QStringLiteral("COM%1").arg(c.index + 1));
+        EXPECT_EQ(!Combo(*dlg).itemIcon(c.index).isNull(), c.marked);
+        EXPECT_EQ(Combo(*dlg).itemData(c.index, Qt::ToolTipRole).toString().toStdString(), c.tip);
     }
 }
 
@@ -346,9 +349,9 @@ TEST_F(WindowAdditions, WindowFitsASmallScreenAndGivesRoomToTheResults)
         }
         // The results box takes whatever the window gains or gives up.
         const QSize extra = c.size - templateSize;
-        EXPECT_EQ(dlg->m_editResults.size(), du.Size(261, 216) + extra);
-        EXPECT_GE(dlg->m_editResults.height(), du.Y(60));
-        EXPECT_EQ(dlg->m_btnClearResults.geometry().top(), du.Y(369) + extra.height());
+        EXPECT_EQ(ResultsBox(*dlg).size(), du.Size(261, 216) + extra);
+        EXPECT_GE(ResultsBox(*dlg).height(), du.Y(60));
+        EXPECT_EQ(Button(*dlg, "IDC_CLEAR_RESULTS").geometry().top(), du.Y(369) + extra.height());
     }
 }
 

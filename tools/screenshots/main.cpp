@@ -44,7 +44,7 @@ int main(int argc, char** argv)
     dlg.move(0, 0);
     dlg.show();
     Pump(300);
-    dlg.m_radioLogClient.click();
+    dlg.OnModeLogClient();
     dlg.OnConnect();
     if (!dlg.m_SerialPort.IsOpen()) {
         std::fprintf(stderr, "orvane-screenshots: connect failed: %s\n", dlg.m_SerialPort.GetLastErrorText().c_str());
