@@ -74,6 +74,38 @@ std::string FileAndLine(std::string_view file, std::uint32_t line)
     return name;
 }
 
+// The header 0x79, 0x7E and 0x92 share: cmd, timestamp type, argument
+// count, drop count, timestamp(8), line(2), ssid(2), level mask(4).
+struct MessageHeader {
+    std::uint8_t count = 0;
+    std::uint64_t stamp = 0;
+    std::uint16_t line = 0;
+    std::uint16_t ssid = 0;
+    std::uint32_t level = 0;
+};
+
+MessageHeader ReadMessageHeader(ByteReader& in)
+{
+    MessageHeader header;
+    in.Skip(2);
+    header.count = in.U8();
+    in.U8();
+    header.stamp = in.U64();
+    header.line = in.U16();
+    header.ssid = in.U16();
+    header.level = in.U32();
+    return header;
+}
+
+// count 32-bit arguments into room (255 fits any count byte); the reader
+// fails when the record holds fewer.
+std::span<const std::uint32_t> ReadArguments(ByteReader& in, std::uint8_t count, std::array<std::uint32_t, 255>& room)
+{
+    for (std::size_t i = 0; i < count; ++i)
+        room[i] = in.U32();
+    return std::span<const std::uint32_t>(room).first(count);
+}
+
 // "hash 0x1234ABCD" and the arguments in hex, for a terse message without a database entry.
 void AddTerse(std::uint32_t hash, std::span<const std::uint32_t> args, DecodedRecord& r)
 {
@@ -311,16 +343,9 @@ void CDiagDecoder::DecodeEvents(std::span<const std::uint8_t> packet, CRecordWri
 void CDiagDecoder::DecodeExtMessage(std::span<const std::uint8_t> packet, CRecordWriter& out) const
 {
     ByteReader in(packet);
-    in.Skip(2);
-    const std::uint8_t count = in.U8();
-    in.U8();
-    const std::uint64_t stamp = in.U64();
-    const std::uint16_t line = in.U16();
-    const std::uint16_t ssid = in.U16();
-    const std::uint32_t level = in.U32();
+    const MessageHeader header = ReadMessageHeader(in);
     std::array<std::uint32_t, 255> args{};
-    for (std::size_t i = 0; i < count; ++i)
-        args[i] = in.U32();
+    const std::span<const std::uint32_t> given = ReadArguments(in, header.count, args);
     if (!in.Ok()) {
         AddMalformed(packet, "debug message cut short", out);
         return;
@@ -329,11 +354,11 @@ void CDiagDecoder::DecodeExtMessage(std::span<const std::uint8_t> packet, CRecor
     const std::string_view file = AsText(in.CString());
     DecodedRecord& r = out.Next();
     r.kind = RecordKind::Message;
-    r.timestamp = stamp;
-    r.code = ssid;
-    r.level = level;
-    r.name = FileAndLine(file, line);
-    AppendFormattedMessage(r.text, format, std::span(args).first(count));
+    r.timestamp = header.stamp;
+    r.code = header.ssid;
+    r.level = header.level;
+    r.name = FileAndLine(file, header.line);
+    AppendFormattedMessage(r.text, format, given);
 }
 
 // 7E and 92: the 0x79 header, a 32-bit hash (7E: a reference the older
@@ -341,29 +366,21 @@ void CDiagDecoder::DecodeExtMessage(std::span<const std::uint8_t> packet, CRecor
 void CDiagDecoder::DecodeHashedMessage(std::span<const std::uint8_t> packet, CRecordWriter& out) const
 {
     ByteReader in(packet);
-    in.Skip(2);
-    const std::uint8_t count = in.U8();
-    in.U8();
-    const std::uint64_t stamp = in.U64();
-    const std::uint16_t line = in.U16();
-    const std::uint16_t ssid = in.U16();
-    const std::uint32_t level = in.U32();
+    const MessageHeader header = ReadMessageHeader(in);
     const std::uint32_t hash = in.U32();
     std::array<std::uint32_t, 255> args{};
-    for (std::size_t i = 0; i < count; ++i)
-        args[i] = in.U32();
+    const std::span<const std::uint32_t> given = ReadArguments(in, header.count, args);
     if (!in.Ok()) {
         AddMalformed(packet, "terse message cut short", out);
         return;
     }
-    const std::span<const std::uint32_t> given = std::span(args).first(count);
     DecodedRecord& r = out.Next();
-    r.timestamp = stamp;
-    r.code = ssid;
-    r.level = level;
+    r.timestamp = header.stamp;
+    r.code = header.ssid;
+    r.level = header.level;
     if (const MessageEntry* entry = m_database ? m_database->Find(hash) : nullptr) {
         r.kind = RecordKind::Message;
-        r.name = FileAndLine(entry->file, line);
+        r.name = FileAndLine(entry->file, header.line);
         AppendFormattedMessage(r.text, entry->format, given);
     } else {
         AddTerse(hash, given, r);

@@ -17,6 +17,23 @@ void Tell(std::FILE* err, const std::string& text)
     std::fflush(err);
 }
 
+// Every chunk and every good frame to each consumer that wants it.
+decode::CaptureSinks SinksOf(const std::vector<ReadConsumer>& consumers)
+{
+    decode::CaptureSinks sinks;
+    sinks.onBytes = [&consumers](std::span<const std::uint8_t> bytes) {
+        for (const ReadConsumer& c : consumers)
+            if (c.onBytes)
+                c.onBytes(bytes);
+    };
+    sinks.onPacket = [&consumers](std::span<const std::uint8_t> packet, std::span<const decode::DecodedRecord> r) {
+        for (const ReadConsumer& c : consumers)
+            if (c.onPacket)
+                c.onPacket(packet, r);
+    };
+    return sinks;
+}
+
 }  // namespace
 
 int ReadCapture(const LogOptions& options, std::FILE* out, std::FILE* err, std::vector<ReadConsumer> consumers)
@@ -42,17 +59,7 @@ int ReadCapture(const LogOptions& options, std::FILE* out, std::FILE* err, std::
                              {}, {}});
     }
     decode::CRecordStream stream(database);
-    decode::CaptureSinks sinks;
-    sinks.onBytes = [&consumers](std::span<const std::uint8_t> bytes) {
-        for (const ReadConsumer& c : consumers)
-            if (c.onBytes)
-                c.onBytes(bytes);
-    };
-    sinks.onPacket = [&consumers](std::span<const std::uint8_t> packet, std::span<const decode::DecodedRecord> r) {
-        for (const ReadConsumer& c : consumers)
-            if (c.onPacket)
-                c.onPacket(packet, r);
-    };
+    const decode::CaptureSinks sinks = SinksOf(consumers);
     if (!decode::DecodeCaptureFile(options.readPath, stream, sinks, &error)) {
         Tell(err, "cannot read the capture " + error);
         return kExitFile;
