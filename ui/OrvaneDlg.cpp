@@ -35,6 +35,11 @@ COrvaneDlg::~COrvaneDlg()
     OnDestroy();
     // The port closes before the controls go: its reader may be waiting for us.
     m_SerialPort.Close();
+    // The controls go before the dialog does; events they send on the way
+    // must not reach a filter that looks at controls already gone.
+    m_editCommand.removeEventFilter(this);
+    m_editResults.removeEventFilter(this);
+    m_editResults.viewport()->removeEventFilter(this);
 }
 
 void COrvaneDlg::SetConnectSettleForTests(int milliseconds)
