@@ -198,3 +198,51 @@ TEST_F(DecodedFeedTest, ExportRefusesAFifoAtOnce)
 }
 
 }  // namespace
+
+namespace {
+
+// A wireshark on the PATH for the test's sake; the launcher is a fake that notes what it was asked.
+TEST_F(DecodedFeedTest, OpenInWiresharkConvertsIntoANewTemporaryPcap)
+{
+    const std::string bin = Path("bin");
+    std::filesystem::create_directory(bin);
+    WriteFile(bin + "/wireshark", BytesOf("#!/bin/sh\n"));
+    std::filesystem::permissions(bin + "/wireshark", std::filesystem::perms::owner_all);
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(bin) + ":" + oldPath);
+    const std::string capture = Path("capture.bin");
+    WriteFile(capture, ModemStream());
+
+    const struct {
+        bool starts;
+        int boxes;
+    } cases[] = {{true, 0}, {false, 1}};
+    QStringList pcaps;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.starts);
+        prompts.boxes.clear();
+        QStringList asked;
+        dlg->Export().SetLauncher([&](const QString& program, const QStringList& arguments) {
+            asked << program << arguments;
+            return c.starts;
+        });
+        prompts.answers = {QString::fromStdString(capture)};
+        EXPECT_EQ(dlg->Export().OpenInWireshark(), c.starts);
+        ASSERT_EQ(asked.size(), 3);
+        EXPECT_EQ(asked[0], QString::fromStdString(bin + "/wireshark"));
+        EXPECT_EQ(asked[1], QStringLiteral("-r"));
+        EXPECT_TRUE(QFileInfo(asked[2]).isFile());
+        EXPECT_GT(QFileInfo(asked[2]).size(), 24);   // the pcap header and a message
+        pcaps << asked[2];
+        ASSERT_EQ(static_cast<int>(prompts.boxes.size()), c.boxes);
+        if (c.boxes) {
+            EXPECT_EQ(prompts.boxes[0].text, QStringLiteral("Wireshark could not be started."));
+        }
+    }
+    EXPECT_NE(pcaps[0], pcaps[1]);
+    for (const QString& pcap : pcaps)
+        QFile::remove(pcap);
+    qputenv("PATH", oldPath);
+}
+
+}  // namespace
