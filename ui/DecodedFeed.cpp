@@ -65,17 +65,25 @@ void CDecodedFeed::OnReceived(std::span<const std::uint8_t> chunk)
 {
     if (!Shown())
         return;
-    m_batch.clear();
-    m_stream.Push(chunk, m_batch);
-    if (m_batch.empty())
+    // Records are copied into the kept batch, whose strings keep their
+    // storage from chunk to chunk: a flood allocates only the view's rows.
+    std::size_t used = 0;
+    m_stream.Push(chunk, [&](std::span<const std::uint8_t>, std::span<const decode::DecodedRecord> records) {
+        for (const decode::DecodedRecord& record : records) {
+            if (used == m_batch.size())
+                m_batch.emplace_back();
+            m_batch[used++] = record;
+        }
+    });
+    if (used == 0)
         return;
-    const std::uint64_t messages = CountMessages(m_batch);
+    const std::span<const decode::DecodedRecord> batch(m_batch.data(), used);
+    const std::uint64_t messages = CountMessages(batch);
     if (messages != 0) {
         m_debugMessages += messages;
         ReportCount();
     }
-    m_view.Append(std::move(m_batch));
-    m_batch = {};
+    m_view.Append(batch);
 }
 
 void CDecodedFeed::Reset()

@@ -17,6 +17,27 @@ void Tell(std::FILE* err, const std::string& text)
     std::fflush(err);
 }
 
+// The summary a live run prints, then each consumer's own.
+void WriteSummary(const std::string& path, Clock::time_point start, const CCaptureStats& stats,
+                  const CDecodeOutput* lines, const std::vector<ReadConsumer>& consumers, std::FILE* out)
+{
+    SummaryFigures summary;
+    summary.elapsedSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    summary.captures = {path};
+    summary.bytes = stats.Bytes();
+    summary.frames = stats.Frames();
+    summary.badFrames = stats.BadFrames();
+    summary.logCodes = stats.DistinctLogCodes();
+    summary.topCodes = TopLogCodes(stats.LogCodeCounts());
+    if (lines)
+        summary.decoded = lines->Counts();
+    std::fputs(FormatSummary(summary).c_str(), out);
+    for (const ReadConsumer& c : consumers)
+        if (c.summary)
+            std::fputs(c.summary().c_str(), out);
+    std::fflush(out);
+}
+
 }  // namespace
 
 int ReadCapture(const LogOptions& options, std::FILE* out, std::FILE* err, std::vector<ReadConsumer> consumers)
@@ -62,21 +83,6 @@ int ReadCapture(const LogOptions& options, std::FILE* out, std::FILE* err, std::
             Tell(err, error);
             return kExitCapture;
         }
-
-    SummaryFigures summary;
-    summary.elapsedSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-    summary.captures = {options.readPath};
-    summary.bytes = stats.Bytes();
-    summary.frames = stats.Frames();
-    summary.badFrames = stats.BadFrames();
-    summary.logCodes = stats.DistinctLogCodes();
-    summary.topCodes = TopLogCodes(stats.LogCodeCounts());
-    if (lines)
-        summary.decoded = lines->Counts();
-    std::fputs(FormatSummary(summary).c_str(), out);
-    for (const ReadConsumer& c : consumers)
-        if (c.summary)
-            std::fputs(c.summary().c_str(), out);
-    std::fflush(out);
+    WriteSummary(options.readPath, start, stats, lines.get(), consumers, out);
     return kExitClean;
 }
