@@ -151,9 +151,11 @@ TEST_F(DecodedFeedTest, MessageDatabaseFailureIsReported)
 {
     const std::string junk = Path("junk.qdb");
     WriteFile(junk, BytesOf("not a database at all"));
+    const std::string fifo = Path("fifo.qdb");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);   // refused at once, never waited on
     const struct {
         std::string path;
-    } cases[] = {{junk}, {Path("missing.qdb")}};
+    } cases[] = {{junk}, {Path("missing.qdb")}, {fifo}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         prompts.boxes.clear();
