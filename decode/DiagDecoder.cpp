@@ -10,6 +10,7 @@
 #include "decode/MessageFormat.h"
 #include "decode/Signalling.h"
 #include "dm/DmCommand.h"
+#include "sys/RegularFile.h"
 #include "sys/SysIo.h"
 
 #include <fcntl.h>
@@ -458,15 +459,12 @@ void CRecordStream::Reset()
 
 bool DecodeCaptureFile(const std::string& path, CRecordStream& stream, const CaptureSinks& sinks, std::string* error)
 {
-    const sysio::UniqueFd fd(sysio::RetryEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
-    struct stat info {};
+    // Looked at before it is opened: open() of a FIFO would wait for a writer.
+    sysio::RegularFile file = sysio::OpenRegularFile(path);
+    const sysio::UniqueFd fd = std::move(file.fd);
     std::string why;
     if (!fd.Valid())
-        why = sysio::ErrnoText(path, errno);
-    else if (::fstat(fd.Get(), &info) != 0)
-        why = sysio::ErrnoText(path, errno);
-    else if (!S_ISREG(info.st_mode))
-        why = path + ": not a regular file";
+        why = file.errnoValue != 0 ? sysio::ErrnoText(path, file.errnoValue) : path + ": not a regular file";
     std::array<std::uint8_t, 65536> chunk{};
     std::uint64_t bytes = 0;
     const std::uint64_t framesBefore = stream.GoodFrames();

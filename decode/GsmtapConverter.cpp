@@ -8,6 +8,7 @@
 #include "decode/ByteReader.h"
 #include "decode/PcapWriter.h"
 #include "dm/DmCommand.h"
+#include "sys/RegularFile.h"
 
 namespace decode {
 
@@ -162,11 +163,13 @@ void CGsmtapConverter::Reset()
 PcapConversion ConvertCaptureToPcap(const std::string& capturePath, const std::string& pcapPath)
 {
     PcapConversion result;
-    const sysio::UniqueFd in(sysio::RetryEintr([&] { return ::open(capturePath.c_str(), O_RDONLY | O_CLOEXEC); }));
-    if (!in.Valid()) {
-        result.error = capturePath + ": " + sysio::ErrnoText("open", errno);
+    // A FIFO or a device would hold the caller in open() or read(): refused at once.
+    sysio::RegularFile file = sysio::OpenRegularFile(capturePath);
+    if (!file.fd.Valid()) {
+        result.error = capturePath + ": " + file.error;
         return result;
     }
+    const sysio::UniqueFd in = std::move(file.fd);
     CPcapWriter out;
     std::string error;
     if (!out.Open(pcapPath, &error)) {

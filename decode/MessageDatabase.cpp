@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "sys/RegularFile.h"
 #include "sys/SysIo.h"
 
 namespace decode {
@@ -111,23 +112,28 @@ bool Inflate(std::span<const std::uint8_t> in, std::size_t limit, std::string& o
 
 bool CMessageDatabase::Load(const std::string& path, std::string* error)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        SetError(error, sysio::ErrnoText(path, errno));
+    // Looked at before it is opened: open() of a FIFO would wait for a writer.
+    const sysio::RegularFile file = sysio::OpenRegularFile(path);
+    if (!file.fd.Valid()) {
+        SetError(error, file.errnoValue != 0 ? sysio::ErrnoText(path, file.errnoValue)
+                                             : path + ": " + sysio::kNotRegularFile);
         return false;
     }
     std::vector<std::uint8_t> bytes;
-    std::array<char, 65536> chunk{};
-    while (file.read(chunk.data(), chunk.size()) || file.gcount() > 0) {
-        bytes.insert(bytes.end(), chunk.data(), chunk.data() + file.gcount());
+    std::array<std::uint8_t, 65536> chunk{};
+    for (;;) {
+        const long long n = sysio::ReadUpTo(file.fd.Get(), chunk.data(), chunk.size());
+        if (n < 0) {
+            SetError(error, path + ": read failed");
+            return false;
+        }
+        bytes.insert(bytes.end(), chunk.data(), chunk.data() + n);
         if (bytes.size() > kMaxFile) {
             SetError(error, path + ": larger than " + std::to_string(kMaxFile >> 20) + " MiB");
             return false;
         }
-    }
-    if (file.bad()) {
-        SetError(error, path + ": read failed");
-        return false;
+        if (static_cast<std::size_t>(n) < chunk.size())
+            break;
     }
     std::string why;
     if (!LoadBytes(bytes, &why)) {

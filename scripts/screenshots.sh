@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Renews the README's screenshots under Xvfb (a 1280x1024 screen) against the
-# virtual modem: docs/window-capture.png, docs/window-resized.png at scale 1
+# virtual modem: docs/window-capture.png, docs/window-resized.png and
+# docs/window-decoded.png (the decoded view shown) at scale 1
 # and docs/window-scale2-capture.png at QT_SCALE_FACTOR=2.
 # Needs: scripts/install-deps.sh gui.
 set -euo pipefail
@@ -37,5 +38,5 @@ shoot() {   # prefix, then environment assignments
 }
 shoot window
 shoot window-scale2 QT_SCALE_FACTOR=2
-rm -f "$root/docs/window-scale2-resized.png"
+rm -f "$root/docs/window-scale2-resized.png" "$root/docs/window-scale2-decoded.png"
 ls -l "$root"/docs/window*.png

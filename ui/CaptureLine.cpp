@@ -52,12 +52,15 @@ QString CCaptureLine::CountText(CCaptureStats::Clock::time_point now) const
 {
     const QLocale locale;
     const std::uint64_t size = m_file ? m_file->BytesWritten() : 0;
-    return QStringLiteral("%1  %2/s  %3 frames, %4 bad FCS, %5 log codes")
-        .arg(locale.formattedDataSize(static_cast<qint64>(size)),
-             locale.formattedDataSize(static_cast<qint64>(m_stats.BytesLastSecond(now))))
-        .arg(m_stats.Frames())
-        .arg(m_stats.BadFrames())
-        .arg(m_stats.DistinctLogCodes());
+    QString text = QStringLiteral("%1  %2/s  %3 frames, %4 bad FCS, %5 log codes")
+                       .arg(locale.formattedDataSize(static_cast<qint64>(size)),
+                            locale.formattedDataSize(static_cast<qint64>(m_stats.BytesLastSecond(now))))
+                       .arg(m_stats.Frames())
+                       .arg(m_stats.BadFrames())
+                       .arg(m_stats.DistinctLogCodes());
+    if (m_debugMessages)
+        text += QStringLiteral(", %1 debug messages").arg(*m_debugMessages);
+    return text;
 }
 
 void CCaptureLine::Refresh()

@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 class CCaptureLine : public QLabel {
@@ -33,6 +34,9 @@ public:
     // Window thread, from the receive handler: counts a chunk that went to the file.
     void Feed(std::span<const std::uint8_t> bytes);
     void SetNote(const QString& note);
+    // The debug messages the decoded view took from the port; nullopt while it
+    // is hidden (the line then reads as it always has).
+    void SetDebugMessages(std::optional<std::uint64_t> count) { m_debugMessages = count; }
 
     // Redraws now (the timer calls it).
     void Refresh();
@@ -60,5 +64,6 @@ private:
     QString m_figures;
     QString m_stopped;
     QString m_note;
+    std::optional<std::uint64_t> m_debugMessages;
     QTimer m_refresh;
 };

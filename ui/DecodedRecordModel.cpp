@@ -86,11 +86,16 @@ decode::DecodedRecord CDecodedRecordModel::ToRecord(const Row& row)
 
 void CDecodedRecordModel::Append(std::vector<decode::DecodedRecord>&& records)
 {
+    Append(std::span<const decode::DecodedRecord>(records));
+    records.clear();
+}
+
+void CDecodedRecordModel::Append(std::span<const decode::DecodedRecord> records)
+{
     for (const decode::DecodedRecord& record : records) {
         m_pending.push_back(MakeRow(record));
         m_pendingBytes += m_pending.back().Bytes();
     }
-    records.clear();
     TrimPending();
     Schedule();
 }

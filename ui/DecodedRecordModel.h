@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,8 @@ public:
     // Queues records; they are shown by the next flush (at most kMinFlushMs
     // after the last one). Past the caps queued, the oldest queued go.
     void Append(std::vector<decode::DecodedRecord>&& records);
+    // The same, copying: the caller keeps its records (and their storage) for the next batch.
+    void Append(std::span<const decode::DecodedRecord> records);
     // Shows what is queued now.
     void Flush();
     bool HasPending() const { return !m_pending.empty(); }

@@ -31,6 +31,7 @@ public:
 
     // Queues records for the next batch (at most ~30 batches a second).
     void Append(std::vector<decode::DecodedRecord>&& records) { m_model.Append(std::move(records)); }
+    void Append(std::span<const decode::DecodedRecord> records) { m_model.Append(records); }
     void Clear() { m_model.Clear(); }
 
     // Copies the selected rows as text lines (FormatRecordLine), oldest first.

@@ -146,6 +146,7 @@ void COrvaneDlg::SetUpResultsArea()
     m_resultsSplitter.setObjectName(QStringLiteral("resultsSplitter"));
     m_resultsSplitter.setChildrenCollapsible(false);
     m_resultsSplitter.addWidget(&m_editResults);
+    m_resultsSplitter.addWidget(&m_decoded.View());
     m_resultsLayout.addWidget(&m_resultsSplitter, 1);
     CCaptureLine& line = m_logClient.Line();
     line.setFixedHeight(du.Y(kCaptureLineHeight));
@@ -159,7 +160,7 @@ void COrvaneDlg::SetTabOrder()
     QWidget* const order[] = {&m_comboPort,  &m_btnConnect, &m_btnDisconnect,   &m_btnSetting,   &m_radioLogClient,
                               &m_radioDmAt,  &m_radioHex,   &m_radioAscii,      &m_radioLogServer, &m_editCommand,
                               &m_btnSend,    &m_btnClear,   &m_checkAddCR,      &m_checkAddLF,   &m_editResults,
-                              &m_btnClearResults, &m_editChar, &m_btnCharToHex};
+                              &m_decoded.View(),  &m_btnClearResults, &m_editChar, &m_btnCharToHex};
     for (std::size_t i = 1; i < std::size(order); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
@@ -199,7 +200,13 @@ void COrvaneDlg::WireParts()
     m_logClient.OnNote([this](const QString& note) { ShowStopLoggingNote(note); });
     m_logClient.SetConnectedCheck([this] { return m_connection.IsOpen(); });
     m_logServer.OnReplyReady([this](std::vector<std::uint8_t> reply) { OnSendReply(std::move(reply)); });
-    m_menuParts = {&m_logClient};
+    m_decoded.OnShownChanged([this](bool shown) { ShowDecodedView(shown); });
+    m_decoded.OnMessageCount([this](std::optional<std::uint64_t> n) { m_logClient.Line().SetDebugMessages(n); });
+    m_decoded.OnNote([this](const QString& note) { m_logClient.Line().SetNote(note); });
+    m_export.SetCapturePath([this] { return m_logClient.Line().CapturePath(); });
+    m_export.OnNote([this](const QString& note) { m_logClient.Line().SetNote(note); });
+    m_menuParts = {&m_logClient, &m_decoded, &m_export};
+    m_decoded.ApplyKeptChoice();
 
     for (int mode = 0; mode < CCommandHistory::kModes; ++mode)
         m_history.SetLines(mode, m_settings.History(mode));
@@ -208,6 +215,17 @@ void COrvaneDlg::WireParts()
     m_editResults.viewport()->installEventFilter(this);
     m_prompts.SetStartFolder(m_settings.LastFolder());
     m_connection.RefreshPortMarks();
+}
+
+// Shown, the decoded view sits under the results box and takes most of the
+// room (in Log client mode the box stays empty); hidden, the box has it all.
+void COrvaneDlg::ShowDecodedView(bool shown)
+{
+    m_resultsSplitter.setOrientation(shown ? Qt::Vertical : Qt::Horizontal);
+    if (!shown)
+        return;
+    const int height = std::max(m_resultsSplitter.height(), 4);
+    m_resultsSplitter.setSizes({height / 4, height - height / 4});
 }
 
 void COrvaneDlg::EndAdditionNotes()

@@ -10,6 +10,8 @@
 //   CLogClientDriver (LogClientDriver.h) Log client timers, pacing, capture and
 //                                        its line, Stop Modem Logging
 //   CLogServerDriver (LogServerDriver.h) canned replies, replay
+//   CDecodedFeed     (DecodedFeed.h)     the decoded view and its record stream
+//   CCaptureExport   (CaptureExport.h)   Export Capture to pcap, Open in Wireshark
 // The dialog's own files: OrvaneDlg.cpp (building, layout, wiring),
 // OrvaneDlgMenu.cpp (keys, context menu), OrvaneDlgModes.cpp (start-up state,
 // data exchange, modes, connect), OrvaneDlgSend.cpp (Send, the command
@@ -19,9 +21,11 @@
 #include "dm/HdlcFramer.h"
 #include "logclient/CaptureFile.h"
 #include "serial/SerialPort.h"
+#include "ui/CaptureExport.h"
 #include "ui/CommandHistory.h"
 #include "ui/Connection.h"
 #include "ui/ContextMenuPart.h"
+#include "ui/DecodedFeed.h"
 #include "ui/DialogIds.h"
 #include "ui/DialogLayout.h"
 #include "ui/LogClientDriver.h"
@@ -149,6 +153,8 @@ public:
     CReceiveView& ReceiveView() { return m_receive; }
     CLogClientDriver& LogClient() { return m_logClient; }
     CLogServerDriver& LogServer() { return m_logServer; }
+    CDecodedFeed& Decoded() { return m_decoded; }
+    CCaptureExport& Export() { return m_export; }
 
 private:
     IPrompts& m_prompts;
@@ -166,6 +172,8 @@ private:
     CReceiveView m_receive{&m_resultsSplitter};
     CLogClientDriver m_logClient{m_prompts, &m_resultsArea, this};
     CLogServerDriver m_logServer{m_prompts, this};
+    CDecodedFeed m_decoded{m_prompts, &m_resultsSplitter, this};
+    CCaptureExport m_export{m_prompts, this};
 
 public:
     // State, in the order of the design; the names that belong to a part are
@@ -202,6 +210,7 @@ private:
     void CreateControls();
     void SetUpControls();
     void SetUpResultsArea();
+    void ShowDecodedView(bool shown);
     void SetTabOrder();
     void ConnectMessageMap();
     void WireParts();

@@ -180,6 +180,7 @@ bool COrvaneDlg::Connect(bool quiet)
         return false;
     }
     SetStatus(QStringLiteral("Connected"));
+    m_decoded.Reset();
     ShowConnected(true);
     m_btnSend.setFocus();
     if (m_nMode == MODE_LOG_CLIENT)
@@ -194,6 +195,7 @@ void COrvaneDlg::OnDisconnect()
     if (!m_connection.Close())
         SetStatus(QStringLiteral("failed"));
     CloseCaptureFile();
+    m_decoded.Reset();
     SetStatus(QStringLiteral("Disconnected"));
     ShowConnected(false);
 }

@@ -145,6 +145,8 @@ void COrvaneDlg::OnCommRxChar(std::span<const std::uint8_t> chunk)
         m_logClient.OnReceived(chunk);
     else if (m_nMode == MODE_LOG_SERVER)
         m_logServer.OnReceived(chunk);
+    if (m_nMode == MODE_LOG_CLIENT || m_nMode == MODE_LOG_SERVER)
+        m_decoded.OnReceived(chunk);
     SetStatus(m_receive.StatusText());
 }
 

@@ -43,3 +43,13 @@ void CSettingsStore::SetListsFromLoggingView(bool on)
 {
     Open().setValue(QStringLiteral("logclient/listsFromLoggingView"), on);
 }
+
+bool CSettingsStore::DecodedViewShown() const
+{
+    return Open().value(QStringLiteral("view/decodedView"), false).toBool();
+}
+
+void CSettingsStore::SetDecodedViewShown(bool on)
+{
+    Open().setValue(QStringLiteral("view/decodedView"), on);
+}

@@ -1,7 +1,8 @@
 #pragma once
 // What the window keeps between runs, in the user's settings file
 // (~/.config/orvane/orvane.ini): the command history per mode, the folder the
-// file dialogs last used, and where the configuration's lists are read from.
+// file dialogs last used, where the configuration's lists are read from, and
+// whether the decoded view is shown.
 // Nothing else: every other control starts as it always does.
 #include <QString>
 #include <QStringList>
@@ -14,4 +15,7 @@ public:
     void SetLastFolder(const QString& folder);
     bool ListsFromLoggingView() const;
     void SetListsFromLoggingView(bool on);
+    // The decoded view under the results box; off until the user turns it on.
+    bool DecodedViewShown() const;
+    void SetDecodedViewShown(bool on);
 };

@@ -61,8 +61,11 @@ TEST_F(DialogTest, ContextMenuOpensFromTheResultsBoxAndFromTheKeyboard)
         {"Menu key on the command line", press(command, Qt::Key_Menu, Qt::NoModifier), false},
         {"Shift+F10 on the command line", press(command, Qt::Key_F10, Qt::ShiftModifier), false},
     };
-    const QStringList window = {"&About Orvane...", "Stop Modem Logging", "Open Capture Folder",
-                                "Copy Capture Path", "Read Lists From LoggingView"};
+    QStringList window = {"&About Orvane...",          "Stop Modem Logging", "Open Capture Folder",
+                          "Copy Capture Path",         "Read Lists From LoggingView", "Decoded View",
+                          "Export Capture to pcap..."};
+    if (!CCaptureExport::WiresharkProgram().isEmpty())
+        window << "Open Capture in Wireshark";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QStringList texts = MenuTexts(c.open);

@@ -2,13 +2,17 @@
 // scripts/screenshots.sh under Xvfb with the virtual modem linked as COM1.
 //   orvane-screenshots <out-dir> <prefix>
 // writes <prefix>-capture.png (Log client against the modem, the capture line
-// counting) and <prefix>-resized.png (the same window made larger).
+// counting), <prefix>-resized.png (the same window made larger) and
+// <prefix>-decoded.png (the larger window with the decoded view shown). The
+// window's kept settings are a fresh set of the run's own, never the user's.
 #include "ui/OrvaneDlg.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QScreen>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -38,6 +42,8 @@ int main(int argc, char** argv)
     }
     const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     const QString prefix = QString::fromLocal8Bit(argv[2]);
+    const QTemporaryDir settings;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
     CQtPrompts prompts;
     COrvaneDlg dlg(prompts);
     prompts.SetParent(&dlg);
@@ -55,6 +61,10 @@ int main(int argc, char** argv)
     bool ok = Shoot(dlg, out + QStringLiteral("/%1-capture.png").arg(prefix));
     dlg.resize(dlg.size() + QSize(240, 120));
     ok = Shoot(dlg, out + QStringLiteral("/%1-resized.png").arg(prefix)) && ok;
+    dlg.resize(dlg.size() + QSize(360, 120));
+    dlg.Decoded().ShowAction().trigger();
+    Pump(3000);   // the modem's messages and records fill the view
+    ok = Shoot(dlg, out + QStringLiteral("/%1-decoded.png").arg(prefix)) && ok;
     dlg.OnDisconnect();
     return ok ? 0 : 1;
 }
