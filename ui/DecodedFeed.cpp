@@ -11,6 +11,8 @@ namespace {
 // Records handed to the view at a time while a file is decoded: the model
 // keeps only its newest rows, so a long file never sits whole in memory.
 constexpr std::size_t kFileBatch = 4096;
+// Rows handed to the view per 33 ms turn while the port floods.
+constexpr std::size_t kMaxRowsPerTake = 3334;
 }  // namespace
 
 CDecodedFeed::CDecodedFeed(IPrompts& prompts, QWidget* viewParent, QObject* parent)
@@ -26,6 +28,9 @@ CDecodedFeed::CDecodedFeed(IPrompts& prompts, QWidget* viewParent, QObject* pare
     });
     connect(&m_view, &CDecodedView::MessageDatabaseChosen, this, [this](const QString& p) { LoadMessageDatabase(p); });
     connect(&m_view, &CDecodedView::CaptureFileChosen, this, [this](const QString& p) { DecodeCaptureFile(p); });
+    // The worker decodes; the window takes its records at most 30 times a second.
+    m_take.setInterval(33);
+    connect(&m_take, &QTimer::timeout, this, [this] { TakeRecords(); });
 }
 
 CDecodedFeed::~CDecodedFeed() = default;
@@ -42,7 +47,11 @@ void CDecodedFeed::SetShown(bool shown)
     m_actionShow.setChecked(shown);
     m_view.setVisible(shown);
     // What arrived while hidden was never read: the next frame starts clean.
-    m_stream.Reset();
+    m_worker.Reset();
+    if (shown)
+        m_take.start();
+    else
+        m_take.stop();
     if (m_onShownChanged)
         m_onShownChanged(shown);
     ReportCount();
@@ -54,41 +63,35 @@ void CDecodedFeed::ReportCount()
         m_countSink(Shown() ? std::optional<std::uint64_t>(m_debugMessages) : std::nullopt);
 }
 
-std::uint64_t CDecodedFeed::CountMessages(std::span<const decode::DecodedRecord> records)
-{
-    return static_cast<std::uint64_t>(std::count_if(records.begin(), records.end(), [](const auto& r) {
-        return r.kind == decode::RecordKind::Message || r.kind == decode::RecordKind::Terse;
-    }));
-}
-
 void CDecodedFeed::OnReceived(std::span<const std::uint8_t> chunk)
 {
-    if (!Shown())
-        return;
-    // Records are copied into the kept batch, whose strings keep their
-    // storage from chunk to chunk: a flood allocates only the view's rows.
-    std::size_t used = 0;
-    m_stream.Push(chunk, [&](std::span<const std::uint8_t>, std::span<const decode::DecodedRecord> records) {
-        for (const decode::DecodedRecord& record : records) {
-            if (used == m_batch.size())
-                m_batch.emplace_back();
-            m_batch[used++] = record;
-        }
-    });
-    if (used == 0)
-        return;
-    const std::span<const decode::DecodedRecord> batch(m_batch.data(), used);
-    const std::uint64_t messages = CountMessages(batch);
-    if (messages != 0) {
-        m_debugMessages += messages;
+    // One copy of the chunk: the worker thread deframes and decodes it, so a
+    // flood costs the window's thread nothing per record.
+    if (Shown())
+        m_worker.Push(chunk);
+}
+
+// Window thread, on the 33 ms timer: the records decoded since the last turn.
+void CDecodedFeed::TakeRecords()
+{
+    decode::CRecordWorker::Batch batch = m_worker.Take();
+    if (batch.debugMessages != 0) {
+        m_debugMessages += batch.debugMessages;
         ReportCount();
     }
-    m_view.Append(batch);
+    // A flood gives more rows than anyone reads: the view takes the newest
+    // kMaxRowsPerTake of each turn (100,000 a second, its whole cap), and
+    // every record still counts.
+    if (batch.records.size() > kMaxRowsPerTake)
+        batch.records.erase(batch.records.begin(),
+                            batch.records.end() - static_cast<std::ptrdiff_t>(kMaxRowsPerTake));
+    if (!batch.records.empty())
+        m_view.Append(std::move(batch.records));
 }
 
 void CDecodedFeed::Reset()
 {
-    m_stream.Reset();
+    m_worker.Reset();
     m_debugMessages = 0;
     ReportCount();
 }
@@ -103,7 +106,7 @@ bool CDecodedFeed::LoadMessageDatabase(const QString& path)
         return false;
     }
     m_database = std::move(database);
-    m_stream.Decoder().SetDatabase(m_database);
+    m_worker.SetDatabase(m_database);
     if (m_noteSink)
         m_noteSink(QStringLiteral("Load Message Database: %1 messages from %2")
                        .arg(m_database->Size())

@@ -10,6 +10,7 @@
 // own, without touching the port; "Load Message Database..." loads a database
 // for the port's stream and the files decoded later. Window thread only.
 #include "decode/DiagDecoder.h"
+#include "decode/RecordWorker.h"
 #include "decode/MessageDatabase.h"
 #include "ui/ContextMenuPart.h"
 #include "ui/DecodedView.h"
@@ -17,6 +18,7 @@
 
 #include <QAction>
 #include <QObject>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
@@ -66,15 +68,15 @@ public:
 private:
     void SetShown(bool shown);
     void ReportCount();
-    static std::uint64_t CountMessages(std::span<const decode::DecodedRecord> records);
+    void TakeRecords();
 
     IPrompts& m_prompts;
     CDecodedView m_view;
     QAction m_actionShow{QStringLiteral("Decoded View"), this};
     CSettingsStore m_settings;
     std::shared_ptr<const decode::CMessageDatabase> m_database;
-    decode::CRecordStream m_stream;
-    std::vector<decode::DecodedRecord> m_batch;
+    QTimer m_take;                 // takes the worker's records, 30 times a second while shown
+    decode::CRecordWorker m_worker;  // decodes the port's bytes on its own thread
     std::uint64_t m_debugMessages = 0;
     std::function<void(bool)> m_onShownChanged;
     std::function<void(std::optional<std::uint64_t>)> m_countSink;
