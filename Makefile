@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Orvane: one-command set-up, build, run and test on Debian.
 BUILD      ?= build
 BUILD_TYPE ?= RelWithDebInfo

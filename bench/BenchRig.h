@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What the window benchmarks share: a raw pseudo-terminal pair whose master
 // end plays the modem, a scratch folder holding the port directory ("COM1"

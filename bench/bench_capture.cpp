@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Log client's capture on a pseudo-terminal, through the real dialog: the
 // far end writes 64 MiB into the port as fast as it can while a capture is
 // open, against `cat` reading a pty pair of the same kind into a file in the

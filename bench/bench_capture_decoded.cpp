@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Log client's capture with the decoded view shown: the far end floods
 // the port with DIAG frames as the virtual modem sends them (debug messages
 // with arguments and LTE RRC log records, framed), as fast as the pty takes

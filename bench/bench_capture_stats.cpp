@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Throughput of the capture figures (CCaptureStats::Feed), which run on the
 // capture's path once per received chunk: 64 MiB in 8192-byte chunks of
 // random bytes and of framed log packets. The reading the figures used to

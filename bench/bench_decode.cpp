@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Throughput of the decoder on framed records, as orvane-log --decode and
 // the window's decoded view run it: 32 MiB of HDLC frames (mostly log
 // records the size of real LTE RRC and NAS ones, with extended messages and

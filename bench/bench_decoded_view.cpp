@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The decoded view under a flood: the cost of one batch (the model's insertion
 // and the table's layout, at most 30 a second), the view's resident memory at
 // its cap of 100,000 rows, a new filter over 100,000 rows, and saving them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Throughput of the DM framer and the text codecs on the sizes the tool uses:
 // the largest packet that still frames whole, one 8192-byte received chunk,
 // and a HEX command line that fills the 2048-byte outgoing buffer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // GSMTAP conversion speed: a capture of framed LTE RRC and NAS log records
 // (64 MiB, the mix of channels and sizes a cell search and attach give) to a
 // pcap file, and the converter alone on the same bytes in memory. The

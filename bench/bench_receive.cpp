@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Received data in HEX mode through the whole path: the port's reader thread,
 // the synchronous hand-over to the window's thread, the "%02X " conversion and
 // the results box of a shown window. A writer thread at the far end of a pty

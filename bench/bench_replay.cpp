@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Log server on a pseudo-terminal, through the real dialog:
 // - a 16 MiB log replay into a far end that reads as fast as it can, against
 //   `cat file > pty` into the same far end (ratio = replay speed / cat speed,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Start-up time and resident memory.
 //
 // The real program: `orvane` is spawned with the offscreen platform and the

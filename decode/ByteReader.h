@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // ByteReader: the one way a decoder reads a DIAG record. Every read knows how
 // many bytes are left; a read that does not fit fails, returns zero (or an

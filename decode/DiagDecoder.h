@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CDiagDecoder: one DIAG packet (a good HDLC frame's payload, without its
 // FCS) in, its records out. CRecordStream: HDLC bytes in any chunking in,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What the decoder makes of one DIAG packet (one good HDLC frame): a record
 // with its kind, the modem's time, a code (log code, event id, ssid or command

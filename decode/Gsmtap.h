@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // GSMTAP version 2: the 16-byte header that Wireshark's GSMTAP dissector
 // reads before a radio message (libosmocore's gsmtap.h defines the same

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CGsmtapConverter: the modem's bytes (a capture, or chunks as they arrive)
 // to GSMTAP messages. HDLC frames are taken apart, log records read, and each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The modem's debug messages (0x79, and terse ones a database formats) for
 // the GSMTAP converter: the decoder formats them, the converter sends each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CGsmtapSender: GSMTAP messages as UDP datagrams, one message a datagram,
 // to a host and port (Wireshark or tshark listening there shows them live).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The one table of log code names: the decoder's records, orvane-log's status
 // and summary and the window's capture line all name log codes from here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CMessageDatabase: the strings a modem's terse (hashed) debug messages leave
 // out, keyed by the hash the message carries. Two file forms are read:

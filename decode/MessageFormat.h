@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The modem's printf-like debug message format, applied to the 32-bit
 // arguments a message record carries. The format string comes from the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CPcapWriter: GSMTAP messages into a pcap file as the open DIAG clients
 // write them (link type 228, raw IPv4: an IPv4 and a UDP header to port 4729

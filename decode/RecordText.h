@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Records as text: one line each, the same in orvane-log --decode, the
 // decoded view's copy and "Save Decoded Text...". Columns: time of day (UTC,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Over-the-air signalling carried in log records (LTE RRC and NAS, NR RRC,
 // WCDMA RRC, GSM RR, UMTS NAS): where the PDU sits in each packet version,

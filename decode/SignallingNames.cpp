@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Channel and message names. LTE RRC message types come from the first bits
 // of the unaligned PER encoding (TS 36.331: each channel's message is a CHOICE
 // of a c1 CHOICE and an extension); NAS message types from TS 24.301 (EPS),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Names of signalling channels and messages, for the one-line summaries.
 // Internal to decode/Signalling.cpp and decode/SignallingNames.cpp.

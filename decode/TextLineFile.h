@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A text file written line by line ("Save Decoded Text..." and any tool that
 // saves decoded records): replaces the file, buffers through stdio, and keeps

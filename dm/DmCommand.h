@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // DM command codes: the first byte of a DM request and of the modem's reply
 // to it, with the sub-operation codes and header sizes of the commands that

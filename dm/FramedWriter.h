@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Frames a DM packet of any length and writes the frame through a writer.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "dm/HdlcDeframer.h"
 
 #include "dm/DmCommand.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CHdlcDeframer: reads asynchronous HDLC frames of DM packets out of a byte
 // stream, the reverse of CHdlcFramer. Each frame ends at a 0x7E flag; 0x7D

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Inside dm/: the one reading of an HDLC frame's bytes that CHdlcDeframer and
 // CHdlcFrameCounter share, so the two cannot judge a frame differently. It

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CHdlcFrameCounter: counts the frames of a DM byte stream exactly as
 // CHdlcDeframer reads them (text lines off), without keeping them. A capture

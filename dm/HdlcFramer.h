@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Asynchronous HDLC framing of DM packets (RFC 1662 style, as DM ports use it):
 // the packet with 0x7E and 0x7D escaped, the complemented CRC-16/X-25 of the

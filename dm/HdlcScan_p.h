@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Inside dm/: the searches the frame readers use to jump over the plain bytes
 // of a frame. Only 0x7E (a flag) and 0x7D (an escape) change a reader's state,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Little-endian fields of DM packets (every multi-byte field of the protocol
 // is little-endian). Reads give 0 and writes write nothing when the field does

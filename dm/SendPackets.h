@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The packets the Send button builds from the command line, text in, bytes out:
 //   DM AT   0x5E, the text, 0x0D; always framed

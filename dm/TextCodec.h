@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Conversions between the text a user types or sees and the bytes on the line.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Drives the four mask command builders the way the configuration sequence
 // does: the event report and one event mask, then log configs and message

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A check that stays on in every build type: a failed one aborts, which is
 // what libFuzzer records as a finding.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // An output room that AddressSanitizer guards on both sides, without a heap
 // block of its own per use: one static block, poisoned all over except the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Log server's canned replies on arbitrary received chunks: the reply
 // stays inside its 133-byte room, is the same every time, and agrees with the
 // vector form.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The DIAG decoder and the message formatter on hostile bytes. The first
 // byte picks what the rest is:
 //   0  one packet for the decoder (with a small message database, so terse

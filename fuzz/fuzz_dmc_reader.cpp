@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The .dmc reader on arbitrary bytes, and whatever lists it finds run through
 // the mask command builders as the configuration sequence would.
 #include "DriveBuilders.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The GSMTAP converter on arbitrary bytes. Byte 0 picks the mode:
 //  - even: the rest is a modem's byte stream, fed whole and again in chunks
 //    of (byte 1) bytes: the same messages and counts come out, and every log

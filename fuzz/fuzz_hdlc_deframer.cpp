@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The virtual modem's frame reader on an arbitrary byte stream: the items do
 // not depend on how the stream is chunked, frames respect the size limit,
 // every good frame framed again reads back as itself, and (text lines off) the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The resumable HDLC encoder in random output rooms: every room is guarded on
 // both sides (GuardedRoom.h), so a write outside it is caught, and the pieces put together
 // must equal the frame of one call and FramePacket's. Byte 0: bFinal and the number of room

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The HEX command line parser and its companions, against a plain model:
 // byte 0 picks the capacity of the destination, byte 1 the delimiter set and
 // a count, the rest is the text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The mask command builders on arbitrary lists. The input holds the EventIDs,
 // LogCodes, OTATypes and MessageLevels texts separated by NUL bytes; each set
 // of lists runs in the sequence's 1024-byte room and in a small room picked

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The number parser of the configuration lists, against a plain model: "0x"
 // then hex digits, or whatever the C library's strtol makes of it in decimal.
 #include "FuzzCheck.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The Log client's capture file: raw received bytes, named after the local time.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CCaptureStats: what a logging session has captured so far, told from the
 // same bytes that go into the capture file. A frame counter reads the stream

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The eleven built-in packets that configure a modem's logging when no ".dmc"
 // file is applied: event reporting on, the event mask, four log masks and five

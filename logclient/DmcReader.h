@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Reads the four lists of a ".dmc" logging configuration (an XML file).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CLogClientSession: the Log client without a window. It holds the loaded
 // ".dmc" document, the list positions, the step counter shared by the two timed

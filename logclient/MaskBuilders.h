@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The DM commands that switch a modem's diagnostic logging on, built from the
 // lists of a ".dmc" configuration: event report (0x60), event mask (0x82), log

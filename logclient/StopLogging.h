@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The packets that switch a modem's diagnostic logging off, as open DIAG
 // clients send them when they let go of a modem: every log mask cleared, event

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "logserver/LogReplay.h"
 
 #include "sys/RegularFile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Log replay: a log file is read whole into memory and written to the port
 // unchanged, in chunks of 1024 bytes. Nothing is framed, escaped or converted,

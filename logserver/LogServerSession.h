@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CLogServerSession: the Log server without a window. A received request gets
 // its canned reply queued with its own bytes; the driver takes the replies in

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs Orvane into a temporary root and checks what lands there.
 #
 #   check-install.sh install BUILD MANIFEST VERSION [CONFIG]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The service template as installed: systemd-analyze verify, and
 # systemd-analyze security --offline rates it "OK" or better (exposure 2.5 or
 # less). Exit 77 (skipped) where systemd-analyze is not installed.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Prints the one benchmark table from the JSON files that the bench programs
 wrote (one <program>.json each, --benchmark_out_format=json).
 

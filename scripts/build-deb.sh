@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the Debian package as the distribution builds its own: with the
 # hardening flags of dpkg-buildflags (fortify, stack protector, relro,
 # bindnow), in a build folder of its own without tests or benchmarks; then

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Lists every C++ function body longer than the limit (60 lines by default).
 
 A function's length runs from the first line of its head (the signature,

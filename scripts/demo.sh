@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Starts Orvane on a virtual modem: no hardware needed. The modem answers on
 # "COM1" of a temporary port directory and stops when the window closes.
 set -euo pipefail

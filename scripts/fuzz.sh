@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the libFuzzer targets with clang (address and undefined-behaviour
 # sanitizers) into build-fuzz/ and runs each for a set time.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the Debian packages Orvane needs to build, test and run.
 # As root the missing ones are installed with apt-get; otherwise the exact
 # command is printed and the script stops.

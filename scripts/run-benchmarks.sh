@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs every benchmark program of a build folder, then prints one table of the
 # figures, collected from each program's JSON output.
 #   scripts/run-benchmarks.sh [build folder]

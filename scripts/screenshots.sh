@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Renews the README's screenshots under Xvfb (a 1280x1024 screen) against the
 # virtual modem: docs/window-capture.png, docs/window-resized.png and
 # docs/window-decoded.png (the decoded view shown) at scale 1

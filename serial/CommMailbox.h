@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CCommMailbox: the one hand-over from the reader thread to the window's
 // thread. The reader puts a message in (a chunk as a span, a line event, or

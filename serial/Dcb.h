@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The port settings record. Its layout is the Win32 DCB (28 bytes) so that the
 // settings dialog, the defaults and the flag word read exactly as on the

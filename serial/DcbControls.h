@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What the port settings dialog's controls show of a settings record, and how
 // their values go back into it, without a toolkit: combo selections as list

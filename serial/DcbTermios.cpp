@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The settings record in termios terms: pure translation, no device. Only
 // the termios constants come from the kernel's header; every system call on
 // the device stays in serial/Termios.cpp.

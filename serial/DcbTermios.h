@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The settings record (DCB) in termios terms. TranslateDcb is pure: it reads
 // nothing from a device and writes nothing; serial/Termios.cpp applies its

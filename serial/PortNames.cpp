@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Port names to device paths. The port directory lets a user (or a test, or
 // the virtual modem) point any name at any tty without renaming devices.
 #include "serial/PortNames.h"

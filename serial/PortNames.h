@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Which port names have a device behind them, for a port list that tells the
 // user where to look. The names themselves resolve as serial/SerialPlatform.h

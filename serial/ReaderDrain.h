@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The reader's drain: everything the driver has queued is read in chunks of at
 // most kMaxChunk bytes, and each chunk is handed over before the next read, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The POSIX layer under CSerialPort: every system call the serial link makes
 // lives in serial/Termios.cpp (and serial/PortNames.cpp for the port

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CSerialPort: the one serial device the tool talks to, its settings record,
 // its reader thread and its bounded write.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The serial link's system calls, all in one file. Settings go through
 // termios2 (TCGETS2/TCSETS2) rather than <termios.h>: it carries any baud rate
 // (BOTHER) and saves and restores a device's settings exactly, custom rates

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Opening a file that must be a regular file (a configuration, a capture to
 // replay) without ever waiting on it. open() of a FIFO waits for a writer and

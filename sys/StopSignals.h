@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // SIGINT, SIGTERM and SIGHUP end every Orvane program cleanly, and each learns
 // of them through a descriptor in its own event loop, so no work runs in a

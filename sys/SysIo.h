@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The system habits every module shares, in one small header (after
 // picocom's fdio): one owner of a file descriptor, one EINTR retry, one

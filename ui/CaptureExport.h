@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CCaptureExport: the context menu's way into Wireshark. "Export Capture to
 // pcap..." converts the last capture (or a file chosen when there is none)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CCaptureLine: the line under the results box that tells where the capture
 // goes and how it grows: the file's path on one line; its size, the rate over

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The lines sent from the command line, per mode, newest last, at most 100 per
 // mode; Up and Down walk them as a shell does. The line being typed when a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CConnection: the window's link to its port. It takes the chosen name into
 // the port, opens it and gives the modem its settle time, closes it, marks the

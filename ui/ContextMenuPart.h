@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A part of the window that has entries in its context menu. The window builds
 // the menu afresh each time it opens (from a right click on the window or on

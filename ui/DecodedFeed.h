@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CDecodedFeed: the window's decoded view and what feeds it. It owns the view
 // (a CDecodedView, put into the results splitter by the window), the record

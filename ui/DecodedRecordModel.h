@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CDecodedRecordModel: the decoded view's rows. Records are queued by Append
 // and taken in by a timer at most 30 times a second, each batch with one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CDecodedView: the window's decoded view. A table of the modem's decoded
 // records (time, kind, code or ssid, name, text) with a filter box and a

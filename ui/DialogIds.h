@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Identifiers every dialog shares: the standard results, and the main
 // window's own messages (a queued invocation and a direct call stand in for

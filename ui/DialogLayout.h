@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Places a dialog's controls from its template: each control's name, its
 // rectangle in dialog units, and its tab order. Both dialogs use it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Dialog templates are laid out in dialog units, which scale with the font:
 // a horizontal unit is a quarter of the font's average character width, a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CLogClientDriver: the Log client mode of the window. It plays the steps of
 // the Log client session (logclient/LogClientSession.h) on two single-shot

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CLogServerDriver: the Log server mode of the window. It asks for the log to
 // replay and holds it while it is written, and keeps the canned replies of the

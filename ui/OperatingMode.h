@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The window's operating mode: the index of the checked mode radio.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Building the window: its controls from the template, its parts and how they
 // are wired, and its size.
 #include "ui/OrvaneDlg.h"

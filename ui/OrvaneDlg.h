@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // COrvaneDlg: the main window. It builds its parts, wires them and lays them
 // out; its designed On... handlers read the controls, call a part or the core

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The designed members of the Log client and Log server modes and of the port
 // settings: each forwards to its part, which holds the state and the timers.
 #include "ui/OrvaneDlg.h"

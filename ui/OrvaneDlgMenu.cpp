@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The keys the window handles (Enter does nothing, F1 the About box, the Menu
 // key and Shift+F10 the context menu, Up and Down the command history) and
 // its context menu: the About entry and the entries of the parts that have

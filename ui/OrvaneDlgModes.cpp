@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The designed window: start-up state, data exchange, the five modes with
 // their guards, and connecting and disconnecting through the connection part.
 #include "ui/OrvaneDlg.h"

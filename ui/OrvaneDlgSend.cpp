@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Send and receive: the Send button per mode, the command line's history, the
 // character converter, and the hand-over of every received chunk to the parts.
 #include "ui/OrvaneDlg.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The port list: tells the window before it drops down, so the marks of the
 // names with a device behind them are fresh whenever the user looks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The serial port as the core's byte writer: the framed writer and the replay
 // write through it. Window thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CPreferencesDlg: the port settings dialog behind "Setting...". It edits a
 // working copy of the port's settings record; the caller copies the record in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Every message box and file dialog of the tool goes through IPrompts, so the
 // window can run headless under test with a fake that records the texts.

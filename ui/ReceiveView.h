@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CReceiveView: what the window shows of the bytes it receives: the results
 // box with its 512-byte rule, the running byte count of the status line, and

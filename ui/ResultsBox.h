@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CResultsBox: the results box. Received text is taken in at once but drawn
 // at most once per pass of the event loop and at most 30 times a second: a

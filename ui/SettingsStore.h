@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What the window keeps between runs, in the user's settings file
 // (~/.config/orvane/orvane.ini): the command history per mode, the folder the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // SIGTERM, SIGHUP and SIGINT end a running `orvane` as closing its window
 // does. The real program runs as a child process on the offscreen platform;
 // a Qt input plugin built for the tests clicks "Log client", "Connect" and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window's stop-signal path without the window: each stop signal turns
 // the pipe readable, and the program's own dispositions come back when the
 // object goes. Each signal is raised once only: the handler resets itself to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Helpers for the decoder's tests: hex text to bytes, records built by hand.
 #include <zlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The decoder, one kind of packet per table: real extended messages (as SCAT's
 // tests hold them, with the texts SCAT prints for them), log records with
 // their names and summaries, event reports, terse messages with and without a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Message databases: the QShrink 4 .qdb (header, zlib text, <Content>) and
 // the older hash files, and every file that is refused, with its reason.
 #include <gtest/gtest.h>

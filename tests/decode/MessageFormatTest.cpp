@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The modem's printf-like format over 32-bit arguments: every conversion the
 // modem's messages use, and every way a format and its arguments disagree.
 #include <gtest/gtest.h>

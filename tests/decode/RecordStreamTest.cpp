@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // HDLC bytes to records in any chunking, and capture files read from disk:
 // the real .qmdl samples when present, and files that are refused.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The framed writer against a reference framer and deframer written here bit
 // by bit: any packet length goes out as one whole, well-formed frame.
 #include "dm/FramedWriter.h"

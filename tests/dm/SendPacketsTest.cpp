@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What Send puts on the wire per mode, from the command line's text.
 #include "dm/SendPackets.h"
 

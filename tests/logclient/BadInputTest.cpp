@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Hostile and oversized configuration files and lists, fed on purpose: a file
 // far larger than any real configuration, entity tricks, binary files, and
 // lists of a million entries. Whatever is refused must be refused cleanly;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "logclient/DmcReader.h"
 #include "support/Fixtures.h"
 #include "support/Pty.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Log client session driven as the window and the headless logger drive
 // it: calls in, packets and pauses out, no port, no timer, no sleep.
 #include "logclient/LogClientSession.h"

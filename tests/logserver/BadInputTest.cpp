@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Replay files far too large to hold, and files that only pretend to have a
 // size: each is refused or loaded without an allocation the file could steer
 // past the limit, and without reading forever.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Log server session with a fake port: replies queued in request order
 // with their own bytes, and the replay written as the port takes it.
 #include "logserver/LogServerSession.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The reader-to-window mailbox on its own: a plain thread plays the reader,
 // the test's thread plays the window with a recording handler.
 #include "serial/CommMailbox.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The settings record and the dialog's controls: every control lands on the
 // record field (and Win32 flag-word bit) it names, and nothing else moves.
 #include "serial/DcbControls.h"

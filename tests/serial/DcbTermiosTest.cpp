@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The settings record in termios terms: one row per field and value.
 #include "serial/DcbTermios.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The reader's drain against a scripted driver queue: a pty never reports
 // more than its line discipline's 4096 bytes queued, so 20000 bytes queued at
 // once are played here.

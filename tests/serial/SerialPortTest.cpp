@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CSerialPort over pseudo-terminal pairs: the test holds the master end and
 // plays the device; TestWindow plays the main window.
 #include "serial/SerialPort.h"

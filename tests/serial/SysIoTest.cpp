@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The shared system-call habits of sys/SysIo.h on pipes: WriteAll carries on
 // until all is written and says where and why it stopped otherwise; Poll and
 // ErrnoText as every module uses them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A stand-in for the main window in serial tests: one "window thread" that
 // runs queued tasks in order, like a message loop, and watches the port's

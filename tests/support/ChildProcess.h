@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Child processes for tests and benchmarks: the argument and environment
 // arrays posix_spawn takes, and an owner that kills and reaps its child so a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Ways to make a capture's writes fail for real, for the tests of what a
 // capture does then: a small tmpfs that fills up, or a file size limit.

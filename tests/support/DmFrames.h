@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Reference HDLC framing for tests, written bit by bit and independent of the
 // tool's table-driven framer: escapes, complemented CRC-16/X-25 low byte

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // IPrompts for headless tests: records every message box and answers file
 // dialogs from a script.

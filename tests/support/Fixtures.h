@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Fixtures the suite makes itself, in the shapes of the real files the tool
 // meets, so that everything the default suite reads is in the repository:

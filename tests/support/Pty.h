@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A pseudo-terminal pair for serial tests: the test holds the master end and
 // plays the device; the tool opens the slave end through a port directory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The optional third-party samples beside the project (../shared/data: a real
 // .dmc saved by the Windows logging tool and two real modem captures). The

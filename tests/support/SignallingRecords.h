@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Log records of the signalling kinds, laid out field by field as the open
 // DIAG decoders read them, for the GSMTAP tests, the fuzz corpus and the

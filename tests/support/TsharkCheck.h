@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Reads a pcap back with tshark, where it is installed: each frame's
 // protocols and whether any line of the full dissection says "Malformed" or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The virtual modem's records, read the way open DIAG decoders read them:
 // every field where those decoders look for it, and lengths that agree.
 #include "tools/vmodem/LogRecords.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // orvane-log's command line and its texts: every refusal is a row.
 #include "tools/orvanelog/OptionValues.h"
 #include "tools/orvanelog/Options.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // orvane-log --decode, --read and --qdb as a user runs them: the real program
 // on real and made-up captures, on files it must refuse, and live against the
 // virtual modem.

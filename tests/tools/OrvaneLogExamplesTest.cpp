@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The examples of the README and of orvane-log(1) work as written: every
 // orvane-log command line in them is accepted, and the one against the
 // virtual modem runs as a shell would run it (its link exists before

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // orvane-log's GSMTAP options and its --read conversion.
 #include "support/TsharkCheck.h"
 #include "support/DmFrames.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The real orvane-log program as a child process of a test: its standard
 // output and error go to files the test reads when it has ended.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // orvane-log's pure parts of a lab run: where rotation cuts a stream, which
 // captures --keep and --min-free let go, the status line at a terminal's
 // width, and when systemd's notices are due.

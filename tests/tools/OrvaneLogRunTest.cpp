@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // orvane-log end to end against a pseudo-terminal the test drives: exit
 // statuses, the capture against what the far end sent, clean stops, the
 // device going and coming back, a full disk.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // orvane-log as a lab service, end to end against a pseudo-terminal: the
 // stop-logging frames at a clean exit, files that are not what they claim,
 // the port opened before any capture, long device paths, a planted link,

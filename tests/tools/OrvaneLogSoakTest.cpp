@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // orvane-log for hours on a lab rig, in two minutes (longer with
 // ORVANE_SOAK_SECONDS, by hand): the virtual modem at full rate, captures
 // rotating at 8M with the 5 newest kept. The program's memory and descriptor

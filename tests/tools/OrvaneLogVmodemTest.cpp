@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // orvane-log against the real virtual modem, as a lab rig without a display
 // runs it: `orvane-vmodem --link COM1` and `orvane-log COM1 --defaults
 // --duration N`. The capture is read back with a framer of the test's own.

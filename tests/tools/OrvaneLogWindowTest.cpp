@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // orvane-log and the window, side by side against the same kind of far end:
 // the same configuration gives the same bytes on the wire.
 #include "OrvaneLogProcess.h"

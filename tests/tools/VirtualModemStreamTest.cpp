@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the virtual modem streams: which records each request starts and
 // stops, the hold while a client sets its masks, the timestamps, and the
 // records of a capture filtered by the client's masks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the virtual modem sends, decoded back: each message with its ssid,
 // level, file:line and formatted text, each event with its payload, and a
 // whole stream with every default packet's masks on, without a record the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The real window against the real virtual modem: what a newcomer sees in
 // `make demo`, checked end to end.
 #include "dm/HdlcDeframer.h"

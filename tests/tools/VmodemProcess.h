@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The real orvane-vmodem program as a child process of a test.
 #include "support/ChildProcess.h"

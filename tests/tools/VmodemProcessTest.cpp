@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The real orvane-vmodem program, driven over its pseudo-terminal.
 #include "tools/vmodem/VirtualModem.h"
 

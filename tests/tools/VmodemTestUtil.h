@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Helpers for the virtual modem tests: a reference framer that shares no code
 // with the one under test (bitwise CRC-16/X-25), and a frame splitter.

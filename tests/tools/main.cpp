@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Widget tests need one QApplication for the whole program.
 #include "ui/OrvaneDlg.h"
 

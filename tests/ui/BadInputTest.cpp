@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Bad input tried on purpose through the real window: hostile configuration
 // files and replay files picked in the file dialog, a peer that floods the
 // line in every mode, and a start-up directory the capture cannot be created

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A capture that cannot be written ends at once and the user hears of it once,
 // while the window goes on counting what arrives.
 #include "DialogFixture.h"

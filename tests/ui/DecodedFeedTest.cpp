@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The decoded view in the window: the "Decoded View" choice (off at first,
 // kept between runs), records from the port in Log client and Log server
 // mode, nothing decoded while hidden, capture files and message databases

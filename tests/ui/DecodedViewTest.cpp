@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The decoded view: rows arrive in batches, the filter (text and kinds), the
 // cap on rows, following the newest row, copy and "Save Decoded Text...".
 #include "support/FakePrompts.h"

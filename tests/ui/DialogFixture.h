@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The real main window over a pseudo-terminal: the test holds the device end,
 // the dialog opens "COM1", which the port directory points at the pty.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The capture file end to end: what the modem sends in Log client mode lands
 // in the capture unchanged, through the real dialog and a pseudo-terminal.
 #include "LogClientFarEnd.h"

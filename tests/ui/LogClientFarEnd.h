@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The modem's end of the Log client tests: a thread that keeps reading what
 // the tool writes to the pseudo-terminal (so the tool's writes never stall on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Log client's configuration sequences end to end: the real dialog at the
 // slave end of a pseudo-terminal, the test as the modem at the master end.
 #include "LogClientFarEnd.h"

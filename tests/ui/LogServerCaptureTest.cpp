@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A capture written in Log client mode, replayed in Log server mode, reaches
 // the far end as the very bytes the modem sent. One tool does both in turn.
 #include "LogServerFarEnd.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The DM client's end of the Log server tests: frames built bit by bit rather
 // than with the tool's framer, and readers of the pty master that either run

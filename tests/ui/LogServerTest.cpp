@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Log server end to end: the test plays the DM client at the master end of
 // a pseudo-terminal, the real dialog plays the modem at the slave end.
 #include "logserver/CannedReplies.h"

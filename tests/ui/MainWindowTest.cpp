@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window: start-up state, modes and their guards, connect and
 // disconnect over a pseudo-terminal, the about box.
 #include "DialogFixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Settings chosen in the port settings dialog reach the device at the next
 // Connect, over a pseudo-terminal; settings Linux cannot express fail the
 // Connect with the usual message and the reason.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The port settings dialog, headless: what it shows for a record, what OK
 // stores, and that Cancel and invalid input store nothing.
 #include "PreferencesScript.h"

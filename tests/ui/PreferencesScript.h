@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Scripted use of the port settings dialog while it runs modally.
 #include "support/FakePrompts.h"

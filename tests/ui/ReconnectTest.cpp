@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The device goes away under an open connection and comes back: the window
 // disconnects, then connects again by itself as the Connect button would.
 #include "DialogFixture.h"

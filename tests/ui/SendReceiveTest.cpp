@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Send in every mode and the display of received data, through the real window
 // with the test playing the modem at the far end of a pseudo-terminal.
 #include "DialogFixture.h"

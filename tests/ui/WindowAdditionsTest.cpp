@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the window offers around the designed controls: the capture line, the
 // LoggingView choice, stopping the modem's logging, command history kept
 // between runs, port marks and a window that fits a small screen.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The main window as its user and its parts see it: controls found by their
 // object name (the id's name), state read through the parts' interfaces.

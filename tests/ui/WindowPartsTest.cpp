@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window's parts on their own, with a fake writer in the port's place:
 // the receive view, the Log client driver's packets, notes and capture line,
 // and the Log server driver's replies.

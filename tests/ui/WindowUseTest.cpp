@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What a new user meets in the window: the context menu wherever they ask for
 // it, notes that end with the next action, and a failed capture that says so
 // while the count goes on.

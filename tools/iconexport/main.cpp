@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // orvane-iconexport: writes the application icon, as drawn by the program
 // itself, to PNG files for the desktop's icon theme, so the installed icon and
 // the one in the window's title bar never drift apart.

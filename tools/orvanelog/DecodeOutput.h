@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // orvane-log --decode: the records of the bytes received, one line each
 // (decode/RecordText.h) on the output stream, and their counts for the

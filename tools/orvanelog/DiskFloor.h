@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The captures this run created, oldest first, and the two ways they give
 // way: --keep N (at most N of them) and --min-free SIZE (the oldest goes

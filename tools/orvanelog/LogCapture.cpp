@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The capture side of a run: the file the reader writes each chunk into, the
 // rotation that starts the next one at a frame's end, and the disk: --keep
 // and --min-free.

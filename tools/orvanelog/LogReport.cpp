@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What a run tells: the status line (fitted to the terminal), systemd's
 // notices, and the summary at the end.
 #include "tools/orvanelog/LogRun.h"

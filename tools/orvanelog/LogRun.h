@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // One orvane-log run: open the port as the window does, capture everything,
 // send the configuration, keep a status line, follow the device when it goes

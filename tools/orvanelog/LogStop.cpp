@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The end of a clean run: what the driver held is captured, the modem's
 // logging is switched off with the window's "Stop Modem Logging" packets, and
 // its replies are captured for a short while before the port closes.

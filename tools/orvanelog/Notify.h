@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Telling systemd how the run goes, through the datagram protocol of
 // sd_notify(3): one AF_UNIX datagram per state change to $NOTIFY_SOCKET (a

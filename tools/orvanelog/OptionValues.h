@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The values orvane-log's options take, read from their words. Pure: each
 // returns why a word is refused, or an empty string.

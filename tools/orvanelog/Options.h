@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // orvane-log's command line: what to open, what to send, where to capture.
 // Parsing is pure (no file or device is touched), so every refusal is a

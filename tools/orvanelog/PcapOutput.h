@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // orvane-log's way into Wireshark: the signalling in what the modem sends,
 // as GSMTAP, into a pcap file (--pcap FILE) and/or as UDP datagrams

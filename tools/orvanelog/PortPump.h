@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The port as orvane-log drives it: CSerialPort opened exactly as the window
 // opens it. With no window to wait for, the reader takes each chunk on its own

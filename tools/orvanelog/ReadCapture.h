@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // orvane-log --read FILE: a capture already on disk (an Orvane capture or a
 // .qmdl, the same HDLC stream) read without a port. It prints the summary a

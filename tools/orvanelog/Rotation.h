@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Where a rotating capture is cut: only right after a frame's closing 0x7E,
 // so every file starts with a whole frame and decodes on its own, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // orvane-log's status line and end-of-run summary, as text. Pure formatting:
 // the figures come in, the line goes out.

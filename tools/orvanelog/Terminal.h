@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The terminal the live status line is drawn on: its width (TIOCGWINSZ), and
 // a descriptor that turns readable when the window changed size (SIGWINCH,

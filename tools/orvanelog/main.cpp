@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // orvane-log: Orvane's Log client without a window, for rigs without a
 // display. See Options.cpp for the command line and LogRun.cpp for the run.
 #include "sys/StopSignals.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Takes the README's screenshots of the main window: run by
 // scripts/screenshots.sh under Xvfb with the virtual modem linked as COM1.
 //   orvane-screenshots <out-dir> <prefix>

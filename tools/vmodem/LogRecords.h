@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The records the virtual modem streams once a client enables them: log
 // records (command 0x10) with the layout each log code has on a real modem,

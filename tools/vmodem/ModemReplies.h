@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Replies the virtual modem gives in its own words, where the Log server's
 // table (logserver/CannedReplies) is too thin for the DIAG clients in the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // CVirtualModem: the DM side of a modem, as bytes in and bytes out.
 //

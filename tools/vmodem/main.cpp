@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // orvane-vmodem: a modem's DM port on a pseudo-terminal, for trying Orvane
 // and for tests without hardware. One poll loop serves the pty and the
 // signals; the DM behaviour lives in CVirtualModem.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A Qt input plugin that plays the user inside a real `orvane` started by a
 // test: once the main window shows, it clicks the controls named (by
 // objectName) in $ORVANE_TEST_CLICKS, comma-separated, in order. The program
