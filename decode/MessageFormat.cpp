@@ -115,25 +115,25 @@ void AppendMark(std::string& out, const char* what, std::string_view text)
     out += ']';
 }
 
-// The printf specification for one conversion, rebuilt from its checked parts.
-std::string Spec(const Conversion& conv, const char* length, char type)
+// The printf directive for one conversion, rebuilt from its checked parts.
+std::string Directive(const Conversion& conv, const char* length, char type)
 {
-    std::string spec = "%" + conv.flags;
+    std::string directive = "%" + conv.flags;
     if (conv.width >= 0)
-        spec += std::to_string(conv.width);
+        directive += std::to_string(conv.width);
     if (conv.precision >= 0)
-        spec += "." + std::to_string(conv.precision);
-    spec += length;
-    spec += type;
-    return spec;
+        directive += "." + std::to_string(conv.precision);
+    directive += length;
+    directive += type;
+    return directive;
 }
 
 template <typename T>
-void AppendPrintf(std::string& out, const std::string& spec, T value)
+void AppendPrintf(std::string& out, const std::string& directive, T value)
 {
     // Width and precision are capped, so a 64-bit number in the widest field fits.
     std::array<char, 2 * kMaxFieldWidth + 32> buffer{};
-    const int n = std::snprintf(buffer.data(), buffer.size(), spec.c_str(), value);
+    const int n = std::snprintf(buffer.data(), buffer.size(), directive.c_str(), value);
     if (n > 0)
         out.append(buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(n), buffer.size() - 1));
 }
@@ -159,9 +159,9 @@ void AppendInteger(std::string& out, Conversion conv, ArgumentCursor& args)
         const std::uint64_t low = args.Next();
         const std::uint64_t value = low | static_cast<std::uint64_t>(args.Next()) << 32;
         if (isSigned)
-            AppendPrintf(out, Spec(conv, "ll", conv.type), static_cast<long long>(value));
+            AppendPrintf(out, Directive(conv, "ll", conv.type), static_cast<long long>(value));
         else
-            AppendPrintf(out, Spec(conv, "ll", conv.type), static_cast<unsigned long long>(value));
+            AppendPrintf(out, Directive(conv, "ll", conv.type), static_cast<unsigned long long>(value));
         return;
     }
     std::uint32_t value = args.Next();
@@ -170,9 +170,9 @@ void AppendInteger(std::string& out, Conversion conv, ArgumentCursor& args)
     else if (conv.length == Length::Char)
         value = isSigned ? static_cast<std::uint32_t>(static_cast<std::int8_t>(value)) : value & 0xFF;
     if (isSigned)
-        AppendPrintf(out, Spec(conv, "", conv.type), static_cast<int>(static_cast<std::int32_t>(value)));
+        AppendPrintf(out, Directive(conv, "", conv.type), static_cast<int>(static_cast<std::int32_t>(value)));
     else
-        AppendPrintf(out, Spec(conv, "", conv.type), static_cast<unsigned>(value));
+        AppendPrintf(out, Directive(conv, "", conv.type), static_cast<unsigned>(value));
 }
 
 // An address (%p, and %s whose string stays in the modem): 0x and eight hex digits.
@@ -183,7 +183,7 @@ void AppendAddress(std::string& out, const Conversion& conv, std::uint32_t value
     Conversion asText = conv;
     asText.precision = -1;
     asText.flags = conv.flags.find('-') != std::string::npos ? "-" : "";
-    AppendPrintf(out, Spec(asText, "", 's'), hex.data());
+    AppendPrintf(out, Directive(asText, "", 's'), hex.data());
 }
 
 void AppendConversion(std::string& out, const Conversion& conv, ArgumentCursor& args)
@@ -200,7 +200,7 @@ void AppendConversion(std::string& out, const Conversion& conv, ArgumentCursor& 
         Conversion asChar = conv;
         asChar.precision = -1;
         asChar.flags = conv.flags.find('-') != std::string::npos ? "-" : "";
-        return AppendPrintf(out, Spec(asChar, "", 'c'), c < 0x20 || c >= 0x7F ? ' ' : static_cast<int>(c));
+        return AppendPrintf(out, Directive(asChar, "", 'c'), c < 0x20 || c >= 0x7F ? ' ' : static_cast<int>(c));
     }
     case 'p': case 's':
         if (conv.missing || !args.Has(1))
