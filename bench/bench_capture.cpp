@@ -5,6 +5,7 @@
 // same run (ratio = capture speed / cat speed). Every capture is compared with
 // what was sent, byte for byte.
 #include "BenchRig.h"
+#include "WindowBenchMain.h"
 #include "ui/OrvaneDlg.h"
 #include "ui/Prompts.h"
 
@@ -395,19 +396,12 @@ BENCHMARK(BM_CaptureVsCatBusy)->Iterations(7)->UseManualTime()->Unit(benchmark::
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    {
+    return RunWindowBenchmarks(argc, argv, [] {
         Rig rig;
         g_pRig = &rig;
         benchmark::RunSpecifiedBenchmarks();
         g_pRig = nullptr;
-    }
-    benchmark::Shutdown();
-    return 0;
+    });
 }
 
 // orvane-log, the Log client without a window, on the same kind of pty pair:

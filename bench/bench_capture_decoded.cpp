@@ -10,6 +10,7 @@
 //
 //   bench_capture_decoded --benchmark_min_time=1x
 #include "BenchRig.h"
+#include "WindowBenchMain.h"
 #include "dm/HdlcFramer.h"
 #include "ui/OrvaneDlg.h"
 
@@ -236,16 +237,11 @@ BENCHMARK(BM_CaptureDecodedVsCat)->Arg(0)->Iterations(3)->UseManualTime()->Unit(
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
-    // The view's shown state is kept in the settings: never the user's.
-    QStandardPaths::setTestModeEnabled(true);
-    const QTemporaryDir settings;
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunWindowBenchmarks(argc, argv, [] {
+        // The view's shown state is kept in the settings: never the user's.
+        QStandardPaths::setTestModeEnabled(true);
+        const QTemporaryDir settings;
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+        benchmark::RunSpecifiedBenchmarks();
+    });
 }

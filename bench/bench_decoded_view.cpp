@@ -5,6 +5,7 @@
 //
 //   bench_decoded_view --benchmark_min_time=0.5s
 #include "BenchRig.h"
+#include "WindowBenchMain.h"
 #include "ui/DecodedView.h"
 
 #include <QApplication>
@@ -184,13 +185,5 @@ BENCHMARK(BM_SaveShownRows)->Unit(benchmark::kMillisecond)->MinTime(0.5);
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunWindowBenchmarks(argc, argv);
 }

@@ -9,6 +9,7 @@
 // two ticks beyond the 10 ms asked for. A user feels that lateness as a
 // window that does not answer while data pours in.
 #include "BenchRig.h"
+#include "WindowBenchMain.h"
 #include "logclient/CaptureStats.h"
 #include "ui/OrvaneDlg.h"
 
@@ -267,13 +268,5 @@ BENCHMARK(BM_CaptureStatsChunk)->Unit(benchmark::kMicrosecond)->MinTime(0.5);
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunWindowBenchmarks(argc, argv);
 }

@@ -9,6 +9,7 @@
 #include "dm/HdlcFramer.h"
 #include "logserver/CannedReplies.h"
 #include "BenchRig.h"
+#include "WindowBenchMain.h"
 #include "ui/OrvaneDlg.h"
 #include "ui/Prompts.h"
 
@@ -303,17 +304,10 @@ BENCHMARK(BM_ReplyLatency)->Iterations(1)->UseManualTime()->Unit(benchmark::kMil
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    {
+    return RunWindowBenchmarks(argc, argv, [] {
         Rig rig;
         g_pRig = &rig;
         benchmark::RunSpecifiedBenchmarks();
         g_pRig = nullptr;
-    }
-    benchmark::Shutdown();
-    return 0;
+    });
 }
