@@ -7,6 +7,7 @@
 #include "logclient/DefaultPackets.h"
 #include "logclient/MaskBuilders.h"
 #include "serial/SerialPlatform.h"
+#include "support/DiskFull.h"
 #include "support/DmFrames.h"
 #include "tools/orvanelog/Options.h"
 #include "ui/LogClientFarEnd.h"
@@ -227,12 +228,9 @@ TEST_F(OrvaneLogRun, UnplugAndComeBackGivesASecondCaptureAndTheConfigurationAgai
 TEST_F(OrvaneLogRun, AFullDiskEndsTheRunWithTheReasonAndAnIntactFile)
 {
     TempDir mountPoint;
-    if (mount("tmpfs", mountPoint.Path().c_str(), "tmpfs", 0, "size=64k") != 0)
-        GTEST_SKIP() << "no tmpfs could be mounted here (" << std::strerror(errno) << "): full-disk run skipped";
-    struct Unmount {
-        std::string path;
-        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
-    } unmount{mountPoint.Path()};
+    const SmallTmpfs tmpfs(mountPoint.Path(), std::size_t{64} << 10);
+    if (!tmpfs.Mounted())
+        GTEST_SKIP() << "no tmpfs could be mounted here (" << tmpfs.Error() << "): full-disk run skipped";
 
     FarEnd far(pty);
     LogProcess run({"COM1", "--dir", mountPoint.Path()});

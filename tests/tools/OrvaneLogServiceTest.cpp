@@ -7,6 +7,7 @@
 #include "dm/HdlcDeframer.h"
 #include "logclient/CaptureFile.h"
 #include "logclient/StopLogging.h"
+#include "support/DiskFull.h"
 #include "support/DmFrames.h"
 #include "tools/orvanelog/Options.h"
 #include "ui/LogClientFarEnd.h"
@@ -323,12 +324,9 @@ TEST_F(OrvaneLogService, RotatedCapturesAreTheStreamAndKeepLetsTheOldestGo)
 TEST_F(OrvaneLogService, MinFreeRemovesTheOldestAndStopsWhenNoneIsLeft)
 {
     TempDir mountPoint;
-    if (mount("tmpfs", mountPoint.Path().c_str(), "tmpfs", 0, "size=512k") != 0)
-        GTEST_SKIP() << "no tmpfs could be mounted here (" << std::strerror(errno) << "): --min-free runs skipped";
-    struct Unmount {
-        std::string path;
-        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
-    } unmount{mountPoint.Path()};
+    const SmallTmpfs tmpfs(mountPoint.Path(), std::size_t{512} << 10);
+    if (!tmpfs.Mounted())
+        GTEST_SKIP() << "no tmpfs could be mounted here (" << tmpfs.Error() << "): --min-free runs skipped";
     const std::string stranger = mountPoint.Path() + "/01-01-00-00-00.bin";
     std::ofstream(stranger) << "not of this run";
     {
