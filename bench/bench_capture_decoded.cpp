@@ -8,7 +8,15 @@
 // timer on the window's thread says how late the event loop gets to it
 // (target: never more than 50 ms late).
 //
-//   bench_capture_decoded --benchmark_min_time=1x
+// BM_FloodResident (run when ORVANE_BENCH_FLOOD_SECONDS is set, 600 for the
+// ten-minute figure) floods the window with the view shown for that long and
+// samples the process's resident memory once a second: it must stay flat
+// once the view holds its 100,000 rows. The capture file is truncated every
+// few seconds meanwhile (the window writes on at its offset, into a sparse
+// file), so the run needs no disk for the tens of gigabytes that pass.
+//
+//   bench_capture_decoded
+//   ORVANE_BENCH_FLOOD_SECONDS=600 bench_capture_decoded --benchmark_filter=FloodResident
 #include "BenchRig.h"
 #include "WindowBenchMain.h"
 #include "dm/HdlcFramer.h"
@@ -16,7 +24,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <span>
 
 #include <QAction>
 #include <QApplication>
@@ -27,6 +37,7 @@
 #include <QTimer>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -230,8 +241,124 @@ void BM_CaptureDecodedVsCat(benchmark::State& state)
     if (!prompts.boxes.empty())
         state.SkipWithError(prompts.boxes.front().toStdString().c_str());
 }
-BENCHMARK(BM_CaptureDecodedVsCat)->Arg(1)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CaptureDecodedVsCat)->Arg(0)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CaptureDecodedVsCat)->Arg(1)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CaptureDecodedVsCat)->Arg(0)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Writes data to the far end over and over until stopped, throwing away
+// what the tool sends.
+class RepeatingWriter {
+public:
+    RepeatingWriter(int master, const Bytes& data) : m_thread([this, master, &data](std::stop_token stop) {
+        Run(master, data, stop);
+    })
+    {
+    }
+    std::uint64_t Written() const { return m_written; }
+
+private:
+    void Run(int master, const Bytes& data, std::stop_token stop)
+    {
+        // Non-blocking: a stop must never wait for a window that no longer reads.
+        const int flags = fcntl(master, F_GETFL);
+        fcntl(master, F_SETFL, flags | O_NONBLOCK);
+        std::array<std::uint8_t, 4096> sink{};
+        std::size_t offset = 0;
+        while (!stop.stop_requested()) {
+            pollfd p{master, POLLOUT | POLLIN, 0};
+            if (sysio::Poll(&p, 1, 50) <= 0)
+                continue;
+            if (p.revents & POLLIN)
+                (void)read(master, sink.data(), sink.size());
+            if (!(p.revents & POLLOUT))
+                continue;
+            const ssize_t n = sysio::RetryEintr([&] { return write(master, data.data() + offset, data.size() - offset); });
+            if (n > 0) {
+                m_written += static_cast<std::uint64_t>(n);
+                offset = (offset + static_cast<std::size_t>(n)) % data.size();
+            }
+        }
+        fcntl(master, F_SETFL, flags);
+    }
+    std::atomic<std::uint64_t> m_written{0};
+    std::jthread m_thread;
+};
+
+// Every regular file under dir cut to nothing; the writer's offset stays, so
+// what follows lands in a sparse file.
+void TruncateCaptures(const std::filesystem::path& dir)
+{
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir, ec))
+        if (entry.is_regular_file(ec))
+            std::filesystem::resize_file(entry.path(), 0, ec);
+}
+
+struct ResidentSamples {
+    std::vector<double> mib;   // one a second
+    std::uint64_t bytes = 0;
+};
+
+ResidentSamples FloodForSeconds(COrvaneDlg& dlg, Pty& pty, const Bytes& data, int seconds,
+                                const std::filesystem::path& captureDir)
+{
+    dlg.OnConnect();
+    dlg.LoadDefaultConfig();
+    PumpUntil([&] { return dlg.m_nStep >= 11; }, 10000);
+    ResidentSamples samples;
+    const std::int64_t before = dlg.m_nRxTotal;
+    {
+        RepeatingWriter writer(pty.Master(), data);
+        QEventLoop loop;
+        QTimer sample;
+        sample.setInterval(1000);
+        int tick = 0;
+        QObject::connect(&sample, &QTimer::timeout, &loop, [&] {
+            samples.mib.push_back(ResidentMiB());
+            if (++tick % 5 == 0)
+                TruncateCaptures(captureDir);
+            if (tick >= seconds)
+                loop.quit();
+        });
+        sample.start();
+        loop.exec();
+    }
+    Pump(200);
+    samples.bytes = static_cast<std::uint64_t>(dlg.m_nRxTotal - before);
+    dlg.OnDisconnect();
+    return samples;
+}
+
+void BM_FloodResident(benchmark::State& state)
+{
+    const Bytes data = Flood();
+    Pty pty(false);
+    Scratch scratch(pty.SlavePath());
+    QuietPrompts prompts;
+    COrvaneDlg dlg(prompts);
+    dlg.m_szStartDir = scratch.StartDir().string();
+    dlg.show();
+    dlg.OnModeLogClient();
+    if (!dlg.Decoded().Shown())
+        dlg.Decoded().ShowAction().trigger();
+    const int seconds = static_cast<int>(state.range(0));
+    ResidentSamples samples;
+    for (auto _ : state)
+        samples = FloodForSeconds(dlg, pty, data, seconds, scratch.StartDir());
+    // Flat means: after the first minute (the view fills its 100,000 rows
+    // within seconds; allocators settle), the resident size neither climbs
+    // nor wanders.
+    const std::size_t settled = std::min<std::size_t>(60, samples.mib.size() / 2);
+    const auto later = std::span(samples.mib).subspan(settled);
+    const auto [low, high] = std::minmax_element(later.begin(), later.end());
+    state.counters["rss_at_1min_mib"] = samples.mib[settled];
+    state.counters["rss_end_mib"] = samples.mib.back();
+    state.counters["rss_min_after_1min_mib"] = *low;
+    state.counters["rss_max_after_1min_mib"] = *high;
+    state.counters["flood_gib"] = static_cast<double>(samples.bytes) / (1 << 30);
+    state.counters["seconds"] = seconds;
+    if (!prompts.boxes.empty())
+        state.SkipWithError(prompts.boxes.front().toStdString().c_str());
+}
 
 }  // namespace
 
@@ -242,6 +369,11 @@ int main(int argc, char** argv)
         QStandardPaths::setTestModeEnabled(true);
         const QTemporaryDir settings;
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+        if (const char* seconds = std::getenv("ORVANE_BENCH_FLOOD_SECONDS"); seconds && std::atoi(seconds) > 1)
+            benchmark::RegisterBenchmark("BM_FloodResident", BM_FloodResident)
+                ->Arg(std::atoi(seconds))
+                ->Iterations(1)
+                ->Unit(benchmark::kSecond);
         benchmark::RunSpecifiedBenchmarks();
     });
 }

@@ -217,6 +217,22 @@ std::size_t CDiagDecoder::Decode(std::span<const std::uint8_t> packet, std::vect
     return writer.Used();
 }
 
+bool IsDebugMessage(std::span<const std::uint8_t> packet)
+{
+    constexpr std::size_t kWrapperHeader = 8;   // command code, 3 bytes, radio id
+    if (packet.size() > kWrapperHeader && packet[0] == kMultiSim)
+        packet = packet.subspan(kWrapperHeader);
+    if (packet.empty())
+        return false;
+    switch (packet[0]) {
+    case dm::kExtMessage:
+    case kExtMessageTerse:
+    case kQShrinkMessage:
+    case kQShrink4Message: return true;
+    default: return false;
+    }
+}
+
 void CDiagDecoder::DecodeInto(std::span<const std::uint8_t> packet, std::uint32_t radioId, bool inWrapper,
                               CRecordWriter& out) const
 {

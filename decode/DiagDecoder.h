@@ -104,6 +104,11 @@ private:
     mutable std::array<NameSlot, 64> m_nameCache{};
 };
 
+// True for a debug message's packet, extended or terse (inside a multi-SIM
+// wrapper too), by its command code alone: what the modem sent, counted
+// without decoding it.
+bool IsDebugMessage(std::span<const std::uint8_t> packet);
+
 // "hh hh hh": the bytes in hex, at most `limit` of them, then " ... (N bytes)".
 std::string HexBytes(std::span<const std::uint8_t> bytes, std::size_t limit = CDiagDecoder::kMaxHexBytes);
 

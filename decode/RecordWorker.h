@@ -5,10 +5,17 @@
 // nothing per record. The reader pushes chunks; whoever shows the records
 // takes them in batches (the window: at most 30 times a second).
 //
-// The capture never waits for the decoder: bytes beyond kMaxPendingBytes are
+// Decoding is bounded by what is taken, not by what arrives: the worker
+// deframes every chunk (cheap) and counts its debug messages, but decodes a
+// packet only while fewer than maxPendingRecords records wait to be taken.
+// Packets that arrive meanwhile wait undecoded, the newest maxPendingRecords
+// of them; older ones are left out, counted. A taker that takes N records a
+// turn so has the decoder decode about N packets a turn, however fast the
+// port floods; at an ordinary rate nothing waits and every packet decodes.
+//
+// The capture never waits for the decoder: bytes beyond maxPendingBytes are
 // skipped for decoding (counted, and the stream starts again at the next
-// frame), and records beyond kMaxPendingRecords are dropped oldest first,
-// as a view of the newest rows would drop them anyway.
+// frame).
 #include <condition_variable>
 #include <deque>
 #include <cstdint>
@@ -19,6 +26,7 @@
 #include <vector>
 
 #include "decode/DiagDecoder.h"
+#include "dm/HdlcDeframer.h"
 
 namespace decode {
 
@@ -35,25 +43,33 @@ public:
 
     struct Batch {
         std::vector<DecodedRecord> records;   // oldest first
-        std::uint64_t debugMessages = 0;      // extended and terse messages among them
-        std::uint64_t skippedBytes = 0;       // not decoded since the last Take: the decoder was behind
-        std::uint64_t droppedRecords = 0;     // decoded but dropped since the last Take
+        std::uint64_t debugMessages = 0;      // extended and terse messages received, decoded or not
+        std::uint64_t skippedBytes = 0;       // not read since the last Take: the worker was behind
+        std::uint64_t undecodedPackets = 0;   // good frames left out undecoded: the taker was behind
+        std::uint64_t droppedRecords = 0;     // decoded but dropped over the cap (a packet of many records)
     };
 
     // Any thread: a copy of chunk for decoding; false when it was skipped.
     bool Push(std::span<const std::uint8_t> chunk);
-    // Any thread: what was decoded since the last call.
+    // Any thread: what was decoded since the last call; the worker then
+    // decodes what waits, up to the cap.
     Batch Take();
     // Any thread: drops what waits and a partly received frame (connect, disconnect).
     void Reset();
-    // Any thread: the database for terse messages, from the next chunk on.
+    // Any thread: the database for terse messages, from the next packet on.
     void SetDatabase(std::shared_ptr<const CMessageDatabase> database);
-    // Any thread: true once every pushed byte has been decoded (for tests and flushing).
+    // Any thread: true when the worker has nothing to do until the next Push
+    // or Take (every pushed byte read, and every waiting packet decoded or
+    // waiting for room). For tests and flushing.
     bool Idle() const;
 
 private:
     void Run(std::stop_token stop);
-    void DecodeOne(std::vector<std::uint8_t>& chunk, std::vector<DecodedRecord>& records);
+    bool HasWork() const;
+    // Worker thread, called and returning with the lock held.
+    void ReadChunk(std::unique_lock<std::mutex>& lock);
+    void DecodeWaiting(std::unique_lock<std::mutex>& lock);
+    void Hand(std::vector<DecodedRecord>& records, std::size_t count);
 
     const std::size_t m_maxPendingBytes;
     const std::size_t m_maxPendingRecords;
@@ -61,12 +77,20 @@ private:
     std::condition_variable_any m_wake;
     std::deque<std::vector<std::uint8_t>> m_chunks;   // waiting for the worker
     std::size_t m_pendingBytes = 0;
-    bool m_busy = false;                                // the worker holds a chunk
-    bool m_resetStream = false;                         // the worker resets its stream first
+    std::size_t m_waitingPackets = 0;                   // m_packets.size(), for the other threads
+    bool m_busy = false;                                // the worker works without the lock
+    bool m_resetStream = false;                         // the worker restarts its deframer first
+    bool m_dropWaiting = false;                         // ... and drops the packets that wait
     std::shared_ptr<const CMessageDatabase> m_database;
     bool m_databaseChanged = false;
     Batch m_ready;                                      // decoded, not yet taken
-    CRecordStream m_stream;                             // the worker's alone
+
+    // The worker's alone.
+    CHdlcDeframer m_deframer;
+    CDiagDecoder m_decoder;
+    std::vector<HdlcItem> m_items;
+    std::vector<DecodedRecord> m_records;              // decoded, their storage reused
+    std::deque<std::vector<std::uint8_t>> m_packets;    // good frames waiting to be decoded, oldest first
     std::jthread m_thread;                              // last: it starts once the rest exists
 };
 

@@ -12,8 +12,6 @@ namespace {
 // Records handed to the view at a time while a file is decoded: the model
 // keeps only its newest rows, so a long file never sits whole in memory.
 constexpr std::size_t kFileBatch = 4096;
-// Rows handed to the view per 33 ms turn while the port floods.
-constexpr std::size_t kMaxRowsPerTake = 3334;
 }  // namespace
 
 CDecodedFeed::CDecodedFeed(IPrompts& prompts, QWidget* viewParent, QObject* parent)
@@ -80,12 +78,6 @@ void CDecodedFeed::TakeRecords()
         m_debugMessages += batch.debugMessages;
         ReportCount();
     }
-    // A flood gives more rows than anyone reads: the view takes the newest
-    // kMaxRowsPerTake of each turn (100,000 a second, its whole cap), and
-    // every record still counts.
-    if (batch.records.size() > kMaxRowsPerTake)
-        batch.records.erase(batch.records.begin(),
-                            batch.records.end() - static_cast<std::ptrdiff_t>(kMaxRowsPerTake));
     if (!batch.records.empty())
         m_view.Append(std::move(batch.records));
 }

@@ -77,7 +77,12 @@ private:
     CSettingsStore m_settings;
     std::shared_ptr<const decode::CMessageDatabase> m_database;
     QTimer m_take;                 // takes the worker's records, 30 times a second while shown
-    decode::CRecordWorker m_worker;  // decodes the port's bytes on its own thread
+    // Decodes the port's bytes on its own thread. A flood gives more rows
+    // than anyone reads: the worker decodes at most kMaxRowsPerTake records
+    // a turn (100,000 a second, the view's whole cap), the newest, and every
+    // debug message still counts.
+    static constexpr std::size_t kMaxRowsPerTake = 3334;
+    decode::CRecordWorker m_worker{decode::CRecordWorker::kMaxPendingBytes, kMaxRowsPerTake};
     std::uint64_t m_debugMessages = 0;
     std::function<void(bool)> m_onShownChanged;
     std::function<void(std::optional<std::uint64_t>)> m_countSink;

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The decoder's own thread: records come out as the stream gives them, and
-// a decoder that falls behind skips bytes and drops old records, counted,
-// instead of holding up whoever pushes.
+// The decoder's own thread: records come out as the stream gives them; a
+// worker that falls behind skips bytes, and one whose taker falls behind
+// decodes only the newest packets, each counted, instead of holding up
+// whoever pushes.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -53,19 +54,20 @@ TEST(RecordWorker, DecodesWhatIsPushedInAnyChunking)
     EXPECT_TRUE(worker.Take().records.empty());   // taken once
 }
 
-TEST(RecordWorker, BehindItSkipsAndDropsCountedNeverWaits)
+TEST(RecordWorker, BehindItSkipsAndLeavesOutCountedNeverWaits)
 {
     struct Case {
         const char* name;
         std::size_t maxBytes, maxRecords;
         int messages;
-        std::size_t records, skipped, dropped;
+        std::size_t records, skipped, undecoded;
+        std::uint64_t debugMessages;
     };
     const std::size_t whole = Messages(10).size();
     const Case cases[] = {
-        {"room for all", 1 << 20, 100, 10, 10, 0, 0},
-        {"a chunk over the byte limit is skipped", whole - 1, 100, 10, 0, whole, 0},
-        {"records over the cap: the newest kept", 1 << 20, 3, 10, 3, 0, 7},
+        {"room for all", 1 << 20, 100, 10, 10, 0, 0, 10},
+        {"a chunk over the byte limit is skipped, unread", whole - 1, 100, 10, 0, whole, 0, 0},
+        {"packets over the cap: the newest decoded, every message counted", 1 << 20, 3, 10, 3, 0, 7, 10},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -76,10 +78,61 @@ TEST(RecordWorker, BehindItSkipsAndDropsCountedNeverWaits)
         const decode::CRecordWorker::Batch batch = worker.Take();
         EXPECT_EQ(batch.records.size(), c.records);
         EXPECT_EQ(batch.skippedBytes, c.skipped);
-        EXPECT_EQ(batch.droppedRecords, c.dropped);
+        EXPECT_EQ(batch.undecodedPackets, c.undecoded);
+        EXPECT_EQ(batch.droppedRecords, 0u);
+        EXPECT_EQ(batch.debugMessages, c.debugMessages);
         if (!batch.records.empty()) {
             EXPECT_EQ(batch.records.back().text, "n=" + std::to_string(c.messages - 1));
         }
+    }
+}
+
+// While the taker has not taken, the worker decodes no more than the cap:
+// later packets wait undecoded (the newest kept) and decode once taken.
+TEST(RecordWorker, DecodesNoMoreThanTheTakerTakes)
+{
+    const Bytes wire = Messages(10);
+    const std::size_t frame = wire.size() / 10;   // every message frames to the same size here
+    ASSERT_EQ(wire.size() % 10, 0u);
+    decode::CRecordWorker worker(1 << 20, 3);
+    worker.Push(std::span(wire).first(3 * frame));   // n=0..2 fill the room
+    ASSERT_TRUE(Drained(worker));
+    worker.Push(std::span(wire).subspan(3 * frame));  // n=3..9: the newest 3 wait
+    ASSERT_TRUE(Drained(worker));
+    decode::CRecordWorker::Batch first = worker.Take();
+    ASSERT_EQ(first.records.size(), 3u);
+    EXPECT_EQ(first.records.front().text, "n=0");
+    EXPECT_EQ(first.undecodedPackets, 4u);
+    EXPECT_EQ(first.debugMessages, 10u);
+    ASSERT_TRUE(Drained(worker));
+    decode::CRecordWorker::Batch second = worker.Take();
+    ASSERT_EQ(second.records.size(), 3u);
+    EXPECT_EQ(second.records.front().text, "n=7");
+    EXPECT_EQ(second.records.back().text, "n=9");
+    EXPECT_EQ(second.debugMessages, 0u);   // counted once, when received
+}
+
+TEST(RecordWorker, CountsDebugMessagesByCommandCode)
+{
+    struct Case {
+        const char* name;
+        Bytes packet;
+        bool message;
+    };
+    const Case cases[] = {
+        {"extended", {0x79, 0, 0}, true},
+        {"legacy terse", {0x7E, 0}, true},
+        {"hashed", {0x92}, true},
+        {"hashed, short header", {0x99, 1, 2}, true},
+        {"in a multi-SIM wrapper", {0x98, 1, 0, 0, 1, 0, 0, 0, 0x79, 0}, true},
+        {"a wrapper with nothing inside", {0x98, 1, 0, 0, 1, 0, 0, 0}, false},
+        {"a log record", {0x10, 0, 0}, false},
+        {"a reply", {0x1D, 1}, false},
+        {"empty", {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(decode::IsDebugMessage(c.packet), c.message);
     }
 }
 
