@@ -72,6 +72,36 @@ bool AppendSignalling(const SignallingMessage& message, std::vector<std::uint8_t
     return true;
 }
 
+std::uint16_t NrRrcV3SubType(std::uint8_t sub)
+{
+    return sub >= kNrRrcReconfiguration ? static_cast<std::uint16_t>(0x0201 + (sub - kNrRrcReconfiguration)) : sub;
+}
+
+bool AppendNrRrcV3(const SignallingMessage& message, std::uint64_t unixMicros, std::vector<std::uint8_t>& out)
+{
+    if (message.rat != SignallingRat::NrRrc)
+        return false;
+    out.insert(out.end(), {3, 0});
+    PutBe16(out, kV3NrRrcHeaderLength / 4);
+    PutBe16(out, kV3TypeNrRrc);
+    PutBe16(out, NrRrcV3SubType(message.gsmtapSubType));
+    PutBe16(out, kV3TagTimestamp);
+    PutBe16(out, 12);
+    const std::uint64_t seconds = unixMicros / 1000000;
+    PutBe32(out, static_cast<std::uint32_t>(seconds >> 32));
+    PutBe32(out, static_cast<std::uint32_t>(seconds));
+    PutBe32(out, static_cast<std::uint32_t>(unixMicros % 1000000 * 1000));
+    PutBe16(out, kV3TagChannelNumber);
+    PutBe16(out, 4);
+    PutBe32(out, message.arfcn);
+    PutBe16(out, kV3TagCellId);
+    PutBe16(out, 2);
+    PutBe16(out, message.pci);
+    PutBe16(out, kV3TagEnd);   // 40 bytes: a whole number of words, no padding
+    out.insert(out.end(), message.pdu.begin(), message.pdu.end());
+    return true;
+}
+
 void AppendLogLine(const LogLine& line, std::vector<std::uint8_t>& out)
 {
     PutHeader(out, kTypeOsmocoreLog, 0, 0, 0);

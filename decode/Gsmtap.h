@@ -63,6 +63,32 @@ inline constexpr std::uint8_t kChannelRach = 0x03;
 inline constexpr std::uint8_t kChannelSdcch8 = 0x08;
 inline constexpr std::uint8_t kChannelAcch = 0x80;
 
+// NR RRC sub-types: GSMTAP version 3's NR RRC numbers, the channels as they
+// are and the containers (0x0201 on) kept in a byte as 0x10 on.
+enum NrRrcSub : std::uint8_t {
+    kNrBcchBch = 1, kNrBcchDlSch, kNrDlCcch, kNrDlDcch, kNrMcch, kNrPcch, kNrUlCcch, kNrUlCcch1, kNrUlDcch,
+    kNrRrcReconfiguration = 0x10, kNrRrcReconfigurationComplete, kNrUeMrdcCapability, kNrUeNrCapability,
+};
+std::uint16_t NrRrcV3SubType(std::uint8_t sub);
+
+// GSMTAP version 3, the draft the open DIAG clients write NR signalling in
+// (Wireshark's own GSMTAP dissector reads version 2 only; their Lua plugin
+// reads this one):
+//
+//   version(1)=3, reserved(1), header length in 32-bit words(2), type(2),
+//   sub-type(2), then metadata as tag(2) length(2) value, ended by the tag
+//   0xFFFE and zeros to a whole word.
+inline constexpr std::uint16_t kV3TypeNrRrc = 0x0503;
+inline constexpr std::uint16_t kV3TagTimestamp = 0x0000;      // seconds(8), nanoseconds(4)
+inline constexpr std::uint16_t kV3TagChannelNumber = 0x0002;  // NR-ARFCN(4)
+inline constexpr std::uint16_t kV3TagCellId = 0x0005;         // BSIC/PSC/PCI(2)
+inline constexpr std::uint16_t kV3TagEnd = 0xFFFE;
+inline constexpr std::size_t kV3NrRrcHeaderLength = 40;       // with the metadata above
+
+// Appends an NR RRC message as GSMTAP version 3 (the record's time, NR-ARFCN
+// and PCI as metadata); false, and out as it was, for any other kind.
+bool AppendNrRrcV3(const SignallingMessage& message, std::uint64_t unixMicros, std::vector<std::uint8_t>& out);
+
 // Appends the GSMTAP message for one signalling message (header, the LAPDm
 // framing a GSM dedicated channel needs, the PDU) to out. false, and out as
 // it was, when the message has no GSMTAP version 2 form (NR RRC) or does not

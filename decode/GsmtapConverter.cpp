@@ -7,6 +7,7 @@
 #include <fcntl.h>
 
 #include "decode/ByteReader.h"
+#include "decode/DiagDecoder.h"
 #include "decode/PcapWriter.h"
 #include "dm/DmCommand.h"
 #include "sys/RegularFile.h"
@@ -17,16 +18,6 @@ namespace {
 
 constexpr std::uint8_t kMultiSim = 0x98;
 constexpr std::size_t kMultiSimHeader = 8;   // cmd, reserved(1), reserved(2), radio id(4)
-// Debug messages the formatter may turn into text: extended (0x79), terse
-// (0x7E) and hashed (0x92, 0x99) ones.
-constexpr std::uint8_t kMessageCommands[] = {0x79, 0x7E, 0x92, 0x99};
-
-bool IsDebugMessage(std::span<const std::uint8_t> packet)
-{
-    return !packet.empty()
-           && std::find(std::begin(kMessageCommands), std::end(kMessageCommands), packet[0])
-                  != std::end(kMessageCommands);
-}
 constexpr std::uint8_t kLastSegment = 7;
 
 }  // namespace
@@ -88,8 +79,10 @@ void CGsmtapConverter::OnLogRecord(const LogRecordView& record)
     case SignallingResult::UnknownChannel: ++m_counts.unknownChannel; Skip(record.code); return;
     case SignallingResult::Malformed: ++m_counts.malformed; Skip(record.code); return;
     }
-    if (message.gsmtapType == 0) {
+    const bool nrRrc = message.rat == SignallingRat::NrRrc;
+    if (message.gsmtapType == 0 && !(nrRrc && m_nrRrcV3)) {
         ++m_counts.noGsmtapForm;
+        m_counts.nrRrcWithoutV3 += nrRrc;
         Skip(record.code);
         return;
     }
@@ -135,8 +128,12 @@ void CGsmtapConverter::SendSegment(const SignallingMessage& message, std::uint64
 void CGsmtapConverter::Send(const SignallingMessage& message, std::uint64_t timestamp)
 {
     m_message.clear();
-    if (message.pdu.size() + gsmtap::kHeaderLength + 5 > CPcapWriter::kMaxMessage
-        || !gsmtap::AppendSignalling(message, m_message)) {
+    const bool v3 = message.rat == SignallingRat::NrRrc;
+    // The largest header: version 3's, or version 2's with LAPDm framing.
+    const std::size_t header = v3 ? gsmtap::kV3NrRrcHeaderLength : gsmtap::kHeaderLength + 5;
+    if (message.pdu.size() + header > CPcapWriter::kMaxMessage
+        || !(v3 ? gsmtap::AppendNrRrcV3(message, gsmtap::DiagTimeToUnixMicros(timestamp), m_message)
+                : gsmtap::AppendSignalling(message, m_message))) {
         ++m_counts.noGsmtapForm;
         Skip(message.logCode);
         return;
@@ -161,7 +158,7 @@ void CGsmtapConverter::Reset()
     Finish();
 }
 
-PcapConversion ConvertCaptureToPcap(const std::string& capturePath, const std::string& pcapPath)
+PcapConversion ConvertCaptureToPcap(const std::string& capturePath, const std::string& pcapPath, bool nrRrcAsGsmtapV3)
 {
     PcapConversion result;
     // A FIFO or a device would hold the caller in open() or read(): refused at once.
@@ -180,6 +177,7 @@ PcapConversion ConvertCaptureToPcap(const std::string& capturePath, const std::s
     CGsmtapConverter converter([&](std::span<const std::uint8_t> message, std::uint64_t timestamp) {
         out.Add(message, gsmtap::DiagTimeToUnixMicros(timestamp));
     });
+    converter.SetNrRrcAsGsmtapV3(nrRrcAsGsmtapV3);
     std::vector<std::uint8_t> buffer(1 << 20);
     for (;;) {
         const ssize_t n = sysio::RetryEintr([&] { return ::read(in.Get(), buffer.data(), buffer.size()); });

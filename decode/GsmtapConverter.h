@@ -39,7 +39,8 @@ struct GsmtapCounts {
     std::uint64_t unknownVersion = 0;  // a packet version not in the tables
     std::uint64_t unknownChannel = 0;  // a known version with a channel number not in its table
     std::uint64_t malformed = 0;       // shorter than its version's layout or its own length
-    std::uint64_t noGsmtapForm = 0;    // no GSMTAP version 2 form (NR RRC) or too long for one
+    std::uint64_t noGsmtapForm = 0;    // no GSMTAP form asked for (NR RRC) or too long for one
+    std::uint64_t nrRrcWithoutV3 = 0;  // NR RRC messages among them: version 3 was not asked for
     std::uint64_t otherPackets = 0;    // good frames that are not log records (events, replies, messages)
     std::uint64_t debugMessages = 0;   // debug messages sent as log lines
     std::uint64_t badFrames = 0;       // frames with a bad FCS or too long
@@ -82,6 +83,11 @@ public:
     // are counted among otherPackets.
     void SetMessageFormatter(MessageFormatter formatter) { m_formatter = std::move(formatter); }
 
+    // NR RRC as GSMTAP version 3 (Gsmtap.h). Off (the default), NR RRC
+    // records are counted as skipped: version 2 has no NR RRC type, and a
+    // stock Wireshark reads version 3 only with a plugin.
+    void SetNrRrcAsGsmtapV3(bool on) { m_nrRrcV3 = on; }
+
     const GsmtapCounts& Counts() const { return m_counts; }
 
 private:
@@ -99,6 +105,7 @@ private:
     std::uint16_t m_segmentCode = 0;        // the log code of the held parts
     std::uint64_t m_segmentsHeld = 0;       // how many records they came from
     GsmtapCounts m_counts;
+    bool m_nrRrcV3 = false;
 };
 
 // Converts a whole capture file (the raw bytes the modem sent) into a pcap.
@@ -108,7 +115,8 @@ struct PcapConversion {
     std::uint64_t bytesRead = 0;
     GsmtapCounts counts;
 };
-PcapConversion ConvertCaptureToPcap(const std::string& capturePath, const std::string& pcapPath);
+PcapConversion ConvertCaptureToPcap(const std::string& capturePath, const std::string& pcapPath,
+                                    bool nrRrcAsGsmtapV3 = false);
 
 // "1234 messages sent as GSMTAP, 56 records skipped (0xB0C1 40, 0x1234 16)",
 // the largest skipped codes first, at most `codes` of them.

@@ -211,11 +211,7 @@ constexpr NrRrcLayout kNrRrcV17{31, 7, 17, 21, 3, 24, 29, 0};
 constexpr NrRrcLayout kNrRrcV19{32, 7, 17, 21, 3, 24, 29, 0};
 constexpr NrRrcLayout kNrRrcV23{35, 7, 17, 21, 3, 24, 29, 34};
 
-// The sub-types are the NR RRC numbers of GSMTAP version 3.
-enum NrSub : std::uint8_t {
-    kNrBcchBch = 1, kNrBcchDlSch, kNrDlCcch, kNrDlDcch, kNrMcch, kNrPcch, kNrUlCcch, kNrUlCcch1, kNrUlDcch,
-    kNrRrcReconfiguration = 0x10, kNrRrcReconfigurationComplete, kNrUeMrdcCapability, kNrUeNrCapability,
-};
+using enum gt::NrRrcSub;   // GSMTAP version 3's NR RRC numbers
 constexpr ChannelCode kNrRrcMapV9[] = {
     {1, kNrBcchBch}, {2, kNrBcchDlSch}, {3, kNrDlCcch}, {4, kNrDlDcch}, {5, kNrPcch}, {6, kNrUlCcch},
     {7, kNrUlCcch1}, {8, kNrUlDcch}, {9, kNrRrcReconfiguration}, {10, kNrRrcReconfigurationComplete},

@@ -111,6 +111,41 @@ TEST(GsmtapConverter, EveryRecordIsSentOrCountedUnderItsCodeInAnyChunking)
     }
 }
 
+// NR RRC goes out as GSMTAP version 3 only when asked; otherwise it is
+// counted as skipped, and as wanting version 3. A segmented one (version
+// 23 on) goes out whole, its parts as one message.
+TEST(GsmtapConverter, NrRrcGoesOutAsVersion3OnlyWhenAsked)
+{
+    struct Case { const char* name; bool v3; std::size_t sent, skipped, withoutV3; };
+    const Case cases[] = {
+        {"version 2 only: counted as skipped", false, 0, 3, 3},
+        {"version 3 asked for", true, 2, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Collected out;
+        out.converter.SetNrRrcAsGsmtapV3(c.v3);
+        out.converter.OnPacket(LogRecord(0xB821, NrRrcPayload(17, 7, 632628, 4, {0x22, 0x00}), 0x10000));
+        out.converter.OnPacket(LogRecord(0xB821, NrRrcPayload(23, 7, 632628, 9, {0x01}, 1)));
+        out.converter.OnPacket(LogRecord(0xB821, NrRrcPayload(23, 7, 632628, 9, {0x02}, 7)));
+        out.converter.Finish();
+        const decode::GsmtapCounts& counts = out.converter.Counts();
+        EXPECT_EQ(counts.sent, c.sent);
+        EXPECT_EQ(counts.skippedRecords, c.skipped);
+        EXPECT_EQ(counts.nrRrcWithoutV3, c.withoutV3);
+        ExpectNoneLost(counts);
+        if (c.sent == 0)
+            continue;
+        ASSERT_EQ(out.messages.size(), 2u);
+        const std::size_t header = decode::gsmtap::kV3NrRrcHeaderLength;
+        EXPECT_EQ(out.messages[0][0], 3);
+        EXPECT_EQ(out.messages[0][7], 0x04);   // DL-DCCH
+        EXPECT_EQ(Bytes(out.messages[0].begin() + header, out.messages[0].end()), (Bytes{0x22, 0x00}));
+        EXPECT_EQ(out.messages[1][7], 0x09);   // UL-DCCH, its two parts as one
+        EXPECT_EQ(Bytes(out.messages[1].begin() + header, out.messages[1].end()), (Bytes{0x01, 0x02}));
+    }
+}
+
 TEST(GsmtapConverter, SegmentedMessageIsSentWholeAfterItsLastPart)
 {
     struct Case { const char* name; std::vector<std::uint8_t> segments; std::size_t sent, skipped; Bytes pdu; };

@@ -179,14 +179,23 @@ TEST(Signalling, SummariesNameTheMessageFromItsFirstBits)
     }
 }
 
-TEST(Signalling, NrRrcEveryKnownVersionIsReadButHasNoGsmtapVersion2Form)
+// Every known NR RRC version is read; it has no GSMTAP version 2 form, and
+// goes out as version 3 with its time, NR-ARFCN and PCI as metadata.
+TEST(Signalling, NrRrcEveryKnownVersionIsReadAndGoesOutAsGsmtapVersion3)
 {
-    struct Case { std::uint32_t version; std::uint8_t channel; const char* name; };
+    struct Case { std::uint32_t version; std::uint8_t channel; const char* name; std::uint16_t v3SubType; };
     const Case cases[] = {
-        {9, 29, "UE-NR-Capability"}, {12, 9, "RRCReconfiguration"}, {14, 33, "UE-NR-Capability"},
-        {17, 6, "UL-CCCH"},          {19, 8, "UL-DCCH"},            {20, 5, "MCCH"},
-        {23, 6, "PCCH"},             {24, 11, "RRCReconfigurationComplete"}, {25, 1, "BCCH-BCH"},
-        {26, 12, "RRCReconfigurationComplete"}, {28, 10, "UL-DCCH"},
+        {9, 29, "UE-NR-Capability", 0x0204},
+        {12, 9, "RRCReconfiguration", 0x0201},
+        {14, 33, "UE-NR-Capability", 0x0204},
+        {17, 6, "UL-CCCH", 0x0007},
+        {19, 8, "UL-DCCH", 0x0009},
+        {20, 5, "MCCH", 0x0005},
+        {23, 6, "PCCH", 0x0006},
+        {24, 11, "RRCReconfigurationComplete", 0x0202},
+        {25, 1, "BCCH-BCH", 0x0001},
+        {26, 12, "RRCReconfigurationComplete", 0x0202},
+        {28, 10, "UL-DCCH", 0x0009},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.version);
@@ -202,7 +211,31 @@ TEST(Signalling, NrRrcEveryKnownVersionIsReadButHasNoGsmtapVersion2Form)
         std::vector<std::uint8_t> out;
         EXPECT_FALSE(gt::AppendSignalling(m, out));
         EXPECT_TRUE(out.empty());
+
+        // 2023-11-14 22:13:20.000250 UTC: 1700000000 s and 250 µs.
+        ASSERT_TRUE(gt::AppendNrRrcV3(m, 1700000000000250ull, out));
+        const Bytes expected{
+            3, 0, 0, 10,                                    // version 3, 10 words of header
+            0x05, 0x03,                                     // NR RRC
+            static_cast<std::uint8_t>(c.v3SubType >> 8), static_cast<std::uint8_t>(c.v3SubType),
+            0x00, 0x00, 0x00, 12,                           // time: seconds(8), nanoseconds(4)
+            0, 0, 0, 0, 0x65, 0x53, 0xF1, 0x00, 0x00, 0x03, 0xD0, 0x90,
+            0x00, 0x02, 0x00, 4, 0x00, 0x09, 0xA7, 0x34,    // NR-ARFCN 632628
+            0x00, 0x05, 0x00, 2, 0x01, 0xF7,                // PCI 503
+            0xFF, 0xFE,                                     // end of metadata
+            0xAB, 0xCD};
+        EXPECT_EQ(out, expected);
+        EXPECT_EQ(out.size(), gt::kV3NrRrcHeaderLength + 2);
     }
+}
+
+TEST(Signalling, OnlyNrRrcHasAGsmtapVersion3Form)
+{
+    decode::SignallingMessage m;
+    ASSERT_EQ(decode::ReadSignalling(View(0xB0EC, LteNasPayload({0x07, 0x55, 0x01})), m), SignallingResult::Ok);
+    std::vector<std::uint8_t> out;
+    EXPECT_FALSE(gt::AppendNrRrcV3(m, 0, out));
+    EXPECT_TRUE(out.empty());
 }
 
 }  // namespace

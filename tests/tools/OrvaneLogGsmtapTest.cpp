@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -42,6 +43,9 @@ TEST(OrvaneLogGsmtap, OptionsAndTheirRefusals)
         {"read", {"--read", "c.bin", "--pcap", "x.pcap"}, nullptr, "", "127.0.0.1", 4729},
         {"read and gsmtap", {"--read", "c.bin", "--gsmtap", "10.0.0.9:5000"}, nullptr, "", "10.0.0.9", 5000},
         {"read and a port", {"COM1", "--read", "c.bin", "--pcap", "x"}, "without a port", "", "", 0},
+        {"gsmtap-v3 with pcap", {"COM1", "--pcap", "x.pcap", "--gsmtap-v3"}, nullptr, "COM1", "127.0.0.1", 4729},
+        {"gsmtap-v3 on a read", {"--gsmtap-v3", "--read", "c.bin", "--gsmtap"}, nullptr, "", "127.0.0.1", 4729},
+        {"gsmtap-v3 alone", {"COM1", "--gsmtap-v3"}, "--gsmtap-v3 goes with --pcap or --gsmtap", "", "", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -51,6 +55,8 @@ TEST(OrvaneLogGsmtap, OptionsAndTheirRefusals)
             EXPECT_EQ(parsed.options->port, c.port);
             EXPECT_EQ(parsed.options->gsmtapHost, c.host);
             EXPECT_EQ(parsed.options->gsmtapPort, c.gsmtapPort);
+            EXPECT_EQ(parsed.options->gsmtapV3,
+                      std::find(c.args.begin(), c.args.end(), "--gsmtap-v3") != c.args.end());
             continue;
         }
         EXPECT_FALSE(parsed.options);
@@ -93,6 +99,43 @@ TEST(OrvaneLogGsmtap, ReadConvertsTheSampleCapture)
     EXPECT_NE(ReadAll(err).find("/nonexistent/capture.bin"), std::string::npos);
     std::fclose(out);
     std::fclose(err);
+}
+
+// NR RRC goes into the pcap only with --gsmtap-v3; without it the summary
+// says what was left out and how to have it.
+TEST(OrvaneLogGsmtap, ReadSendsNrRrcAsVersion3OnlyWhenAsked)
+{
+    using namespace signalling_records;
+    const std::filesystem::path dir = std::filesystem::temp_directory_path();
+    const std::string capture = (dir / "orvane-log-nr.bin").string();
+    {
+        std::ofstream file(capture, std::ios::binary);
+        for (const Bytes& frame : {ReferenceFrame(LogRecord(0xB821, NrRrcPayload(17, 7, 632628, 1, {0x04, 0x6A, 0x98}))),
+                                   ReferenceFrame(LogRecord(0xB0EC, LteNasPayload({0x07, 0x55, 0x01})))})
+            file.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
+    }
+    struct Case { bool v3; const char* says; };
+    const Case cases[] = {
+        {false, "1 message sent as GSMTAP, 1 record skipped (0xB821 1)\n"
+                "  GSMTAP: 1 NR RRC message skipped: GSMTAP version 2 has no NR RRC; --gsmtap-v3 sends them as version 3\n"},
+        {true, "2 messages sent as GSMTAP, 0 records skipped\n  pcap: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.v3);
+        LogOptions options;
+        options.readPath = capture;
+        options.pcapPath = (dir / "orvane-log-nr.pcap").string();
+        options.gsmtapV3 = c.v3;
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        ASSERT_EQ(RunRead(options, out, err), kExitClean);
+        const std::string summary = ReadAll(out);
+        EXPECT_NE(summary.find(c.says), std::string::npos) << summary;
+        std::fclose(out);
+        std::fclose(err);
+        std::filesystem::remove(options.pcapPath);
+    }
+    std::filesystem::remove(capture);
 }
 
 // The records a pcap file holds when every one is whole; -1 when the file

@@ -22,8 +22,9 @@ const char* const kLogUsage =
     "                  [--view messages|logging] [--quiet] [--leave-logging]\n"
     "                  [--rotate-size SIZE] [--rotate-time TIME] [--keep N]\n"
     "                  [--min-free SIZE] [--decode [--qdb FILE]]\n"
-    "                  [--pcap FILE] [--gsmtap [HOST[:PORT]]]\n"
+    "                  [--pcap FILE] [--gsmtap [HOST[:PORT]]] [--gsmtap-v3]\n"
     "       orvane-log --read FILE [--decode] [--qdb FILE] [--pcap OUT] [--gsmtap [HOST[:PORT]]]\n"
+    "                  [--gsmtap-v3]\n"
     "       orvane-log --help | --version\n"
     "\n"
     "Switches a modem's diagnostic logging on through its DM port and captures\n"
@@ -59,6 +60,9 @@ const char* const kLogUsage =
     "  --pcap FILE       write the signalling (LTE/NR RRC, NAS, WCDMA RRC, GSM RR)\n"
     "                    as GSMTAP into a pcap file for Wireshark, as it arrives\n"
     "  --gsmtap [H[:P]]  send it as GSMTAP over UDP (default 127.0.0.1:4729)\n"
+    "  --gsmtap-v3       NR RRC too, as GSMTAP version 3 (Wireshark reads it with\n"
+    "                    the GSMTAPv3 Lua plugin of the open DIAG clients); without\n"
+    "                    it NR RRC is counted as skipped\n"
     "\n"
     "SIGINT, SIGTERM and SIGHUP stop cleanly: the modem's logging is switched\n"
     "off (unless --leave-logging) and its last replies captured. When the device\n"
@@ -116,9 +120,9 @@ struct OptionRow {
     bool LogOptions::*flag;
 };
 
-const std::array<OptionRow, 18>& OptionTable()
+const std::array<OptionRow, 19>& OptionTable()
 {
-    static const std::array<OptionRow, 18> kRows{{
+    static const std::array<OptionRow, 19> kRows{{
         {"--dmc", [](const std::string& v, LogOptions& o) -> std::string {
              o.dmcPath = v;
              return v.empty() ? "--dmc needs a file name" : "";
@@ -147,6 +151,7 @@ const std::array<OptionRow, 18>& OptionTable()
              return v.empty() ? "--qdb needs a file name" : "";
          }, nullptr},
         {"--decode", nullptr, &LogOptions::decode},
+        {"--gsmtap-v3", nullptr, &LogOptions::gsmtapV3},
         {"--defaults", nullptr, &LogOptions::defaults},
         {"--quiet", nullptr, &LogOptions::quiet},
         {"--leave-logging", nullptr, &LogOptions::leaveLogging},
@@ -168,6 +173,8 @@ const OptionRow* FindOption(const std::string& arg)
 // What the whole command line must hold once every word is read.
 std::string CheckComplete(const LogOptions& options)
 {
+    if (options.gsmtapV3 && options.pcapPath.empty() && !options.gsmtap)
+        return "--gsmtap-v3 goes with --pcap or --gsmtap";
     if (!options.readPath.empty()) {
         if (!options.port.empty())
             return "--read decodes a file without a port; \"" + options.port + "\" is not used with it";

@@ -28,6 +28,7 @@ struct LogOptions {
     bool gsmtap = false;            // --gsmtap: as UDP datagrams to host:port
     std::string gsmtapHost = "127.0.0.1";
     std::uint16_t gsmtapPort = 4729;
+    bool gsmtapV3 = false;          // --gsmtap-v3: NR RRC as GSMTAP version 3 too
     bool defaults = false;          // --defaults was given
     bool leaveLogging = false;      // no stop-logging frames at a clean exit
     bool allowEmpty = false;        // a .dmc with no list at all is applied anyway

@@ -86,6 +86,7 @@ bool CGsmtapOutput::Start(const LogOptions& options, std::string* error)
             return false;
         m_target = options.gsmtapHost + ":" + std::to_string(options.gsmtapPort);
     }
+    m_converter.SetNrRrcAsGsmtapV3(options.gsmtapV3);
     m_active = m_pcap.IsOpen() || m_sender.IsOpen();
     return true;
 }
@@ -144,7 +145,12 @@ std::string CGsmtapOutput::Summary() const
     std::lock_guard lock(m_lock);
     if (!m_active)
         return {};
-    std::string text = "  GSMTAP: " + decode::DescribeGsmtapCounts(m_converter.Counts()) + "\n";
+    const decode::GsmtapCounts& counts = m_converter.Counts();
+    std::string text = "  GSMTAP: " + decode::DescribeGsmtapCounts(counts) + "\n";
+    if (counts.nrRrcWithoutV3 != 0)
+        text += "  GSMTAP: " + std::to_string(counts.nrRrcWithoutV3)
+                + (counts.nrRrcWithoutV3 == 1 ? " NR RRC message" : " NR RRC messages")
+                + " skipped: GSMTAP version 2 has no NR RRC; --gsmtap-v3 sends them as version 3\n";
     for (const std::string& path : m_pcapPaths)
         text += "  pcap: " + path + "\n";
     if (!m_rotateError.empty())
