@@ -6,6 +6,7 @@
 //  - odd: byte 1 picks a signalling log code and the rest is a record's
 //    payload: reading it never leaves the payload, a message it gives has a
 //    whole GSMTAP header, and its summary is made.
+// Bit 1 of byte 0 has NR RRC go out as GSMTAP version 3.
 #include "FuzzCheck.h"
 #include "decode/Gsmtap.h"
 #include "decode/GsmtapConverter.h"
@@ -24,12 +25,15 @@ constexpr std::array<std::uint16_t, 14> kCodes = {0xB0C0, 0xB0E0, 0xB0E1, 0xB0E2
 struct Output {
     std::vector<std::vector<std::uint8_t>> messages;
     decode::CGsmtapConverter converter{[this](std::span<const std::uint8_t> m, std::uint64_t) {
-        FUZZ_CHECK(m.size() >= decode::gsmtap::kHeaderLength);
-        FUZZ_CHECK(m[0] == 2 && m[1] == 4);
+        if (m.size() >= 1 && m[0] == 3)
+            FUZZ_CHECK(m.size() >= decode::gsmtap::kV3NrRrcHeaderLength && m[3] * 4u == decode::gsmtap::kV3NrRrcHeaderLength);
+        else
+            FUZZ_CHECK(m.size() >= decode::gsmtap::kHeaderLength && m[0] == 2 && m[1] == 4);
         messages.emplace_back(m.begin(), m.end());
     }};
-    Output()
+    explicit Output(bool nrRrcV3)
     {
+        converter.SetNrRrcAsGsmtapV3(nrRrcV3);
         converter.SetMessageFormatter([](std::span<const std::uint8_t> packet) {
             return std::optional<decode::FormattedMessage>(
                 decode::FormattedMessage{"text", "file.c", 1, 2, packet.size()});
@@ -46,9 +50,9 @@ void CheckNoneLost(const decode::GsmtapCounts& c)
     FUZZ_CHECK(byCode == c.skippedRecords);
 }
 
-void Stream(std::span<const std::uint8_t> bytes, std::size_t chunk)
+void Stream(std::span<const std::uint8_t> bytes, std::size_t chunk, bool nrRrcV3)
 {
-    Output whole, parts;
+    Output whole(nrRrcV3), parts(nrRrcV3);
     whole.converter.Feed(bytes);
     whole.converter.Finish();
     for (std::size_t at = 0; at < bytes.size(); at += chunk)
@@ -59,7 +63,7 @@ void Stream(std::span<const std::uint8_t> bytes, std::size_t chunk)
     CheckNoneLost(whole.converter.Counts());
 }
 
-void Record(std::uint16_t code, std::span<const std::uint8_t> payload)
+void Record(std::uint16_t code, std::span<const std::uint8_t> payload, bool nrRrcV3)
 {
     const decode::LogRecordView view{code, 0, payload};
     decode::SignallingMessage message;
@@ -72,6 +76,11 @@ void Record(std::uint16_t code, std::span<const std::uint8_t> payload)
             FUZZ_CHECK(out.size() >= decode::gsmtap::kHeaderLength + message.pdu.size());
         else
             FUZZ_CHECK(out.empty());
+        out.clear();
+        if (decode::gsmtap::AppendNrRrcV3(message, 0, out))
+            FUZZ_CHECK(out.size() == decode::gsmtap::kV3NrRrcHeaderLength + message.pdu.size());
+        else
+            FUZZ_CHECK(out.empty() && message.rat != decode::SignallingRat::NrRrc);
     }
     (void)decode::SummarizeSignalling(view);
 
@@ -82,7 +91,7 @@ void Record(std::uint16_t code, std::span<const std::uint8_t> payload)
     packet[4] = static_cast<std::uint8_t>((length + 12) & 0xFF);
     packet[5] = static_cast<std::uint8_t>((length + 12) >> 8);
     packet.insert(packet.end(), payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(length));
-    Output out;
+    Output out(nrRrcV3);
     out.converter.OnPacket(packet);
     out.converter.Finish();
     FUZZ_CHECK(out.converter.Counts().logRecords == 1);
@@ -96,9 +105,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2)
         return 0;
     const std::span<const std::uint8_t> rest(data + 2, size - 2);
+    const bool nrRrcV3 = (data[0] & 2) != 0;
     if (data[0] % 2 == 0)
-        Stream(rest, std::size_t{data[1]} + 1);
+        Stream(rest, std::size_t{data[1]} + 1, nrRrcV3);
     else
-        Record(kCodes[data[1] % kCodes.size()], rest);
+        Record(kCodes[data[1] % kCodes.size()], rest, nrRrcV3);
     return 0;
 }
