@@ -200,19 +200,30 @@ ToolRun RunTool(const Bytes& data, COrvaneDlg& dlg, Pty& pty)
     return run;
 }
 
+// The window in Log client mode on a pty, its captures in a scratch folder,
+// the decoded view shown or hidden.
+struct WindowRig {
+    Pty pty{false};
+    Scratch scratch{pty.SlavePath()};
+    QuietPrompts prompts;
+    COrvaneDlg dlg{prompts};
+
+    explicit WindowRig(bool viewShown)
+    {
+        dlg.m_szStartDir = scratch.StartDir().string();
+        dlg.show();
+        dlg.OnModeLogClient();
+        if (dlg.Decoded().Shown() != viewShown)
+            dlg.Decoded().ShowAction().trigger();
+    }
+};
+
 void BM_CaptureDecodedVsCat(benchmark::State& state)
 {
     const Bytes data = Flood();
-    Pty pty(false);
-    Scratch scratch(pty.SlavePath());
-    QuietPrompts prompts;
-    COrvaneDlg dlg(prompts);
-    dlg.m_szStartDir = scratch.StartDir().string();
-    dlg.show();
-    dlg.OnModeLogClient();
     // Argument 1: the view shown (the figure that counts); 0: hidden, the plain capture beside it.
-    if (dlg.Decoded().Shown() != (state.range(0) != 0))
-        dlg.Decoded().ShowAction().trigger();
+    WindowRig rig(state.range(0) != 0);
+    auto& [pty, scratch, prompts, dlg] = rig;
     std::vector<double> ratios;
     std::vector<double> lateness;
     double rows = 0;
@@ -331,15 +342,8 @@ ResidentSamples FloodForSeconds(COrvaneDlg& dlg, Pty& pty, const Bytes& data, in
 void BM_FloodResident(benchmark::State& state)
 {
     const Bytes data = Flood();
-    Pty pty(false);
-    Scratch scratch(pty.SlavePath());
-    QuietPrompts prompts;
-    COrvaneDlg dlg(prompts);
-    dlg.m_szStartDir = scratch.StartDir().string();
-    dlg.show();
-    dlg.OnModeLogClient();
-    if (!dlg.Decoded().Shown())
-        dlg.Decoded().ShowAction().trigger();
+    WindowRig rig(true);
+    auto& [pty, scratch, prompts, dlg] = rig;
     const int seconds = static_cast<int>(state.range(0));
     ResidentSamples samples;
     for (auto _ : state)
