@@ -131,6 +131,8 @@ TEST(OrvaneLogGsmtap, ReadSendsNrRrcAsVersion3OnlyWhenAsked)
         ASSERT_EQ(RunRead(options, out, err), kExitClean);
         const std::string summary = ReadAll(out);
         EXPECT_NE(summary.find(c.says), std::string::npos) << summary;
+        const std::string whole = "  bytes: " + std::to_string(std::filesystem::file_size(capture)) + "  frames: 2";
+        EXPECT_NE(summary.find(whole), std::string::npos) << "read whole, nothing lost: " << summary;
         std::fclose(out);
         std::fclose(err);
         std::filesystem::remove(options.pcapPath);

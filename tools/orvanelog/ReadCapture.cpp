@@ -75,6 +75,7 @@ int ReadCapture(const LogOptions& options, std::FILE* out, std::FILE* err, std::
     summary.elapsedSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     summary.captures = {options.readPath};
     summary.bytes = stats.Bytes();
+    summary.keptBytes = summary.bytes;   // the file is the capture: nothing of it was lost
     summary.frames = stats.Frames();
     summary.badFrames = stats.BadFrames();
     summary.logCodes = stats.DistinctLogCodes();
