@@ -57,16 +57,13 @@ CRecordWorker::Batch CRecordWorker::Take()
 
 void CRecordWorker::Reset()
 {
-    {
-        std::lock_guard lock(m_lock);
-        m_chunks.clear();
-        m_pendingBytes = 0;
-        m_resetStream = true;
-        m_dropWaiting = true;
-        m_waitingPackets = 0;
-        m_ready = Batch{};
-    }
-    m_wake.notify_one();
+    std::lock_guard lock(m_lock);
+    m_chunks.clear();
+    m_pendingBytes = 0;
+    m_resetStream = true;
+    m_dropWaiting = true;
+    m_waitingPackets = 0;
+    m_ready = Batch{};
 }
 
 void CRecordWorker::SetDatabase(std::shared_ptr<const CMessageDatabase> database)
@@ -82,11 +79,11 @@ bool CRecordWorker::Idle() const
     return !m_busy && !HasWork();
 }
 
-// With the lock held.
+// With the lock held. A reset waits for the next chunk: it is applied before
+// anything else is read or decoded, and Reset already hid what it drops.
 bool CRecordWorker::HasWork() const
 {
-    return !m_chunks.empty() || m_resetStream || m_dropWaiting ||
-           (m_waitingPackets > 0 && m_ready.records.size() < m_maxPendingRecords);
+    return !m_chunks.empty() || (m_waitingPackets > 0 && m_ready.records.size() < m_maxPendingRecords);
 }
 
 void CRecordWorker::Run(std::stop_token stop)
