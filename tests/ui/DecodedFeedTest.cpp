@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -114,6 +115,31 @@ TEST_F(DecodedFeedTest, RecordsFromTheFarEndInLogClientAndLogServerMode)
         EXPECT_EQ(dlg->Decoded().DebugMessages(), 0u);
         logserver_test::ReadPumpingUntilQuiet(pty.Master());
     }
+}
+
+// A flood faster than the view takes rows: the view gets the newest records,
+// and the capture line's count of debug messages still has every one.
+TEST_F(DecodedFeedTest, AFloodCountsEveryMessageAndShowsTheNewest)
+{
+    ShowView();
+    ClickMode(MODE_LOG_CLIENT);
+    constexpr int kMessages = 20000;
+    Bytes chunk;
+    for (int i = 0; i < kMessages; ++i) {
+        const Bytes frame = ReferenceFrame(ExtMessage("message " + std::to_string(i)));
+        chunk.insert(chunk.end(), frame.begin(), frame.end());
+        if (chunk.size() >= 4096 || i + 1 == kMessages)
+            Deliver(std::exchange(chunk, {}));
+    }
+    const std::string newest = "message " + std::to_string(kMessages - 1);
+    auto lastRow = [&] {
+        const int rows = Rows(*dlg);
+        return rows == 0 ? std::string() : dlg->Decoded().View().Model().Record(rows - 1).text;
+    };
+    EXPECT_TRUE(WaitUntil([&] { return lastRow().find(newest) != std::string::npos; })) << lastRow();
+    EXPECT_TRUE(WaitUntil([&] { return dlg->Decoded().DebugMessages() == kMessages; }))
+        << dlg->Decoded().DebugMessages();
+    EXPECT_LE(Rows(*dlg), kMessages);
 }
 
 TEST_F(DecodedFeedTest, HiddenDecodesNothing)
