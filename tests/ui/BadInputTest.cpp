@@ -12,6 +12,7 @@
 #include "support/Fixtures.h"
 #include "support/Pty.h"
 #include "support/SampleData.h"
+#include "ui/SettingsStore.h"
 #include "ui/WindowControls.h"
 
 #include <gtest/gtest.h>
@@ -787,6 +788,16 @@ struct FloodMode {
     const char* name;
     int radio;
     std::int32_t mode;
+    bool decodedView = false;   // the decoded view shown: its worker reads the same flood
+};
+
+// Shows the decoded view for a test; its kept choice goes back to off after.
+class ShownDecodedView {
+public:
+    explicit ShownDecodedView(COrvaneDlg& dlg) { Action(dlg, "actionDecodedView").trigger(); }
+    ~ShownDecodedView() { CSettingsStore().SetDecodedViewShown(false); }
+    ShownDecodedView(const ShownDecodedView&) = delete;
+    ShownDecodedView& operator=(const ShownDecodedView&) = delete;
 };
 
 void PrintTo(const FloodMode& m, std::ostream* os)
@@ -808,6 +819,9 @@ void FloodTest::Flood(bool measured)
     const FloodMode& m = GetParam();
     Radio(*dlg, kModeRadio[m.radio]).click();
     ASSERT_EQ(dlg->m_nMode, m.mode);
+    std::optional<ShownDecodedView> view;
+    if (m.decodedView)
+        view.emplace(*dlg);
     Connect();
     FloodPeer peer(pty.Master());
     std::string capture;
@@ -856,6 +870,7 @@ TEST_P(FloodSoak, WindowStaysResponsiveAndCountsEveryByte)
 
 const auto kEveryMode =
     ::testing::Values(FloodMode{"LogClient", MODE_LOG_CLIENT, MODE_LOG_CLIENT},
+                      FloodMode{"LogClientDecodedView", MODE_LOG_CLIENT, MODE_LOG_CLIENT, true},
                       FloodMode{"DmAt", MODE_DM_AT, MODE_DM_AT},
                       FloodMode{"Hex", MODE_HEX, MODE_HEX},
                       FloodMode{"Ascii", MODE_ASCII, MODE_ASCII},
