@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "decode/GsmtapSender.h"
 
+#include <sys/uio.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -79,16 +81,53 @@ bool CGsmtapSender::Open(const GsmtapTarget& target, std::string* error)
 
 void CGsmtapSender::Send(std::span<const std::uint8_t> message)
 {
+    Queue(message);
+    Flush();
+}
+
+void CGsmtapSender::Queue(std::span<const std::uint8_t> message)
+{
     if (!m_fd.Valid())
         return;
-    const ssize_t n = sysio::RetryEintr([&] {
-        return ::sendto(m_fd.Get(), message.data(), message.size(), MSG_DONTWAIT,
-                        reinterpret_cast<const sockaddr*>(&m_address), m_addressLength);
-    });
-    if (n == static_cast<ssize_t>(message.size()))
-        ++m_sent;
-    else
-        ++m_refused;
+    if (m_queued == kBatch)
+        Flush();
+    m_batch.insert(m_batch.end(), message.begin(), message.end());
+    m_ends[m_queued++] = m_batch.size();
+}
+
+void CGsmtapSender::Flush()
+{
+    if (m_queued == 0 || !m_fd.Valid())
+        return;
+    std::array<iovec, kBatch> parts{};
+    std::array<mmsghdr, kBatch> headers{};
+    for (std::size_t i = 0, start = 0; i < m_queued; start = m_ends[i++]) {
+        parts[i] = {m_batch.data() + start, m_ends[i] - start};
+        headers[i].msg_hdr.msg_name = &m_address;
+        headers[i].msg_hdr.msg_namelen = m_addressLength;
+        headers[i].msg_hdr.msg_iov = &parts[i];
+        headers[i].msg_hdr.msg_iovlen = 1;
+    }
+    for (std::size_t done = 0; done < m_queued;) {
+        const int n = sysio::RetryEintr([&] {
+            return ::sendmmsg(m_fd.Get(), headers.data() + done, static_cast<unsigned>(m_queued - done), MSG_DONTWAIT);
+        });
+        if (n > 0) {
+            m_sent += static_cast<std::uint64_t>(n);
+            done += static_cast<std::size_t>(n);
+        } else {
+            ++m_refused;   // the first of those left: refused, not retried
+            ++done;
+        }
+    }
+    m_batch.clear();
+    m_queued = 0;
+}
+
+void CGsmtapSender::Close()
+{
+    Flush();
+    m_fd.Reset();
 }
 
 }  // namespace decode

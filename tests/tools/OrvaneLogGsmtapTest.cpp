@@ -211,4 +211,45 @@ TEST(OrvaneLogGsmtap, LivePcapHoldsWholeRecordsAfterEveryChunkAndRotates)
     EXPECT_EQ(CGsmtapOutput().Summary(), "");
 }
 
+// On a thread of its own the output keeps the order of what the reader
+// handed over (bytes, a capture's end, a rotation), converts what is queued
+// before it stops, and a chunk beyond its queue is counted, not converted,
+// with the frame it tore not joined to what follows.
+TEST(OrvaneLogGsmtap, OnItsOwnThreadTheOutputKeepsOrderAndCountsWhatItCouldNotTake)
+{
+    using signalling_records::LogRecord;
+    using signalling_records::LteNasPayload;
+    const std::filesystem::path dir = std::filesystem::temp_directory_path();
+    const Bytes frame = ReferenceFrame(LogRecord(0xB0EC, LteNasPayload({0x07, 0x55, 0x01})));
+    Bytes big;
+    for (int i = 0; i < 8; ++i)
+        big.insert(big.end(), frame.begin(), frame.end());
+    LogOptions options;
+    options.pcapPath = (dir / "orvane-log-thread-1.pcap").string();
+    const std::string second = (dir / "orvane-log-thread-2.pcap").string();
+    CGsmtapOutput output(4 * frame.size());   // room for four frames' bytes at a time
+    std::string error;
+    ASSERT_TRUE(output.Start(options, &error, CGsmtapOutput::Feeding::OwnThread)) << error;
+
+    output.OnChunk(std::span(frame).first(frame.size() / 2));   // a frame's head...
+    output.OnChunk(big);                                         // ...too much to queue: not taken
+    output.OnChunk(std::span(frame).subspan(frame.size() / 2));  // the tail is not joined to the head
+    output.OnChunk(frame);
+    output.OnCaptureClosed();
+    ASSERT_TRUE(output.Rotate(second, &error)) << error;
+    output.OnChunk(frame);
+    output.OnChunk(frame);
+    output.Stop();
+
+    EXPECT_EQ(output.SkippedBytes(), big.size());
+    EXPECT_EQ(WholeRecords(options.pcapPath), 1);
+    EXPECT_EQ(WholeRecords(second), 2);
+    const std::string summary = output.Summary();
+    EXPECT_NE(summary.find("  GSMTAP: 3 messages sent as GSMTAP"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("  GSMTAP: " + std::to_string(big.size()) + " bytes not converted"), std::string::npos)
+        << summary;
+    std::filesystem::remove(options.pcapPath);
+    std::filesystem::remove(second);
+}
+
 }  // namespace

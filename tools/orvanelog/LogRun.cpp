@@ -254,7 +254,8 @@ int COrvaneLog::StartDecoding()
         AddChunkTap([this](std::span<const std::uint8_t> chunk) { m_decode->Feed(chunk); });
     }
     m_gsmtap.SetMessageFormatter(decode::DebugMessageFormatter(database));
-    if (!m_gsmtap.Start(m_options, &error)) {
+    // On a thread of its own: the capture never waits for the pcap or the network.
+    if (!m_gsmtap.Start(m_options, &error, CGsmtapOutput::Feeding::OwnThread)) {
         Message(error);
         return kExitCapture;
     }

@@ -58,18 +58,24 @@ bool TakeGsmtapOption(const std::vector<std::string>& args, std::size_t& i, LogO
     return true;
 }
 
-CGsmtapOutput::CGsmtapOutput()
+CGsmtapOutput::CGsmtapOutput(std::size_t maxQueuedBytes)
     : m_converter([this](std::span<const std::uint8_t> message, std::uint64_t timestamp) {
-          // Called under m_lock, from OnChunk.
+          // Called under m_lock, from Convert.
           if (m_pcap.IsOpen())
               m_pcap.Add(message, decode::gsmtap::DiagTimeToUnixMicros(timestamp));
           if (m_sender.IsOpen())
-              m_sender.Send(message);
-      })
+              m_sender.Queue(message);
+      }),
+      m_maxQueuedBytes(maxQueuedBytes)
 {
 }
 
-bool CGsmtapOutput::Start(const LogOptions& options, std::string* error)
+CGsmtapOutput::~CGsmtapOutput()
+{
+    Stop();
+}
+
+bool CGsmtapOutput::Start(const LogOptions& options, std::string* error, Feeding feeding)
 {
     std::lock_guard lock(m_lock);
     if (!options.pcapPath.empty()) {
@@ -88,6 +94,8 @@ bool CGsmtapOutput::Start(const LogOptions& options, std::string* error)
     }
     m_converter.SetNrRrcAsGsmtapV3(options.gsmtapV3);
     m_active = m_pcap.IsOpen() || m_sender.IsOpen();
+    if (m_active && feeding == Feeding::OwnThread)
+        m_thread = std::jthread([this](std::stop_token stop) { Run(stop); });
     return true;
 }
 
@@ -101,23 +109,108 @@ void CGsmtapOutput::OnChunk(std::span<const std::uint8_t> chunk)
 {
     if (!m_active)
         return;
-    std::lock_guard lock(m_lock);
-    m_converter.Feed(chunk);
-    if (m_pcap.IsOpen())
-        m_pcap.Flush();
+    if (!m_thread.joinable()) {
+        std::lock_guard lock(m_lock);
+        Convert(chunk);
+        return;
+    }
+    {
+        std::lock_guard lock(m_queueLock);
+        if (m_queuedBytes + chunk.size() > m_maxQueuedBytes) {
+            // Behind: the capture keeps these bytes; the pcap and the
+            // datagrams go on at the next chunk taken.
+            m_skippedBytes += chunk.size();
+            m_skipping = true;
+            return;
+        }
+        if (std::exchange(m_skipping, false))
+            m_queue.push_back({Queued::Kind::Break, {}, {}});
+        m_queue.push_back({Queued::Kind::Bytes, {chunk.begin(), chunk.end()}, {}});
+        m_queuedBytes += chunk.size();
+    }
+    m_queueWake.notify_one();
 }
 
 void CGsmtapOutput::OnCaptureClosed()
 {
+    if (m_thread.joinable()) {
+        Enqueue({Queued::Kind::Break, {}, {}});
+        return;
+    }
     std::lock_guard lock(m_lock);
-    m_converter.Reset();
-    if (m_pcap.IsOpen())
-        m_pcap.Flush();
+    CloseCapture();
 }
 
 bool CGsmtapOutput::Rotate(const std::string& pcapPath, std::string* error)
 {
+    if (m_thread.joinable()) {
+        Enqueue({Queued::Kind::Rotate, {}, pcapPath});
+        return true;
+    }
     std::lock_guard lock(m_lock);
+    return RotateNow(pcapPath, error);
+}
+
+void CGsmtapOutput::Enqueue(Queued item)
+{
+    {
+        std::lock_guard lock(m_queueLock);
+        m_queue.push_back(std::move(item));
+    }
+    m_queueWake.notify_one();
+}
+
+// The output thread: items in order until stopped with none left.
+void CGsmtapOutput::Run(std::stop_token stop)
+{
+    std::unique_lock lock(m_queueLock);
+    for (;;) {
+        m_queueWake.wait(lock, stop, [this] { return !m_queue.empty(); });
+        if (m_queue.empty())
+            return;
+        const Queued item = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_queuedBytes -= item.bytes.size();
+        lock.unlock();
+        {
+            std::lock_guard outputs(m_lock);
+            Handle(item);
+        }
+        lock.lock();
+    }
+}
+
+// m_lock held.
+void CGsmtapOutput::Handle(const Queued& item)
+{
+    switch (item.kind) {
+    case Queued::Kind::Bytes: Convert(item.bytes); break;
+    case Queued::Kind::Break: CloseCapture(); break;
+    case Queued::Kind::Rotate: RotateNow(item.pcapPath, nullptr); break;
+    }
+}
+
+// m_lock held.
+void CGsmtapOutput::Convert(std::span<const std::uint8_t> chunk)
+{
+    m_converter.Feed(chunk);
+    if (m_pcap.IsOpen())
+        m_pcap.Flush();
+    m_sender.Flush();
+}
+
+// m_lock held.
+void CGsmtapOutput::CloseCapture()
+{
+    m_converter.Reset();
+    if (m_pcap.IsOpen())
+        m_pcap.Flush();
+    m_sender.Flush();
+}
+
+// m_lock held.
+bool CGsmtapOutput::RotateNow(const std::string& pcapPath, std::string* error)
+{
     if (m_pcapPaths.empty())
         return true;
     m_pcap.Close();
@@ -134,6 +227,10 @@ bool CGsmtapOutput::Rotate(const std::string& pcapPath, std::string* error)
 
 void CGsmtapOutput::Stop()
 {
+    if (m_thread.joinable()) {
+        m_thread.request_stop();   // the thread converts what is queued, then ends
+        m_thread.join();
+    }
     std::lock_guard lock(m_lock);
     m_converter.Finish();
     m_pcap.Close();
@@ -151,6 +248,10 @@ std::string CGsmtapOutput::Summary() const
         text += "  GSMTAP: " + std::to_string(counts.nrRrcWithoutV3)
                 + (counts.nrRrcWithoutV3 == 1 ? " NR RRC message" : " NR RRC messages")
                 + " skipped: GSMTAP version 2 has no NR RRC; --gsmtap-v3 sends them as version 3\n";
+    if (const std::uint64_t skipped = SkippedBytes(); skipped != 0)
+        text += "  GSMTAP: " + std::to_string(skipped)
+                + " bytes not converted while the port ran faster than the outputs (the capture has them;"
+                  " --read CAPTURE --pcap OUT converts them)\n";
     for (const std::string& path : m_pcapPaths)
         text += "  pcap: " + path + "\n";
     if (!m_rotateError.empty())
@@ -161,6 +262,12 @@ std::string CGsmtapOutput::Summary() const
         text += "  UDP to " + m_target + ": " + std::to_string(m_sender.Sent()) + " datagrams"
                 + (m_sender.Refused() ? ", " + std::to_string(m_sender.Refused()) + " refused" : "") + "\n";
     return text;
+}
+
+std::uint64_t CGsmtapOutput::SkippedBytes() const
+{
+    std::lock_guard lock(m_queueLock);
+    return m_skippedBytes;
 }
 
 std::string RotatedPcapPath(const std::string& pcapPath, const std::string& capturePath)
