@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // orvane-log's GSMTAP options and its --read conversion.
+#include "OrvaneLogProcess.h"
 #include "support/TsharkCheck.h"
+#include "support/Pty.h"
+#include "ui/LogClientFarEnd.h"
 #include "support/DmFrames.h"
 #include "support/SampleData.h"
 #include "support/SignallingRecords.h"
@@ -8,6 +11,11 @@
 #include "tools/orvanelog/PcapOutput.h"
 
 #include <gtest/gtest.h>
+#include <array>
+#include <csignal>
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -250,6 +258,60 @@ TEST(OrvaneLogGsmtap, OnItsOwnThreadTheOutputKeepsOrderAndCountsWhatItCouldNotTa
         << summary;
     std::filesystem::remove(options.pcapPath);
     std::filesystem::remove(second);
+}
+
+// The program itself on a port: the modem's signalling goes into the pcap
+// and out as datagrams while the capture runs, and at a stop everything
+// queued for them has gone out before the summary counts it.
+TEST(OrvaneLogGsmtap, ALiveRunWritesThePcapAndSendsEveryMessage)
+{
+    using namespace orvanelog_test;
+    using signalling_records::LogRecord;
+    using signalling_records::LteNasPayload;
+    PtyPair pty;
+    PortDir ports;
+    ports.Link("COM1", pty.SlavePath());
+    TempDir dir;
+    const sysio::UniqueFd listener(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int bufferSize = 1 << 20;
+    ::setsockopt(listener.Get(), SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
+
+    logclient_test::FarEnd far(pty);
+    const std::string pcap = dir.Path() + "/live.pcap";
+    LogProcess run({"COM1", "--dir", dir.Path(), "--pcap", pcap, "--gsmtap",
+                    "127.0.0.1:" + std::to_string(ntohs(address.sin_port))});
+    ASSERT_TRUE(childproc::WaitFor([&] { return far.Size() > 0; }, 20s)) << run.Err();
+    constexpr int kMessages = 300;
+    Bytes stream;
+    for (int i = 0; i < kMessages; ++i) {
+        const Bytes frame = ReferenceFrame(LogRecord(0xB0EC, LteNasPayload({0x07, 0x55, static_cast<std::uint8_t>(i)})));
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    }
+    pty.Send(stream);
+    auto captured = [&] {
+        for (const std::string& name : dir.Files())
+            if (name.ends_with(".bin"))
+                return std::filesystem::file_size(dir.Path() + "/" + name);
+        return std::uintmax_t{0};
+    };
+    ASSERT_TRUE(childproc::WaitFor([&] { return captured() >= stream.size(); }, 20s)) << run.Err();
+    EXPECT_EQ(run.Stop(SIGTERM), kExitClean) << run.Err();
+
+    EXPECT_EQ(WholeRecords(pcap), kMessages);
+    EXPECT_NE(run.Out().find("  GSMTAP: 300 messages sent as GSMTAP, 0 records skipped\n"), std::string::npos)
+        << run.Out();
+    EXPECT_NE(run.Out().find(": 300 datagrams\n"), std::string::npos) << run.Out();
+    std::array<std::uint8_t, 2048> datagram{};
+    int received = 0;
+    while (::recv(listener.Get(), datagram.data(), datagram.size(), 0) > 0)
+        ++received;
+    EXPECT_EQ(received, kMessages);
 }
 
 }  // namespace
