@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include <gtest/gtest.h>
 
+#include "support/UdpListener.h"
+
 #include <vector>
 
 #include <arpa/inet.h>
@@ -45,38 +47,13 @@ TEST(GsmtapSender, TargetsReadAsHostAndPort)
     }
 }
 
-// A UDP socket on the loopback at a port of the system's choosing.
-struct Listener {
-    sysio::UniqueFd fd{::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
-    std::uint16_t port = 0;
-    Listener()
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
-            && ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            port = ntohs(address.sin_port);
-    }
-    // The next datagram's bytes; empty after a 10 s hang guard (not a figure).
-    std::vector<std::uint8_t> Receive() const
-    {
-        pollfd p{fd.Get(), POLLIN, 0};
-        std::vector<std::uint8_t> buffer(2048);
-        const ssize_t n = ::poll(&p, 1, 10000) == 1 ? ::recv(fd.Get(), buffer.data(), buffer.size(), 0) : -1;
-        buffer.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-        return buffer;
-    }
-};
-
 TEST(GsmtapSender, EachMessageIsOneDatagram)
 {
-    const Listener listener;
-    ASSERT_NE(listener.port, 0);
+    const UdpListener listener;
+    ASSERT_NE(listener.Port(), 0);
     decode::CGsmtapSender sender;
     std::string error;
-    ASSERT_TRUE(sender.Open({"127.0.0.1", listener.port}, &error)) << error;
+    ASSERT_TRUE(sender.Open({"127.0.0.1", listener.Port()}, &error)) << error;
     const std::array<std::uint8_t, 5> first{2, 4, 0x0D, 0, 1};
     const std::array<std::uint8_t, 3> second{2, 4, 0x12};
     sender.Send(first);
@@ -93,12 +70,10 @@ TEST(GsmtapSender, EachMessageIsOneDatagram)
 // own datagram, in order; nothing goes before Flush unless a batch is full.
 TEST(GsmtapSender, QueuedMessagesGoOutInOrderAtFlush)
 {
-    const Listener listener;
-    ASSERT_NE(listener.port, 0);
-    const int sizeBuffer = 1 << 20;
-    ::setsockopt(listener.fd.Get(), SOL_SOCKET, SO_RCVBUF, &sizeBuffer, sizeof sizeBuffer);
+    const UdpListener listener;
+    ASSERT_NE(listener.Port(), 0);
     decode::CGsmtapSender sender;
-    ASSERT_TRUE(sender.Open({"127.0.0.1", listener.port}));
+    ASSERT_TRUE(sender.Open({"127.0.0.1", listener.Port()}));
     const std::size_t count = decode::CGsmtapSender::kBatch + 44;
     for (std::size_t i = 0; i < count; ++i)
         sender.Queue(std::vector<std::uint8_t>(1 + i % 7, static_cast<std::uint8_t>(i)));

@@ -3,6 +3,7 @@
 #include "OrvaneLogProcess.h"
 #include "support/TsharkCheck.h"
 #include "support/Pty.h"
+#include "support/UdpListener.h"
 #include "ui/LogClientFarEnd.h"
 #include "support/DmFrames.h"
 #include "support/SampleData.h"
@@ -13,9 +14,6 @@
 #include <gtest/gtest.h>
 #include <array>
 #include <csignal>
-#include <sys/socket.h>
-#include <netinet/in.h>
-#include <arpa/inet.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -272,20 +270,13 @@ TEST(OrvaneLogGsmtap, ALiveRunWritesThePcapAndSendsEveryMessage)
     PortDir ports;
     ports.Link("COM1", pty.SlavePath());
     TempDir dir;
-    const sysio::UniqueFd listener(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const int bufferSize = 1 << 20;
-    ::setsockopt(listener.Get(), SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
+    const UdpListener listener;
+    ASSERT_NE(listener.Port(), 0);
 
     logclient_test::FarEnd far(pty);
     const std::string pcap = dir.Path() + "/live.pcap";
     LogProcess run({"COM1", "--dir", dir.Path(), "--pcap", pcap, "--gsmtap",
-                    "127.0.0.1:" + std::to_string(ntohs(address.sin_port))});
+                    "127.0.0.1:" + std::to_string(listener.Port())});
     ASSERT_TRUE(childproc::WaitFor([&] { return far.Size() > 0; }, 20s)) << run.Err();
     constexpr int kMessages = 300;
     Bytes stream;
@@ -307,11 +298,7 @@ TEST(OrvaneLogGsmtap, ALiveRunWritesThePcapAndSendsEveryMessage)
     EXPECT_NE(run.Out().find("  GSMTAP: 300 messages sent as GSMTAP, 0 records skipped\n"), std::string::npos)
         << run.Out();
     EXPECT_NE(run.Out().find(": 300 datagrams\n"), std::string::npos) << run.Out();
-    std::array<std::uint8_t, 2048> datagram{};
-    int received = 0;
-    while (::recv(listener.Get(), datagram.data(), datagram.size(), 0) > 0)
-        ++received;
-    EXPECT_EQ(received, kMessages);
+    EXPECT_EQ(listener.Drain(), kMessages);
 }
 
 }  // namespace
